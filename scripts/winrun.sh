@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine inside a private Xvfb and passes its exit
+# code through.  Used by CI, by the demo, by developers and as CMake's
+# CMAKE_CROSSCOMPILING_EMULATOR (then called as `winrun.sh program.exe args`).
+#
+#   scripts/winrun.sh [--screenshot out.png] [--] program.exe [args...]
+#
+# Environment:
+#   WINRUN_BUILD_DIR  where the locale, the prefix and the logs live (default <repo>/build)
+#   WINRUN_PREFIX     the Wine prefix (default $WINRUN_BUILD_DIR/wineprefix)
+#   WINRUN_VERBOSE=1  narrate the steps on stderr
+#
+# The program sees WINRUN_SCREENSHOT_REQUEST, a Unix path: writing a file there
+# asks the runner to save a screenshot now (into the --screenshot file, or into
+# the path written in the request file); the runner deletes the request when
+# the picture is saved.
+set -u
+
+usage() {
+    echo "usage: $0 [--screenshot out.png] [--] program.exe [args...]" >&2
+    exit 2
+}
+
+screenshot=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --screenshot) [ $# -ge 2 ] || usage; screenshot="$2"; shift 2 ;;
+        --screenshot=*) screenshot="${1#--screenshot=}"; shift ;;
+        --) shift; break ;;
+        -h|--help) usage ;;
+        *) break ;;
+    esac
+done
+[ $# -ge 1 ] || usage
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${WINRUN_BUILD_DIR:-$repo/build}"
+mkdir -p "$build"
+build="$(cd "$build" && pwd)"
+prefix="${WINRUN_PREFIX:-$build/wineprefix}"
+case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac
+logdir="$build/winrun"
+mkdir -p "$logdir"
+case "$screenshot" in ""|/*) ;; *) screenshot="$PWD/$screenshot" ;; esac
+
+say() { [ "${WINRUN_VERBOSE:-0}" = 1 ] && echo "winrun: $*" >&2; return 0; }
+die() { echo "winrun: $*" >&2; exit 125; }
+
+# --- packages: install only what is missing -------------------------------
+need_packages() {
+    local missing=() cmd pkg
+    while read -r cmd pkg; do
+        command -v "$cmd" >/dev/null 2>&1 || missing+=("$pkg")
+    done <<'EOF'
+wine wine
+wineserver wine
+Xvfb xvfb
+xauth xauth
+localedef locales
+xwd x11-apps
+xwdtopnm netpbm
+pnmtopng netpbm
+flock util-linux
+EOF
+    [ -d /usr/share/fonts/truetype/wine ] || [ -d /usr/share/wine/fonts ] || missing+=(fonts-wine)
+    [ -f /usr/share/i18n/locales/ru_RU ] || missing+=(locales)
+    [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local pkgs
+    pkgs="$(printf '%s\n' "${missing[@]}" | sort -u | tr '\n' ' ')"
+    echo "winrun: installing $pkgs" >&2
+    [ "$(id -u)" = 0 ] || die "missing packages ($pkgs) and not root"
+    export DEBIAN_FRONTEND=noninteractive
+    # shellcheck disable=SC2086
+    apt-get install -y -qq --no-install-recommends $pkgs >"$logdir/apt.log" 2>&1 ||
+        { apt-get update -qq >>"$logdir/apt.log" 2>&1 &&
+          apt-get install -y -qq --no-install-recommends $pkgs >>"$logdir/apt.log" 2>&1; } ||
+        die "apt-get failed, see $logdir/apt.log"
+}
+
+# --- locale: code pages 1251/866 come from LC_ALL only ---------------------
+# Wine derives the ANSI and OEM code pages from LC_ALL, and the locale must
+# exist; a private copy keeps /etc untouched.
+setup_locale() {
+    local dir="$build/locale"
+    if [ ! -d "$dir/ru_RU.UTF-8" ]; then
+        say "compiling the ru_RU.UTF-8 locale"
+        mkdir -p "$dir"
+        localedef -i ru_RU -f UTF-8 "$dir/ru_RU.UTF-8.tmp.$$" >"$logdir/localedef.log" 2>&1 ||
+            [ -f "$dir/ru_RU.UTF-8.tmp.$$/LC_CTYPE" ] || die "localedef failed, see $logdir/localedef.log"
+        mv -T "$dir/ru_RU.UTF-8.tmp.$$" "$dir/ru_RU.UTF-8" 2>/dev/null || rm -rf "$dir/ru_RU.UTF-8.tmp.$$"
+    fi
+    export LOCPATH="$dir"
+    # bash itself cannot load the private locale and would warn; children can.
+    { export LC_ALL=ru_RU.UTF-8; } 2>/dev/null
+    unset LANGUAGE
+}
+
+need_packages
+setup_locale
+
+export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+# One run at a time per prefix: a prefix has one wineserver and one desktop.
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+flock 9 || die "cannot lock $prefix.lock"
+
+xvfb_pid=""
+watch_pid=""
+run_dir="$(mktemp -d "$logdir/run.XXXXXX")"
+cleanup() {
+    # Close fd 9 in everything we start here; the lock must die with this script.
+    [ -n "$watch_pid" ] && kill "$watch_pid" 2>/dev/null
+    wineserver -k 9>&- >/dev/null 2>&1
+    wineserver -w 9>&- >/dev/null 2>&1
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+    fi
+    rm -rf "$run_dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# --- display: a private Xvfb on a free display number ----------------------
+start_xvfb() {
+    local fdfile="$run_dir/display" i
+    Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp 8>"$fdfile" 9>&- \
+        </dev/null >"$logdir/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for i in $(seq 100); do
+        [ -s "$fdfile" ] && break
+        kill -0 "$xvfb_pid" 2>/dev/null || die "Xvfb did not start, see $logdir/xvfb.log"
+        sleep 0.1
+    done
+    [ -s "$fdfile" ] || die "Xvfb gave no display number"
+    export DISPLAY=":$(head -n1 "$fdfile")"
+    say "Xvfb on $DISPLAY (pid $xvfb_pid)"
+}
+
+# The wineserver and the helper processes inherit the descriptors of whoever
+# starts them first; starting the server here with its output in a file keeps
+# a caller's pipe (ctest, $(...)) from being held open after the run.
+start_wineserver() {
+    wineserver -p 9>&- </dev/null >>"$logdir/wineserver.log" 2>&1
+}
+
+# --- prefix: created once, with the virtual desktop that makes hit-testing work
+setup_prefix() {
+    [ -f "$prefix/.winrun-ready" ] && return 0
+    local t0=$SECONDS
+    echo "winrun: creating Wine prefix $prefix" >&2
+    rm -rf "$prefix"
+    wineboot -i 9>&- </dev/null >"$logdir/wineboot.log" 2>&1 || die "wineboot failed, see $logdir/wineboot.log"
+    wineserver -w 9>&-
+    # Without a window manager Wine's own virtual desktop draws the captions,
+    # so WindowFromPoint and WM_NCHITTEST see the frame and HTCAPTION.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+        9>&- </dev/null >>"$logdir/wineboot.log" 2>&1 || die "reg add failed"
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+        9>&- </dev/null >>"$logdir/wineboot.log" 2>&1 || die "reg add failed"
+    wineserver -w 9>&-
+    touch "$prefix/.winrun-ready"
+    echo "winrun: prefix ready in $((SECONDS - t0)) s" >&2
+}
+
+take_screenshot() {
+    local out="$1"
+    mkdir -p "$(dirname "$out")"
+    xwd -root -silent -display "$DISPLAY" 2>>"$logdir/screenshot.log" |
+        xwdtopnm 2>>"$logdir/screenshot.log" |
+        pnmtopng >"$out.tmp" 2>>"$logdir/screenshot.log" && mv -f "$out.tmp" "$out" ||
+        { rm -f "$out.tmp"; echo "winrun: screenshot failed, see $logdir/screenshot.log" >&2; return 1; }
+    say "screenshot saved to $out"
+}
+
+# Serves screenshot requests of the program while it runs.
+watch_requests() {
+    local req="$1" target
+    while :; do
+        if [ -f "$req" ]; then
+            target="$(head -n1 "$req" | tr -d '\r')"
+            [ -n "$target" ] || target="$screenshot"
+            [ -n "$target" ] || target="$build/screenshot.png"
+            case "$target" in /*) ;; *) target="$PWD/$target" ;; esac
+            take_screenshot "$target" && [ "$target" = "$screenshot" ] && touch "$run_dir/shot.taken"
+            rm -f "$req"
+        fi
+        sleep 0.1
+    done
+}
+
+start_xvfb
+setup_prefix
+start_wineserver
+
+export WINRUN_SCREENSHOT_REQUEST="$run_dir/screenshot.request"
+watch_requests "$WINRUN_SCREENSHOT_REQUEST" 9>&- </dev/null &
+watch_pid=$!
+
+say "running $*"
+program="$1"
+shift
+wine "$program" "$@" 9>&-
+rc=$?
+if [ -n "$screenshot" ]; then
+    # A requested picture wins; otherwise show what is left on the screen.
+    [ -f "$run_dir/shot.taken" ] || take_screenshot "$screenshot"
+fi
+exit "$rc"
