@@ -1,0 +1,20 @@
+// Driver scenarios: named functions that act on real windows and record checks.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Check.h"
+
+struct TScenarioContext {
+    TChecker& Check;
+    std::wstring SimExe;
+};
+
+struct TScenario {
+    const char* Name;
+    void (*Run)(TScenarioContext&);
+};
+
+// The scenarios that prove the Designer simulator behaves as the Designer does.
+const std::vector<TScenario>& SimScenarios();

@@ -1,0 +1,75 @@
+// The end-to-end driver: runs the named scenarios (all when none is named)
+// and ends with "N passed, N failed"; the exit code is 1 when a check failed.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Check.h"
+#include "Scenarios.h"
+#include "SimSession.h"
+
+namespace {
+
+std::vector<TScenario> AllScenarios()
+{
+    std::vector<TScenario> all = SimScenarios();
+    return all;
+}
+
+int Usage()
+{
+    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--list] [scenario...]\n");
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::wstring simExe;
+    std::vector<std::string> wanted;
+    bool list = false;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring a = argv[i];
+        if (a == L"--sim" && i + 1 < argc) simExe = argv[++i];
+        else if (a == L"--list") list = true;
+        else if (!a.empty() && a[0] == L'-') return Usage();
+        else wanted.push_back(text::ToUtf8(a));
+    }
+    if (simExe.empty()) simExe = DefaultSimExe();
+
+    auto all = AllScenarios();
+    if (list) {
+        for (const auto& s : all) PrintUtf8(text::FromUtf8(s.Name) + L"\n");
+        return 0;
+    }
+    std::vector<TScenario> run;
+    for (const auto& name : wanted) {
+        bool found = false;
+        for (const auto& s : all)
+            if (name == s.Name) { run.push_back(s); found = true; }
+        if (!found) {
+            PrintUtf8(L"unknown scenario " + text::FromUtf8(name) + L"\n");
+            return 2;
+        }
+    }
+    if (wanted.empty()) run = all;
+
+    TChecker check;
+    // Every scenario relies on Wine taking Windows-1251 and 866 from the locale.
+    check.Equal(GetACP(), 1251, L"ANSI code page");
+    check.Equal(GetOEMCP(), 866, L"OEM code page");
+    TScenarioContext ctx{check, simExe};
+    for (const auto& s : run) {
+        PrintUtf8(L"== " + text::FromUtf8(s.Name) + L"\n");
+        s.Run(ctx);
+    }
+    PrintUtf8(std::to_wstring(check.Passed()) + L" passed, " + std::to_wstring(check.Failed()) + L" failed\n");
+    return check.Failed() == 0 ? 0 : 1;
+}
