@@ -1,0 +1,71 @@
+// Runs the portable core on Windows: code pages, files with Cyrillic names,
+// the directory search with its attributes, randomness. Prints one line per
+// check and "N passed, N failed"; the exit code is the number of failures.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/Platform.h"
+#include "text/Codepage.h"
+#include "text/Error.h"
+#include "text/Literal.h"
+
+using namespace text::literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+int passed = 0, failed = 0;
+
+void Check(bool ok, const char* what) {
+    std::printf("%s: %s\n", ok ? "ok" : "FAIL", what);
+    (ok ? passed : failed)++;
+}
+
+}  // namespace
+
+int main() {
+    // Wine takes the ANSI code page from LC_ALL; the runner sets a Russian locale.
+    Check(GetACP() == 1251, "the ANSI code page is 1251");
+
+    const std::string name1251(std::string("Описание пакета.txt"_cp1251));
+    Check(text::Cp1251ToUtf16(name1251) == u"Описание пакета.txt", "1251 literal converts to UTF-16");
+
+    const fs::path dir = platform::CreateUniqueDirectory(platform::TempDirectory(), "wizard-smoke-");
+    {
+        auto f = platform::TFile::Create(dir / text::PathFrom1251(name1251));
+        f.WriteAll("hello", 5);
+        f.Close();
+    }
+    auto found = platform::FindFile(dir, u"ОПИСАНИЕ ПАКЕТА.TXT", false);
+    Check(found.has_value(), "a Cyrillic name is found case-insensitively");
+    Check(found && found->Name == u"Описание пакета.txt", "the name is reported as on disk");
+    Check(found && found->Size == 5, "the size is right");
+    Check(found && (found->Attributes & platform::kAttrArchive) != 0, "a new file carries the archive bit");
+
+    const fs::path hidden = dir / L"image.0";
+    { auto f = platform::TFile::Create(hidden); f.WriteAll("x", 1); }
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    Check(!platform::FindFile(dir, u"image.0", false), "a hidden file is skipped unless asked");
+    Check(platform::FindFile(dir, u"image.0", true).has_value(), "a hidden file is found when asked");
+
+    try {
+        platform::TFile::Create(dir / L"no such dir" / L"f");
+        Check(false, "creating in a missing directory fails");
+    } catch (const text::TError& e) {
+        const std::string msg = e.what();
+        Check(msg.rfind("Cannot create file \"", 0) == 0 && msg.back() != '.', "the creation error has the system's text");
+    }
+
+    unsigned char a[16] = {}, b[16] = {};
+    platform::FillRandom(a, sizeof a);
+    platform::FillRandom(b, sizeof b);
+    Check(std::string(reinterpret_cast<char*>(a), 16) != std::string(reinterpret_cast<char*>(b), 16),
+          "BCryptGenRandom delivers bytes");
+
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed;
+}
