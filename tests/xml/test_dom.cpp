@@ -62,6 +62,9 @@ TEST_F(DomTest, KindRulesRaiseTheirMessagesAndChangeNothing) {
     EXPECT_EQ(ErrorOf([&] { root->AppendChild(attr.get()); }),
               Msg("XML: узел \"element\" не может содержать подузел \"attribute\""_cp1251));
 
+    EXPECT_EQ(ErrorOf([&] { root->AppendChild(nullptr); }), Msg("XML: Не задан узел"_cp1251));
+    EXPECT_EQ(ErrorOf([&] { root->SetAttributeNode(nullptr); }), Msg("XML: Не задан узел"_cp1251));
+
     EXPECT_EQ(Children(doc.get()), "root");
     EXPECT_EQ(Children(root), "child");
     EXPECT_TRUE(Detached(text.get()));
