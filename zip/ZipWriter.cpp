@@ -19,6 +19,17 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kChunk = 1u << 20;
 
+// Reads up to `size` bytes, fewer only at the end of the file.
+std::size_t ReadFull(platform::TFile& in, unsigned char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t n = in.Read(data + done, size - done);
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
 // The archive file behind a write buffer, with the position tracked here so
 // that headers can be patched and a failed Deflate attempt cut back.
 class TArchiveOutput {
@@ -55,6 +66,29 @@ public:
         file_.Seek(position_);
     }
 
+    // Encrypts the `size` bytes written from `at` on, where they lie: in the
+    // buffer, or in the file (read back, encrypted, written over).
+    void EncryptWritten(std::uint64_t at, std::uint64_t size, TPkCipher& cipher, std::vector<unsigned char>& scratch) {
+        const std::uint64_t buffered = position_ - buffer_.size();
+        if (at >= buffered) {
+            cipher.Encrypt(reinterpret_cast<unsigned char*>(buffer_.data()) + (at - buffered),
+                           static_cast<std::size_t>(size));
+            return;
+        }
+        Flush();
+        while (size > 0) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(scratch.size(), size));
+            file_.Seek(at);
+            if (ReadFull(file_, scratch.data(), n) != n) throw text::TError("Stream read error");
+            cipher.Encrypt(scratch.data(), n);
+            file_.Seek(at);
+            file_.WriteAll(scratch.data(), n);
+            at += n;
+            size -= n;
+        }
+        file_.Seek(position_);
+    }
+
     // Drops everything from `at` on, in the file too, and continues there.
     void CutBack(std::uint64_t at) {
         Flush();
@@ -86,17 +120,6 @@ private:
     z_stream z_;
 };
 
-// Reads up to `size` bytes, fewer only at the end of the file.
-std::size_t ReadFull(platform::TFile& in, unsigned char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const std::size_t n = in.Read(data + done, size - done);
-        if (n == 0) break;
-        done += n;
-    }
-    return done;
-}
-
 // The bytes of one entry's data as they were read, and what became of them.
 struct TPassResult {
     std::uint32_t Crc = 0;
@@ -109,9 +132,10 @@ class TEntryStreamer {
 public:
     TEntryStreamer(TArchiveOutput& out) : out_(out), input_(kChunk), output_(kChunk) {}
 
-    // Reads at most `limit` bytes of `in`, deflates and encrypts them to the
-    // archive.
-    TPassResult Deflate(platform::TFile& in, std::uint64_t limit, TPkCipher& cipher) {
+    // Reads at most `limit` bytes of `in` and deflates them to the archive,
+    // not yet encrypted: when Deflate loses, the output is thrown away, and
+    // encrypting it would have cost as much as the store pass does.
+    TPassResult Deflate(platform::TFile& in, std::uint64_t limit) {
         TDeflater deflater;
         z_stream& z = deflater.Stream();
         TPassResult r;
@@ -131,7 +155,6 @@ public:
                 rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
                 if (rc == Z_STREAM_ERROR) throw text::TError("Deflate compression failed");
                 const std::size_t produced = output_.size() - z.avail_out;
-                cipher.Encrypt(output_.data(), produced);
                 out_.Write(output_.data(), produced);
                 r.Written += produced;
             } while (z.avail_out == 0);
@@ -154,6 +177,10 @@ public:
         }
         r.Written = r.Read;
         return r;
+    }
+
+    void EncryptWritten(std::uint64_t at, std::uint64_t size, TPkCipher& cipher) {
+        out_.EncryptWritten(at, size, cipher, input_);
     }
 
 private:
@@ -226,13 +253,13 @@ TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, TEntryStreamer& 
     out.Write(header, sizeof header);
 
     const std::uint64_t dataStart = out.Position();
-    const TPkCipher afterHeader = cipher;
-    TPassResult pass = streamer.Deflate(in, limit, cipher);
-    if (pass.Written > pass.Read) {
+    TPassResult pass = streamer.Deflate(in, limit);
+    if (pass.Written <= pass.Read) {
+        streamer.EncryptWritten(dataStart, pass.Written, cipher);
+    } else {
         // Deflate made it larger: store the file instead, over the same
         // encryption header.
         out.CutBack(dataStart);
-        cipher = afterHeader;
         in.Seek(0);
         pass = streamer.Store(in, limit, cipher);
         e.Method = kMethodStored;

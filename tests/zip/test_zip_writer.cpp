@@ -250,3 +250,18 @@ TEST_F(ZipWriterTest, LargeEntryIsStreamedNotHeldInMemory) {
         crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()), static_cast<uInt>(zeros.size()));
     EXPECT_EQ(Le(bytes, 14, 4), crc);
 }
+
+TEST_F(ZipWriterTest, DeflatedDataBeyondTheWriteBufferIsEncryptedInTheFile) {
+    // Half noise, half text: Deflate wins, and its output (about 2 MB) has
+    // left the writer's 1 MiB buffer before it is encrypted.
+    const std::string content = Noise(1600000, 9) + XmlLike(1600000);
+    Write("mixed.bin", content);
+    Write("after.txt", "the entry after it");
+    const std::string bytes = WriteArchive({"mixed.bin", "after.txt"}, "pw");
+    const TParsedArchive archive = ParseArchive(bytes, 0, "pw");
+    ASSERT_EQ(archive.Entries.size(), 2u);
+    EXPECT_EQ(archive.Entries[0].Method, 8);
+    EXPECT_GT(archive.Entries[0].CompressedSize, 1u << 20);
+    EXPECT_EQ(archive.Entries[0].Content, content);
+    EXPECT_EQ(archive.Entries[1].Content, "the entry after it");
+}
