@@ -10,6 +10,7 @@
 #include "text/Codepage.h"
 #include "text/Error.h"
 #include "text/Literal.h"
+#include "zip/ZipWriter.h"
 
 using namespace text::literals;
 namespace fs = std::filesystem;
@@ -56,6 +57,25 @@ int main() {
     } catch (const text::TError& e) {
         const std::string msg = e.what();
         Check(msg.rfind("Cannot create file \"", 0) == 0 && msg.back() != '.', "the creation error has the system's text");
+    }
+
+    {
+        // The ZIP writer on Windows: a Cyrillic entry name found through
+        // FindFileW, stored in code page 866 with the Unicode Path field.
+        zip::TZipWriter writer;
+        writer.Create(dir / L"package.zip");
+        writer.SetBaseDirectory(dir);
+        writer.AddFile("ОПИСАНИЕ ПАКЕТА.TXT"_cp1251, false);
+        writer.SetPassword(std::string("Ключ"_cp1251));
+        writer.WriteArchive();
+        std::string bytes(128, '\0');
+        auto f = platform::TFile::OpenRead(dir / L"package.zip");
+        bytes.resize(f.Read(bytes.data(), bytes.size()));
+        const std::string name866 = text::Utf16ToCp866(u"Описание пакета.txt");
+        Check(bytes.rfind("PK\x03\x04", 0) == 0, "the ZIP writer writes a local header");
+        Check(bytes.size() > 30 + name866.size() && bytes.compare(30, name866.size(), name866) == 0,
+              "the entry name is the name on disk in code page 866");
+        Check(bytes.find("\x75\x70", 30 + name866.size()) == 30 + name866.size(), "a Unicode Path field follows it");
     }
 
     unsigned char a[16] = {}, b[16] = {};
