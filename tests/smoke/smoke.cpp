@@ -11,6 +11,7 @@
 #include "text/Error.h"
 #include "text/Literal.h"
 #include "xml/XmlDom.h"
+#include "zip/ZipWriter.h"
 
 using namespace text::literals;
 namespace fs = std::filesystem;
@@ -83,6 +84,25 @@ int main() {
         const std::string expected = "<Sample a=\"x&amp;y\"><Empty/><Item FormatName=\"CF_TEXT\">1&lt;2 &quot;" +
                                      std::string("да"_cp1251) + "&quot;</Item></Sample>";
         Check(expected.size() == 92 && bytes == expected, "an XML document is saved under a Cyrillic name, 92 bytes");
+    }
+
+    {
+        // The ZIP writer on Windows: a Cyrillic entry name found through
+        // FindFileW, stored in code page 866 with the Unicode Path field.
+        zip::TZipWriter writer;
+        writer.Create(dir / L"package.zip");
+        writer.SetBaseDirectory(dir);
+        writer.AddFile("ОПИСАНИЕ ПАКЕТА.TXT"_cp1251, false);
+        writer.SetPassword(std::string("Ключ"_cp1251));
+        writer.WriteArchive();
+        std::string bytes(128, '\0');
+        auto f = platform::TFile::OpenRead(dir / L"package.zip");
+        bytes.resize(f.Read(bytes.data(), bytes.size()));
+        const std::string name866 = text::Utf16ToCp866(u"Описание пакета.txt");
+        Check(bytes.rfind("PK\x03\x04", 0) == 0, "the ZIP writer writes a local header");
+        Check(bytes.size() > 30 + name866.size() && bytes.compare(30, name866.size(), name866) == 0,
+              "the entry name is the name on disk in code page 866");
+        Check(bytes.find("\x75\x70", 30 + name866.size()) == 30 + name866.size(), "a Unicode Path field follows it");
     }
 
     unsigned char a[16] = {}, b[16] = {};
