@@ -297,8 +297,8 @@ public:
 
     // Moves `node` (from its former parent, if any) to position `index` of the
     // children (-1: the end); returns the index used. Raises, changing nothing,
-    // when this kind may not hold the node's kind, when `node` is this node or
-    // one of its ancestors, or when the index is out of range.
+    // when `node` is null, when this kind may not hold the node's kind, when
+    // `node` is this node or one of its ancestors, or when the index is out of range.
     int InsertChild(TXmlDNode* node, int index);
     // InsertChild(node, -1).
     int AppendChild(TXmlDNode* node);
@@ -372,7 +372,8 @@ public:
     // The position of `node`, or -1.
     int IndexOf(const TXmlDNode* node) const;
     // Inserts `node` at `index` (-1: the end) and returns the index used.
-    // Raises "XML: Нельзя добавлять узел в два списка" when it has a parent.
+    // Raises "XML: Нельзя добавлять узел в два списка" when it has a parent
+    // (and "XML: Не задан узел" when it is null).
     int Insert(TXmlDNode* node, int index);
     // Removes the item at `index`; it is destroyed unless held elsewhere.
     void Delete(int index);
