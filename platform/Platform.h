@@ -49,6 +49,9 @@ public:
     void Seek(std::uint64_t offset);
     // The file's size in bytes.
     std::uint64_t Size() const;
+    // Cuts the file to `size` bytes (or extends it with zeros) and moves the
+    // file position there. Throws "Stream write error".
+    void SetSize(std::uint64_t size);
     // Closes the file; safe to call twice. Throws "Stream write error" when
     // the system reports that buffered data could not be written.
     void Close();

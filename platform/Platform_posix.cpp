@@ -94,6 +94,11 @@ std::uint64_t TFile::Size() const {
     return ::fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
+void TFile::SetSize(std::uint64_t size) {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw text::TError("Stream write error");
+    Seek(size);
+}
+
 void TFile::Close() {
     if (fd_ < 0) return;
     const int rc = ::close(fd_);

@@ -95,6 +95,11 @@ std::uint64_t TFile::Size() const {
     return ::GetFileSizeEx(H(handle_), &li) ? static_cast<std::uint64_t>(li.QuadPart) : 0;
 }
 
+void TFile::SetSize(std::uint64_t size) {
+    Seek(size);
+    if (!::SetEndOfFile(H(handle_))) throw text::TError("Stream write error");
+}
+
 void TFile::Close() {
     if (handle_ == nullptr) return;
     const BOOL ok = ::CloseHandle(H(handle_));

@@ -98,6 +98,18 @@ TEST_F(PlatformTest, CreateTruncatesAndWritesAllBytes) {
     EXPECT_EQ(r.Read(buf, sizeof buf), 0u);
 }
 
+TEST_F(PlatformTest, SetSizeCutsTheFileAndContinuesThere) {
+    auto f = platform::TFile::Create(dir_ / "f.bin");
+    f.WriteAll("0123456789", 10);
+    f.SetSize(4);
+    f.WriteAll("ab", 2);
+    f.Close();
+    auto r = platform::TFile::OpenRead(dir_ / "f.bin");
+    char buf[64];
+    ASSERT_EQ(r.Read(buf, sizeof buf), 6u);
+    EXPECT_EQ(std::string(buf, 6), "0123ab");
+}
+
 TEST_F(PlatformTest, UniqueDirectoriesAreNewAndPrivate) {
     std::set<fs::path> seen;
     for (int i = 0; i < 20; ++i) {
