@@ -1,8 +1,9 @@
 #include "ReportWalk.h"
 
-#include <cstring>
+#include <algorithm>
 #include <system_error>
 
+#include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
 #include "text/Number.h"
@@ -11,7 +12,6 @@ namespace app {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr char kCtrlZ = 0x1A;
 
 constexpr std::string_view kNewObjectMarker = "<--";
@@ -23,7 +23,7 @@ constexpr std::string_view kOnlyInMain = "Объект присутствует 
 // The line after a module-difference line names the module text that follows
 // it, "...: first - last"; those lines are read past unseen. The line itself is
 // consumed whatever it holds.
-void SkipModuleText(TReportReader& reader) {
+void SkipModuleText(ILineSource& reader) {
     std::string line;
     reader.ReadLine(line);
     StripIndent(line, 1);
@@ -60,16 +60,20 @@ int StripIndent(std::string& line, int skip) {
     return tabs;
 }
 
-TReportReader::TReportReader(const std::filesystem::path& path) : buffer_(new char[kReadChunk]) {
+TReportReader::TReportReader(TReadFunction read, std::size_t chunk)
+    : read_(std::move(read)), chunk_(chunk ? chunk : 1), buffer_(new char[chunk_]) {}
+
+TReportReader TReportReader::Open(const std::filesystem::path& path) {
     std::error_code ec;
     if (path.empty() || !std::filesystem::exists(path, ec)) throw text::TError("File not found");
-    file_ = platform::TFile::OpenRead(path);
+    auto file = std::make_shared<platform::TFile>(platform::TFile::OpenRead(path));
+    return TReportReader([file](char* buffer, std::size_t size) { return file->Read(buffer, size); });
 }
 
 bool TReportReader::FillBuffer() {
     pos_ = end_ = 0;
     if (eof_) return false;
-    end_ = file_.Read(buffer_.get(), kReadChunk);
+    end_ = std::min(read_(buffer_.get(), chunk_), chunk_);
     if (end_ == 0) eof_ = true;
     return end_ != 0;
 }
@@ -114,7 +118,7 @@ bool TReportReader::ReadLine(std::string& line) { return ReadLineInto(&line); }
 
 bool TReportReader::SkipLine() { return ReadLineInto(nullptr); }
 
-TWalkResult WalkReport(TReportReader& reader, ICapture& capture) {
+TWalkResult WalkReport(ILineSource& reader, ICapture& capture) {
     TWalkResult result;
     int depth = kUnlimitedDepth;
     const std::string command(kAddObjectCommand);
@@ -142,7 +146,7 @@ TWalkResult WalkReport(TReportReader& reader, ICapture& capture) {
 }
 
 TWalkResult RunReportWalk(std::string_view reportPath, ICapture& capture) {
-    TReportReader reader(text::PathFrom1251(reportPath));
+    TReportReader reader = TReportReader::Open(text::PathFrom1251(reportPath));
     return WalkReport(reader, capture);
 }
 

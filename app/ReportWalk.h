@@ -5,11 +5,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "platform/Platform.h"
 #include "text/Literal.h"
 
 namespace app {
@@ -47,33 +47,50 @@ int CountOccurrences(std::string_view sub, std::string_view s);
 // the indentation and the two column characters go; with skip 1 only the tabs.
 int StripIndent(std::string& line, int skip);
 
-// Reads a Windows-1251 text file line by line without holding it whole: a
-// line ends with LF (CR LF included), a CR is dropped wherever it stands,
-// Ctrl-Z (0x1A) ends the file, and lines may be of any length.
-class TReportReader {
+// Where the walk takes its lines from.
+class ILineSource {
 public:
-    // Opens `path`. A file that does not exist throws text::TError
-    // "File not found"; any other failure the platform's
-    // `Cannot open file "%s". %s`.
-    explicit TReportReader(const std::filesystem::path& path);
+    virtual ~ILineSource() = default;
+    // The next line into `line`, without its end; false (and `line` empty)
+    // when no line is left.
+    virtual bool ReadLine(std::string& line) = 0;
+    // Reads past the next line without keeping it; false when none is left.
+    virtual bool SkipLine() = 0;
+};
+
+// Reads Windows-1251 text line by line without holding it whole: a line ends
+// with LF (CR LF included), a CR is dropped wherever it stands, Ctrl-Z (0x1A)
+// ends the text, and lines may be of any length.
+class TReportReader : public ILineSource {
+public:
+    // Fills `buffer` with up to `size` bytes and returns how many; 0 at the end.
+    using TReadFunction = std::function<std::size_t(char* buffer, std::size_t size)>;
+
+    static constexpr std::size_t kDefaultChunk = 64 * 1024;
+
+    // Reads through `read`, asking for `chunk` bytes at a time.
+    explicit TReportReader(TReadFunction read, std::size_t chunk = kDefaultChunk);
+
+    // Opens the file `path`. A file that does not exist (or an empty path)
+    // throws text::TError "File not found"; any other failure the platform's
+    // `Cannot open file "%s". %s`. The file is closed with the reader.
+    static TReportReader Open(const std::filesystem::path& path);
 
     // Whether no line is left.
     bool AtEnd();
-    // The next line into `line`, without its end; false (and `line` empty)
-    // when the file is at its end.
-    bool ReadLine(std::string& line);
-    // Reads past the next line without keeping it; false at the end.
-    bool SkipLine();
+    bool ReadLine(std::string& line) override;
+    bool SkipLine() override;
 
 private:
     bool FillBuffer();
     bool ReadLineInto(std::string* line);
 
-    platform::TFile file_;
+    TReadFunction read_;
+    std::size_t chunk_;
     std::unique_ptr<char[]> buffer_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
-    bool eof_ = false;  // the file's end or a Ctrl-Z has been reached
+    bool eof_ = false;  // the end of the input or a Ctrl-Z has been reached
 };
 
 // How a walk ended.
@@ -83,11 +100,11 @@ struct TWalkResult {
     std::string FailedPath;      // when not Completed: the object whose capture failed
 };
 
-// Walks the report that `reader` delivers, calling `capture` for every new
+// Walks the report that `lines` delivers, calling `capture` for every new
 // object. Stops at the first failed capture (Completed false). Throws
 // "'%s' is not a valid integer value" for a module range that is not two
 // integers, and whatever the capture throws.
-TWalkResult WalkReport(TReportReader& reader, ICapture& capture);
+TWalkResult WalkReport(ILineSource& lines, ICapture& capture);
 
 // Opens the report named by `reportPath` (Windows-1251, as the field holds it)
 // and walks it. An empty path is a file that does not exist.
