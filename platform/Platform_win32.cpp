@@ -3,6 +3,10 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+// winbase.h maps ReplaceFile to ReplaceFileW under UNICODE, which would
+// define platform::ReplaceFileW here and leave callers of
+// platform::ReplaceFile unresolved at link time.
+#undef ReplaceFile
 
 #include <algorithm>
 #include <vector>
