@@ -1,0 +1,187 @@
+#include "app/PackageAssembly.h"
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "text/Codepage.h"
+#include "text/Error.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The start of the name of each build's private directory.
+constexpr std::string_view kWorkDirectoryPrefix = "1c82pkg-";
+
+// A new directory of its own under the temporary directory for one build,
+// removed with everything in it when the build ends, also on an error. A
+// fresh directory means no file left by another build (or by another copy of
+// the wizard running at the same time) is ever packed.
+class TWorkDirectory {
+public:
+    explicit TWorkDirectory(const fs::path& parent)
+        : path_(platform::CreateUniqueDirectory(parent, kWorkDirectoryPrefix)) {}
+    TWorkDirectory(const TWorkDirectory&) = delete;
+    TWorkDirectory& operator=(const TWorkDirectory&) = delete;
+    ~TWorkDirectory() {
+        // A file that cannot be removed (held open by a virus scanner, say)
+        // stays behind; that must not turn a finished build into an error.
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// The package while it is being written: a file next to the target under a
+// name of its own. MoveTo puts it in place of the target in one rename;
+// until then the destructor removes it, so a failed build leaves neither a
+// partial package nor a damaged previous one.
+class TPendingFile {
+public:
+    explicit TPendingFile(fs::path path) : path_(std::move(path)) {}
+    TPendingFile(const TPendingFile&) = delete;
+    TPendingFile& operator=(const TPendingFile&) = delete;
+    ~TPendingFile() {
+        if (!placed_) {
+            std::error_code ignored;
+            fs::remove(path_, ignored);
+        }
+    }
+
+    const fs::path& Path() const { return path_; }
+
+    void MoveTo(const fs::path& target) {
+        platform::ReplaceFile(path_, target);
+        placed_ = true;
+    }
+
+private:
+    fs::path path_;
+    bool placed_ = false;
+};
+
+// "<target>.<16 random hex digits>.tmp": in the target's own directory, so
+// the final rename never crosses file systems and stays atomic.
+fs::path PendingPathFor(const fs::path& target) {
+    static const char kHex[] = "0123456789abcdef";
+    unsigned char bytes[8];
+    platform::FillRandom(bytes, sizeof bytes);
+    std::string suffix = ".";
+    for (unsigned char b : bytes) {
+        suffix += kHex[b >> 4];
+        suffix += kHex[b & 15];
+    }
+    suffix += ".tmp";
+    fs::path pending = target;
+    pending += suffix;  // ASCII only, so the same on every platform
+    return pending;
+}
+
+// An agreement or description text, opened now so that a path that cannot
+// be read stops the build before anything is written. An empty field means
+// the package has no such entry.
+std::optional<platform::TFile> OpenSource(const std::string& path1251) {
+    if (path1251.empty()) return std::nullopt;
+    return platform::TFile::OpenRead(text::PathFrom1251(path1251));
+}
+
+// Copies an opened source into a new file. The copy is made by reading and
+// writing rather than by the system's file copy, so it never inherits the
+// source's hidden or system attribute, which would make the archive writer
+// skip it without a word.
+void CopyInto(platform::TFile& source, const fs::path& copy) {
+    platform::TFile out = platform::TFile::Create(copy);
+    std::vector<char> buffer(64 * 1024);
+    while (const std::size_t n = source.Read(buffer.data(), buffer.size())) out.WriteAll(buffer.data(), n);
+    out.Close();
+    source.Close();
+}
+
+// Creates the archive at the pending path. The user chose the target, not
+// the pending name, so a failure (missing folder, no rights) is reported
+// with the target's path and the system's reason.
+void CreateNextToTarget(zip::TZipWriter& writer, const fs::path& pending, const fs::path& target) {
+    try {
+        writer.Create(pending);
+    } catch (const text::TError& e) {
+        const std::string prefix = text::Format("Cannot create file \"%s\". ", {platform::FullPath1251(pending)});
+        const std::string_view message = e.what();
+        if (!message.starts_with(prefix)) throw;
+        throw text::TError(text::Format("Cannot create file \"%s\". %s",
+                                        {platform::FullPath1251(target), message.substr(prefix.size())}));
+    }
+}
+
+void UseRandomSource(zip::TZipWriter& writer, const zip::TZipWriter::TRandomSource& random) {
+    if (random) writer.SetRandomSource(random);
+}
+
+fs::path NamePath(std::string_view name1251) { return text::PathFrom1251(name1251); }
+
+// Writes the package file; all temporary files are gone when it returns,
+// whether it returns or raises.
+void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
+                      const zip::TZipWriter::TRandomSource& random) {
+    std::optional<platform::TFile> agreement = OpenSource(in.LicensePath);
+    std::optional<platform::TFile> description = OpenSource(in.PathToDescription);
+    if (in.PathToPackageFile.empty()) throw text::TError("Archive does not exist - Filename is blank");
+    const fs::path target = text::PathFrom1251(in.PathToPackageFile);
+
+    TWorkDirectory work(platform::TempDirectory());
+    const fs::path& dir = work.Path();
+
+    doc.SaveToFile(dir / NamePath(package_names::PackageData));
+    {
+        zip::TZipWriter image;
+        UseRandomSource(image, random);
+        image.Create(dir / NamePath(package_names::Image));
+        image.SetBaseDirectory(dir);
+        image.AddFile(package_names::PackageData, false);
+        image.SetPassword(std::string(kImagePassword));
+        image.WriteArchive();
+    }
+
+    if (agreement) CopyInto(*agreement, dir / NamePath(package_names::Agreement));
+    if (description) CopyInto(*description, dir / NamePath(package_names::Description));
+
+    TPendingFile package(PendingPathFor(target));
+    {
+        zip::TZipWriter writer;
+        UseRandomSource(writer, random);
+        CreateNextToTarget(writer, package.Path(), target);
+        writer.SetBaseDirectory(dir);
+        // A copy that is not there (empty field) adds nothing; the entries
+        // after it move up.
+        writer.AddFile(package_names::Agreement, false);
+        writer.AddFile(package_names::Description, false);
+        writer.AddFile(package_names::Image, true);
+        writer.SetPassword(PackagePassword(in.SerialKey));
+        writer.WriteArchive();
+    }
+    package.MoveTo(target);
+}
+
+}  // namespace
+
+std::string PackagePassword(std::string_view serialKey) {
+    return std::string(serialKey.empty() ? kDefaultPackagePassword : serialKey);
+}
+
+void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, IClipboardText& clipboard,
+                     const zip::TZipWriter::TRandomSource& random) {
+    WritePackageFile(doc, in, random);
+    // The key, not the password: an empty key leaves an empty text, and the
+    // default password is never shown to the user.
+    clipboard.SetText(in.SerialKey);
+}
+
+}  // namespace app

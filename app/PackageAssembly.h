@@ -1,0 +1,79 @@
+#pragma once
+// The last stage of a build: turns the finished package data document into
+// the package file. The document is saved as PackageData.xml and packed into
+// the inner archive image.0 under a fixed password; image.0, the agreement
+// text and the description text are packed into the package file under the
+// package key; the key then goes to the clipboard.
+//
+// Every build works in a private directory of its own under the temporary
+// directory and removes it at the end, whether the build succeeded or not.
+// The package is written next to its target under a temporary name and put
+// in place only when it is complete, so a failed build never destroys the
+// previous package. Bringing the main form to the front afterwards is the
+// caller's job.
+//
+// Errors are text::TError (message in Windows-1251).
+
+#include <string>
+#include <string_view>
+
+#include "text/Literal.h"
+#include "xml/XmlDom.h"
+#include "zip/ZipWriter.h"
+
+namespace app {
+
+// The four fields of the main form that the assembly reads, as Windows-1251
+// text exactly as the user typed or chose them.
+struct TAssemblyInput {
+    std::string LicensePath;        // the agreement text; empty: no agreement entry
+    std::string PathToDescription;  // the description text; empty: no description entry
+    std::string PathToPackageFile;  // the package file to write (any name, any extension)
+    std::string SerialKey;          // the package key; empty: the default package password
+};
+
+// The clipboard as the assembly needs it.
+class IClipboardText {
+public:
+    virtual ~IClipboardText() = default;
+    // Empties the clipboard and puts `text1251` on it as plain text.
+    virtual void SetText(const std::string& text1251) = 0;
+};
+
+// The password of the inner archive image.0, in every package.
+inline constexpr std::string_view kImagePassword = "5D2A9E41-7C3B-4F86-A1D0-93E6B2C87F15";
+// The password of the package file when the package key is empty. It never
+// reaches the clipboard.
+inline constexpr std::string_view kDefaultPackagePassword = "E0B47C29-1A6D-4E53-8F92-6C1D05A3B7E8";
+
+// Entry names, Windows-1251. The installer that opens a package looks its
+// entries up by these names, so they never change.
+namespace package_names {
+using namespace text::literals;
+inline constexpr std::string_view PackageData = "PackageData.xml";  // the only entry of image.0
+inline constexpr std::string_view Agreement = "Пользовательское соглашение.txt"_cp1251;
+inline constexpr std::string_view Description = "Описание пакета.txt"_cp1251;
+inline constexpr std::string_view Image = "image.0";
+}  // namespace package_names
+
+// The password of the package file for a package key: the key itself, or
+// kDefaultPackagePassword when it is empty.
+std::string PackagePassword(std::string_view serialKey);
+
+// Builds the package file of `doc` at in.PathToPackageFile, replacing an
+// existing file only once the new one is complete, then puts in.SerialKey on
+// `clipboard` (an empty key puts an empty text). The package holds, in this
+// order, the agreement, the description and image.0; an empty agreement or
+// description field leaves its entry out.
+// Raises, before anything is written, `Cannot open file "%s". %s` for an
+// agreement or description that cannot be read, and "Archive does not exist
+// - Filename is blank" for an empty package path. Raises `Cannot create file
+// "%s". %s` when the temporary directory, the package file or a temporary
+// file cannot be written. On any error the previous package and the
+// clipboard are untouched and no temporary file is left.
+// `random` fills the encryption headers' random bytes of both archives
+// (empty: the system's CSPRNG).
+void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, IClipboardText& clipboard,
+                     const zip::TZipWriter::TRandomSource& random = {});
+
+}  // namespace app

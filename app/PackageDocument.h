@@ -1,0 +1,109 @@
+#pragma once
+// The package data document (PackageData.xml) of one build: the root
+// 1C8InstallationPackage with its four sections, one AddObject element per
+// captured metadata object and one Item element per clipboard format of it.
+// All names and values are Windows-1251.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "designer/DesignerPorts.h"
+#include "text/Literal.h"
+#include "xml/XmlDom.h"
+
+namespace app {
+
+using namespace text::literals;
+
+inline constexpr std::string_view kRootTag = "1C8InstallationPackage";
+inline constexpr std::string_view kCopyrightAttribute = "copyright";
+// The attribution every package carries, the same in every document.
+inline constexpr std::string_view kCopyrightText =
+    "Создано программой Мастер создания пакета инсталляции 1С 8.2"_cp1251;
+inline constexpr std::string_view kCommonModulesTag = "CommonModules";
+inline constexpr std::string_view kDirectoriesTag = "Directories";
+inline constexpr std::string_view kProcessingsTag = "Processings";
+inline constexpr std::string_view kSubsystemsTag = "Subsystems";
+inline constexpr std::string_view kObjectPathAttribute = "ObjectPath";
+inline constexpr std::string_view kItemTag = "Item";
+inline constexpr std::string_view kFormatNameAttribute = "FormatName";
+
+// The document of the current build. The document reference keeps the whole
+// tree; the element links are plain and valid while it lives.
+struct TPackageDocument {
+    xml::TRef<xml::TXmlDDocument> Document;
+    xml::TXmlDElement* Root = nullptr;
+    xml::TXmlDElement* CommonModules = nullptr;
+    xml::TXmlDElement* Directories = nullptr;
+    xml::TXmlDElement* Processings = nullptr;
+    xml::TXmlDElement* Subsystems = nullptr;
+};
+
+// Replaces `package` by a new document: the root with its copyright and the
+// sections CommonModules, Directories, Processings, Subsystems in this order.
+// The former document is released.
+void SetUpPackageDocument(TPackageDocument& package);
+
+// One row of the kind table: the kind word an object path begins with, the
+// section its objects go to, the tree folder that replaces the kind word, and
+// whether the object copy carries the Designer's command-data format.
+struct TObjectKind {
+    enum class TExtraFormat { None, Always, UnlessAttribute };
+
+    std::string_view KindWord;
+    xml::TXmlDElement* TPackageDocument::*Section;
+    std::string_view TreeFolder;
+    TExtraFormat ExtraFormat;
+};
+
+// The row whose kind word `path` begins with (exact bytes), or null when none does.
+const TObjectKind* FindObjectKind(std::string_view path);
+
+// `path` with its leading kind word replaced by the kind's tree folder; later
+// occurrences of the word stay as they are. `kind` is FindObjectKind(path).
+std::string TreePath(const TObjectKind& kind, std::string_view path);
+
+// The clipboard formats an object of `kind` named `path` is read in: the five
+// common ones, then the Designer's command-data format where the kind has it.
+std::vector<std::string> ObjectFormats(const TObjectKind& kind, std::string_view path);
+
+// Creates an element `name`, appends it as the last child of `parent` and
+// returns it (plain link; the parent holds it).
+xml::TXmlDElement* AddChildElement(std::string_view name, xml::TXmlDNode* parent);
+
+// Sets the attribute `name` = `value` on `element`, replacing one of that name.
+void SetElementAttribute(std::string_view name, std::string_view value, xml::TXmlDElement* element);
+
+// The item's text of a clipboard block: its bytes up to the first zero byte,
+// or all of them when it holds none. Never reads past `size`.
+std::string ClipboardItemText(const char* data, std::size_t size);
+
+// The clipboard identifier of a format name: "CF_TEXT" is 1 and
+// "CF_UNICODETEXT" is 13 (predefined, compared exactly); any other name is
+// registered with the clipboard.
+std::uint32_t ClipboardFormatId(designer::IClipboard& clipboard, std::string_view formatName);
+
+// How long and how often AddClipboardItem tries to open a clipboard that
+// another program holds.
+inline constexpr std::uint32_t kClipboardOpenPatienceMs = 1000;
+inline constexpr std::uint32_t kClipboardOpenRetryMs = 10;
+
+// Opens the clipboard, trying again every kClipboardOpenRetryMs for up to
+// kClipboardOpenPatienceMs while another program holds it; then throws
+// text::TError "Cannot open clipboard".
+void OpenClipboard(designer::IClipboard& clipboard, designer::IClock& clock);
+
+// Stores the clipboard's data in format `formatName` as an Item element
+// (FormatName attribute, the data as text) appended to `element`. False, and
+// nothing added, when the clipboard holds no data in that format.
+bool AddClipboardItem(designer::IClipboard& clipboard, designer::IClock& clock, std::string_view formatName,
+                      xml::TXmlDElement* element);
+
+// AddClipboardItem for each format of `formatNames` in order; false at the
+// first one missing (later ones are not tried, the Items added stay). True for
+// an empty list.
+bool AddClipboardItems(designer::IClipboard& clipboard, designer::IClock& clock, xml::TXmlDElement* element,
+                       const std::vector<std::string>& formatNames);
+
+}  // namespace app

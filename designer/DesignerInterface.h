@@ -1,0 +1,79 @@
+#pragma once
+// What the wizard relies on in the 1C:Enterprise 8.2 Designer: its window
+// classes and captions, the messages and keys sent to it, and the clipboard
+// formats it leaves after copying a metadata object. Windows-1251 texts; the
+// numeric codes are those of the Win32 headers, spelled out so the portable
+// code needs no windows.h.
+
+#include <cstdint>
+#include <string_view>
+
+#include "text/Literal.h"
+
+namespace designer {
+
+using namespace text::literals;
+
+// Window classes and captions, compared exactly.
+inline constexpr std::string_view kMainFrameClass = "V8TopLevelFrame";
+inline constexpr std::string_view kLocalFrameClass = "V8NewLocalFrameBaseWnd";
+inline constexpr std::string_view kConfigurationCaption = "Конфигурация"_cp1251;
+inline constexpr std::string_view kSearchCaption = "Поиск объектов метаданных"_cp1251;
+// The tree: first V8Grid in the first V8FormElement in the first
+// V8LayouterTabsWindow of the configuration window.
+inline constexpr std::string_view kTabsWindowClass = "V8LayouterTabsWindow";
+inline constexpr std::string_view kFormElementClass = "V8FormElement";
+inline constexpr std::string_view kGridClass = "V8Grid";
+
+// Window messages and hit-test codes.
+inline constexpr std::uint32_t kWmKeyDown = 256;  // WM_KEYDOWN
+inline constexpr std::uint32_t kWmChar = 258;     // WM_CHAR
+inline constexpr std::uint32_t kHtCaption = 2;    // HTCAPTION
+
+// Virtual keys.
+inline constexpr std::uint8_t kVkReturn = 13;
+inline constexpr std::uint8_t kVkShift = 16;
+inline constexpr std::uint8_t kVkControl = 17;
+inline constexpr std::uint8_t kVkMenu = 18;  // Alt
+inline constexpr std::uint8_t kVkEscape = 27;
+inline constexpr std::uint8_t kVkLeft = 37;
+inline constexpr std::uint8_t kVkRight = 39;
+inline constexpr std::uint8_t kVkInsert = 45;
+inline constexpr std::uint8_t kVkF10 = 121;
+inline constexpr std::uint32_t kKeyEventKeyUp = 2;  // KEYEVENTF_KEYUP
+
+// The Russian keyboard layout, activated before names are typed into the tree
+// so that the Designer takes the WM_CHAR codes as Cyrillic letters.
+inline constexpr std::string_view kRussianLayout = "00000419";
+
+// Tree navigation: this many VK_LEFT key-downs collapse the selection up to
+// the root's children from any depth the wizard goes; one VK_RIGHT then
+// enters the first level under the root.
+inline constexpr int kTreeToTopLeftPresses = 10;
+// Inside a tree path a dot means "enter the selected node" (VK_RIGHT).
+inline constexpr char kTreePathSeparator = '.';
+
+// Clipboard formats. Two are predefined by Windows; the others are
+// registered by name.
+inline constexpr std::string_view kFormatText = "CF_TEXT";
+inline constexpr std::string_view kFormatUnicodeText = "CF_UNICODETEXT";
+inline constexpr std::uint32_t kCfText = 1;
+inline constexpr std::uint32_t kCfUnicodeText = 13;
+inline constexpr std::string_view kFormatMd8Data = "1C:MD8 Data";
+inline constexpr std::string_view kFormatMd8ExternalData = "1C:MD8 External Data";
+inline constexpr std::string_view kFormatMd8Info = "1C:MD8 Info";
+inline constexpr std::string_view kFormatMngCmdObjects = "1C:V8MngCmdObjectsDataFormat";
+
+// Every copied object leaves these formats, in this order.
+inline constexpr std::string_view kCommonFormats[] = {
+    kFormatText, kFormatUnicodeText, kFormatMd8Data, kFormatMd8ExternalData, kFormatMd8Info,
+};
+
+// The first levels of the configuration tree that the wizard enters.
+inline constexpr std::string_view kTreeCommon = "Общие"_cp1251;
+inline constexpr std::string_view kTreeSubsystems = "Общие.Подсистемы"_cp1251;
+inline constexpr std::string_view kTreeCommonModules = "Общие.Общие модули"_cp1251;
+inline constexpr std::string_view kTreeDirectories = "Справочники"_cp1251;
+inline constexpr std::string_view kTreeProcessings = "Обработки"_cp1251;
+
+}  // namespace designer

@@ -1,0 +1,108 @@
+#include "ObjectCapture.h"
+
+#include <algorithm>
+
+#include "designer/DesignerInterface.h"
+#include "text/Number.h"
+
+namespace designer {
+
+using namespace text::literals;
+
+namespace {
+
+constexpr std::string_view kLogStart = "Захват объекта для добавления ("_cp1251;
+constexpr std::string_view kLogSuccess = ") - УСПЕХ"_cp1251;
+constexpr std::string_view kLogFailure = ") - ОШИБКА"_cp1251;
+
+}  // namespace
+
+TObjectCapture::TObjectCapture(app::TPackageDocument& package, const TCapturePorts& ports)
+    : package_(package), ports_(ports) {}
+
+bool TObjectCapture::ExecuteCommand(const std::string& command, const std::string& path) {
+    // The Designer reads the WM_CHAR codes in the input language of the
+    // wizard's thread, so the Russian layout must be active before typing.
+    ports_.Keyboard.ActivateLayout(kRussianLayout);
+    const std::int32_t delay = text::StrToInt(ports_.Delay.Text());
+    if (command != app::kAddObjectCommand) return false;
+
+    // A path of no known kind has no section to go to: it is a failed capture,
+    // so the build stops with its message instead of packing an incomplete set.
+    const app::TObjectKind* kind = app::FindObjectKind(path);
+    if (!kind) {
+        LogResult(path, false);
+        return false;
+    }
+
+    for (int i = 0; i < kTreeToTopLeftPresses; ++i) ports_.Tree.KeyDown(kVkLeft);
+    ports_.Tree.KeyDown(kVkRight);
+
+    const std::vector<std::string> formats = app::ObjectFormats(*kind, path);
+    const std::string treePath = app::TreePath(*kind, path);
+    xml::TXmlDElement* element = app::AddChildElement(command, package_.*(kind->Section));
+    app::SetElementAttribute(app::kObjectPathAttribute, treePath, element);
+
+    TypeTreePath(treePath);
+
+    std::vector<std::uint32_t> formatIds;
+    for (const std::string& name : formats) formatIds.push_back(app::ClipboardFormatId(ports_.Clipboard, name));
+    const std::uint32_t sequenceBefore = ports_.Clipboard.SequenceNumber();
+    PressCopy();
+
+    // Reading before the Designer has replaced the clipboard would store the
+    // previous object's data under this object's path; so a copy that has not
+    // arrived within the delay is a failed capture.
+    const bool ok = WaitForCopy(sequenceBefore, formatIds, static_cast<std::uint32_t>(std::max(delay, 0))) &&
+                    app::AddClipboardItems(ports_.Clipboard, ports_.Clock, element, formats);
+    LogResult(path, ok);
+    return ok;
+}
+
+bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
+                                 std::uint32_t delayMs) {
+    IClipboard& clipboard = ports_.Clipboard;
+    const std::uint64_t start = ports_.Clock.NowMs();
+    for (;;) {
+        // The Designer holds the clipboard open while it puts the formats
+        // there; it is done when the clipboard can be opened again.
+        if (clipboard.SequenceNumber() != sequenceBefore &&
+            std::all_of(formatIds.begin(), formatIds.end(),
+                        [&clipboard](std::uint32_t id) { return clipboard.IsFormatAvailable(id); }) &&
+            clipboard.Open()) {
+            clipboard.Close();
+            return true;
+        }
+        const std::uint64_t elapsed = ports_.Clock.NowMs() - start;
+        if (elapsed >= delayMs) return false;
+        ports_.Clock.Sleep(static_cast<std::uint32_t>(std::min<std::uint64_t>(kClipboardPollMs, delayMs - elapsed)));
+    }
+}
+
+void TObjectCapture::TypeTreePath(const std::string& treePath) {
+    // Each character selects by prefix among the current level's nodes; a dot
+    // enters the selected node.
+    for (const char c : treePath) {
+        if (c == kTreePathSeparator)
+            ports_.Tree.KeyDown(kVkRight);
+        else
+            ports_.Tree.Char(static_cast<std::uint8_t>(c));
+    }
+}
+
+void TObjectCapture::PressCopy() {
+    // Ctrl+Insert goes to the focused window, the tree the build put in front.
+    ports_.Keyboard.KeyEvent(kVkControl, false);
+    ports_.Keyboard.KeyEvent(kVkInsert, false);
+    ports_.Keyboard.KeyEvent(kVkInsert, true);
+    ports_.Keyboard.KeyEvent(kVkControl, true);
+}
+
+void TObjectCapture::LogResult(const std::string& path, bool ok) {
+    std::string line(kLogStart);
+    line += path;
+    line += ok ? kLogSuccess : kLogFailure;
+    ports_.Log.AddLine(line);
+}
+
+}  // namespace designer

@@ -1,0 +1,55 @@
+#pragma once
+// The object capture command: selects one metadata object in the Designer's
+// configuration tree, copies it with Ctrl+Insert and stores every clipboard
+// format of the copy under a new AddObject element of the package document.
+
+#include <cstdint>
+#include <string>
+
+#include "app/PackageDocument.h"
+#include "app/ReportWalk.h"
+#include "designer/DesignerPorts.h"
+
+namespace designer {
+
+// Everything the command reaches outside itself.
+struct TCapturePorts {
+    ITreeWindow& Tree;
+    IKeyboard& Keyboard;
+    IClock& Clock;
+    IClipboard& Clipboard;
+    IDelayField& Delay;
+    ILogSink& Log;
+};
+
+// How often the clipboard is looked at while the Designer fills it.
+inline constexpr std::uint32_t kClipboardPollMs = 1;
+
+class TObjectCapture : public app::ICapture {
+public:
+    // Captures into `package` (which a later SetUpPackageDocument may renew;
+    // the command always uses its current sections).
+    TObjectCapture(app::TPackageDocument& package, const TCapturePorts& ports);
+
+    // Command "AddObject": captures the object `path` names and writes its log
+    // line; true when every format of the object was stored. False for any
+    // other command (after activating the keyboard layout and reading the
+    // delay, nothing else happens) and for a path of no known kind. Throws
+    // "'%s' is not a valid integer value" for a bad delay text and
+    // "Cannot open clipboard".
+    bool ExecuteCommand(const std::string& command, const std::string& path) override;
+
+private:
+    // Waits, for at most `delayMs`, until the clipboard has changed since
+    // `sequenceBefore`, holds every format of `formatIds` and can be opened.
+    bool WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
+                     std::uint32_t delayMs);
+    void TypeTreePath(const std::string& treePath);
+    void PressCopy();
+    void LogResult(const std::string& path, bool ok);
+
+    app::TPackageDocument& package_;
+    TCapturePorts ports_;
+};
+
+}  // namespace designer

@@ -1,0 +1,224 @@
+// Windows side of the platform layer (the wizard and the test tools).
+#include "Platform.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+// winbase.h maps ReplaceFile to ReplaceFileW under UNICODE, which would
+// define platform::ReplaceFileW here and leave callers of
+// platform::ReplaceFile unresolved at link time.
+#undef ReplaceFile
+
+#include <algorithm>
+#include <vector>
+
+#include "text/Codepage.h"
+#include "text/Error.h"
+
+namespace platform {
+namespace {
+
+const wchar_t* W(const fs::path& p) { return p.c_str(); }
+
+[[noreturn]] void ThrowFileError(std::string_view pattern, const fs::path& path, DWORD code) {
+    throw text::TError(text::Format(pattern, {FullPath1251(path), SystemErrorText(static_cast<int>(code))}));
+}
+
+HANDLE H(void* h) { return static_cast<HANDLE>(h); }
+
+}  // namespace
+
+TFile::TFile(TFile&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) { other.handle_ = nullptr; }
+
+TFile& TFile::operator=(TFile&& other) noexcept {
+    if (this != &other) {
+        if (handle_ != nullptr) ::CloseHandle(H(handle_));
+        handle_ = other.handle_;
+        path_ = std::move(other.path_);
+        other.handle_ = nullptr;
+    }
+    return *this;
+}
+
+TFile::~TFile() {
+    if (handle_ != nullptr) ::CloseHandle(H(handle_));
+}
+
+TFile TFile::Create(const fs::path& path) {
+    HANDLE h = ::CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) ThrowFileError("Cannot create file \"%s\". %s", path, ::GetLastError());
+    TFile f;
+    f.handle_ = h;
+    f.path_ = path;
+    return f;
+}
+
+TFile TFile::OpenRead(const fs::path& path) {
+    HANDLE h = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) ThrowFileError("Cannot open file \"%s\". %s", path, ::GetLastError());
+    TFile f;
+    f.handle_ = h;
+    f.path_ = path;
+    return f;
+}
+
+std::size_t TFile::Write(const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(H(handle_), p + done, chunk, &written, nullptr) || written == 0) break;
+        done += written;
+    }
+    return done;
+}
+
+void TFile::WriteAll(const void* data, std::size_t size) {
+    if (Write(data, size) != size) throw text::TError("Stream write error");
+}
+
+std::size_t TFile::Read(void* data, std::size_t size) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    DWORD got = 0;
+    if (!::ReadFile(H(handle_), data, chunk, &got, nullptr))
+        ThrowFileError("Cannot read file \"%s\". %s", path_, ::GetLastError());
+    return got;
+}
+
+void TFile::Seek(std::uint64_t offset) {
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(H(handle_), li, nullptr, FILE_BEGIN))
+        ThrowFileError("Cannot read file \"%s\". %s", path_, ::GetLastError());
+}
+
+std::uint64_t TFile::Size() const {
+    LARGE_INTEGER li;
+    return ::GetFileSizeEx(H(handle_), &li) ? static_cast<std::uint64_t>(li.QuadPart) : 0;
+}
+
+void TFile::SetSize(std::uint64_t size) {
+    Seek(size);
+    if (!::SetEndOfFile(H(handle_))) throw text::TError("Stream write error");
+}
+
+void TFile::Close() {
+    if (handle_ == nullptr) return;
+    const BOOL ok = ::CloseHandle(H(handle_));
+    handle_ = nullptr;
+    if (!ok) throw text::TError("Stream write error");
+}
+
+bool TFile::IsOpen() const { return handle_ != nullptr; }
+
+std::string SystemErrorText(int code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0,
+                                     nullptr);
+    std::u16string msg;
+    if (n != 0 && buffer != nullptr) msg.assign(reinterpret_cast<const char16_t*>(buffer), n);
+    if (buffer != nullptr) ::LocalFree(buffer);
+    if (msg.empty()) return "System error, code " + std::to_string(code);
+    while (!msg.empty() && (msg.back() <= u' ' || msg.back() == u'.')) msg.pop_back();
+    return text::Utf16ToCp1251(msg);
+}
+
+int LastErrorCode() { return static_cast<int>(::GetLastError()); }
+
+std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_view name, bool includeHidden) {
+    const fs::path dir = directory.empty() ? fs::path(L".") : directory;
+    const fs::path pattern = dir / L"*";
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW(W(pattern), &fd);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::vector<WIN32_FIND_DATAW> matches;
+    do {
+        const std::u16string_view onDisk(reinterpret_cast<const char16_t*>(fd.cFileName));
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0) continue;
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0 && !includeHidden) continue;
+        if (::CompareStringOrdinal(reinterpret_cast<const wchar_t*>(onDisk.data()), static_cast<int>(onDisk.size()),
+                                   reinterpret_cast<const wchar_t*>(name.data()), static_cast<int>(name.size()),
+                                   TRUE) == CSTR_EQUAL)
+            matches.push_back(fd);
+    } while (::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    if (matches.empty()) return std::nullopt;
+    // NTFS holds one spelling per name; a case-sensitive directory may hold
+    // more, and then the exact spelling wins.
+    auto best = std::find_if(matches.begin(), matches.end(), [&](const WIN32_FIND_DATAW& m) {
+        return std::u16string_view(reinterpret_cast<const char16_t*>(m.cFileName)) == name;
+    });
+    if (best == matches.end()) best = matches.begin();
+
+    TFoundFile found;
+    found.Name = reinterpret_cast<const char16_t*>(best->cFileName);
+    found.FullPath = dir / fs::path(best->cFileName);
+    found.Attributes = best->dwFileAttributes;
+    found.Size = (static_cast<std::uint64_t>(best->nFileSizeHigh) << 32) | best->nFileSizeLow;
+    // The local time that was in force at the file's time, not today's
+    // offset: SystemTimeToTzSpecificLocalTime applies the rule of that date.
+    SYSTEMTIME utc, local;
+    if (::FileTimeToSystemTime(&best->ftLastWriteTime, &utc) &&
+        ::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        ToDosDateTime(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                      found.DosDate, found.DosTime);
+    else
+        ToDosDateTime(1980, 1, 1, 0, 0, 0, found.DosDate, found.DosTime);
+    return found;
+}
+
+void FillRandom(void* data, std::size_t size) {
+    unsigned char* p = static_cast<unsigned char*>(data);
+    while (size > 0) {
+        const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 30));
+        const NTSTATUS status = ::BCryptGenRandom(nullptr, p, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        if (status < 0) throw text::TError("Cannot get random bytes. " + SystemErrorText(static_cast<int>(status)));
+        p += chunk;
+        size -= chunk;
+    }
+}
+
+fs::path TempDirectory() {
+    const DWORD n = ::GetEnvironmentVariableW(L"TMP", nullptr, 0);
+    if (n > 1) {
+        std::wstring value(n, L'\0');
+        const DWORD got = ::GetEnvironmentVariableW(L"TMP", value.data(), n);
+        value.resize(got);
+        if (!value.empty()) return fs::path(value);
+    }
+    wchar_t buffer[MAX_PATH + 2];
+    const DWORD got = ::GetTempPathW(MAX_PATH + 1, buffer);
+    if (got > 0 && got <= MAX_PATH + 1) return fs::path(std::wstring(buffer, got));
+    return fs::current_path();
+}
+
+fs::path CreateUniqueDirectory(const fs::path& parent, std::string_view prefix) {
+    static const char kHex[] = "0123456789abcdef";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char bytes[8];
+        FillRandom(bytes, sizeof bytes);
+        std::string name(prefix);
+        for (unsigned char b : bytes) {
+            name += kHex[b >> 4];
+            name += kHex[b & 15];
+        }
+        const fs::path dir = parent / fs::path(text::Cp1251ToUtf16(name));
+        // CreateDirectoryW fails on an existing name, so the directory is ours.
+        if (::CreateDirectoryW(W(dir), nullptr)) return dir;
+        const DWORD err = ::GetLastError();
+        if (err != ERROR_ALREADY_EXISTS) ThrowFileError("Cannot create file \"%s\". %s", dir, err);
+    }
+    ThrowFileError("Cannot create file \"%s\". %s", parent, ERROR_ALREADY_EXISTS);
+}
+
+void ReplaceFile(const fs::path& from, const fs::path& to) {
+    if (!::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+}
+
+}  // namespace platform

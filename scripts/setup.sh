@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the Debian packages the project needs that are not
+# installed yet. Idempotent and quiet when everything is there.
+#   scripts/setup.sh [build|wine|all]   (default: all)
+set -euo pipefail
+
+build_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev zlib1g-dev
+            python3 unzip zip p7zip-full libarchive-tools)
+wine_pkgs=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb xauth locales fonts-wine
+           x11-apps imagemagick)
+
+case "${1:-all}" in
+  build) wanted=("${build_pkgs[@]}") ;;
+  wine) wanted=("${wine_pkgs[@]}") ;;
+  all) wanted=("${build_pkgs[@]}" "${wine_pkgs[@]}") ;;
+  *) echo "usage: $0 [build|wine|all]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,118 @@
+// Runs the portable core on Windows: code pages, files with Cyrillic names,
+// the directory search with its attributes, randomness, XML saved to a file. Prints one line per
+// check and "N passed, N failed"; the exit code is the number of failures.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/Platform.h"
+#include "text/Codepage.h"
+#include "text/Error.h"
+#include "text/Literal.h"
+#include "xml/XmlDom.h"
+#include "zip/ZipWriter.h"
+
+using namespace text::literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+int passed = 0, failed = 0;
+
+void Check(bool ok, const char* what) {
+    std::printf("%s: %s\n", ok ? "ok" : "FAIL", what);
+    (ok ? passed : failed)++;
+}
+
+}  // namespace
+
+int main() {
+    // Wine takes the ANSI code page from LC_ALL; the runner sets a Russian locale.
+    Check(GetACP() == 1251, "the ANSI code page is 1251");
+
+    const std::string name1251(std::string("Описание пакета.txt"_cp1251));
+    Check(text::Cp1251ToUtf16(name1251) == u"Описание пакета.txt", "1251 literal converts to UTF-16");
+
+    const fs::path dir = platform::CreateUniqueDirectory(platform::TempDirectory(), "wizard-smoke-");
+    {
+        auto f = platform::TFile::Create(dir / text::PathFrom1251(name1251));
+        f.WriteAll("hello", 5);
+        f.Close();
+    }
+    auto found = platform::FindFile(dir, u"ОПИСАНИЕ ПАКЕТА.TXT", false);
+    Check(found.has_value(), "a Cyrillic name is found case-insensitively");
+    Check(found && found->Name == u"Описание пакета.txt", "the name is reported as on disk");
+    Check(found && found->Size == 5, "the size is right");
+    Check(found && (found->Attributes & platform::kAttrArchive) != 0, "a new file carries the archive bit");
+
+    const fs::path hidden = dir / L"image.0";
+    { auto f = platform::TFile::Create(hidden); f.WriteAll("x", 1); }
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    Check(!platform::FindFile(dir, u"image.0", false), "a hidden file is skipped unless asked");
+    Check(platform::FindFile(dir, u"image.0", true).has_value(), "a hidden file is found when asked");
+
+    try {
+        platform::TFile::Create(dir / L"no such dir" / L"f");
+        Check(false, "creating in a missing directory fails");
+    } catch (const text::TError& e) {
+        const std::string msg = e.what();
+        Check(msg.rfind("Cannot create file \"", 0) == 0 && msg.back() != '.', "the creation error has the system's text");
+    }
+
+    {
+        // The sample document: an attribute with "&", an empty element, and an
+        // element whose text holds "<", quotes and two Cyrillic letters.
+        xml::TRef<xml::TXmlDDocument> doc(new xml::TXmlDDocument());
+        auto* sample = new xml::TXmlDElement("Sample");
+        doc->AppendChild(sample);
+        auto* attr = new xml::TXmlDAttribute("a");
+        attr->SetValue("x&y");
+        sample->SetAttributeNode(attr);
+        sample->AppendChild(new xml::TXmlDElement("Empty"));
+        auto* item = new xml::TXmlDElement("Item");
+        sample->AppendChild(item);
+        auto* format = new xml::TXmlDAttribute("FormatName");
+        format->SetValue("CF_TEXT");
+        item->SetAttributeNode(format);
+        item->SetText("1<2 \"" + std::string("да"_cp1251) + "\"");
+        const fs::path xmlPath = dir / L"Данные пакета.xml";
+        doc->SaveToFile(xmlPath);
+        std::string bytes(200, '\0');
+        auto f = platform::TFile::OpenRead(xmlPath);
+        bytes.resize(f.Read(bytes.data(), bytes.size()));
+        const std::string expected = "<Sample a=\"x&amp;y\"><Empty/><Item FormatName=\"CF_TEXT\">1&lt;2 &quot;" +
+                                     std::string("да"_cp1251) + "&quot;</Item></Sample>";
+        Check(expected.size() == 92 && bytes == expected, "an XML document is saved under a Cyrillic name, 92 bytes");
+    }
+
+    {
+        // The ZIP writer on Windows: a Cyrillic entry name found through
+        // FindFileW, stored in code page 866 with the Unicode Path field.
+        zip::TZipWriter writer;
+        writer.Create(dir / L"package.zip");
+        writer.SetBaseDirectory(dir);
+        writer.AddFile("ОПИСАНИЕ ПАКЕТА.TXT"_cp1251, false);
+        writer.SetPassword(std::string("Ключ"_cp1251));
+        writer.WriteArchive();
+        std::string bytes(128, '\0');
+        auto f = platform::TFile::OpenRead(dir / L"package.zip");
+        bytes.resize(f.Read(bytes.data(), bytes.size()));
+        const std::string name866 = text::Utf16ToCp866(u"Описание пакета.txt");
+        Check(bytes.rfind("PK\x03\x04", 0) == 0, "the ZIP writer writes a local header");
+        Check(bytes.size() > 30 + name866.size() && bytes.compare(30, name866.size(), name866) == 0,
+              "the entry name is the name on disk in code page 866");
+        Check(bytes.find("\x75\x70", 30 + name866.size()) == 30 + name866.size(), "a Unicode Path field follows it");
+    }
+
+    unsigned char a[16] = {}, b[16] = {};
+    platform::FillRandom(a, sizeof a);
+    platform::FillRandom(b, sizeof b);
+    Check(std::string(reinterpret_cast<char*>(a), 16) != std::string(reinterpret_cast<char*>(b), 16),
+          "BCryptGenRandom delivers bytes");
+
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed;
+}

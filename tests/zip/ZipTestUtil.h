@@ -1,0 +1,77 @@
+#pragma once
+// Helpers of the ZIP writer's tests: a private temporary directory, files,
+// little-endian reads, and a reader of the records an archive holds.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace ziptest {
+
+namespace fs = std::filesystem;
+
+class TTempDirTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Dir = platform::CreateUniqueDirectory(fs::temp_directory_path(), "zip-test-");
+        Src = Dir / "src";
+        fs::create_directories(Src);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(Dir, ec);
+    }
+    void Write(const fs::path& name, const std::string& content) {
+        std::ofstream(Src / name, std::ios::binary) << content;
+    }
+    fs::path Dir;
+    fs::path Src;
+};
+
+inline std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::uint64_t Le(const std::string& s, std::size_t at, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s.at(at + i));
+    return v;
+}
+
+// Text of a little-endian field, for building expected records by hand.
+inline std::string L16(std::uint64_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
+inline std::string L32(std::uint64_t v) { return L16(v & 0xFFFF) + L16((v >> 16) & 0xFFFF); }
+inline std::string L64(std::uint64_t v) { return L32(v & 0xFFFFFFFF) + L32(v >> 32); }
+
+// Text that looks like XML: compresses well.
+inline std::string XmlLike(std::size_t size) {
+    std::string s;
+    for (int i = 0; s.size() < size; ++i)
+        s += "<Item Format=\"" + std::to_string(i % 37) + "\" Size=\"" + std::to_string(i * 7919 % 100003) +
+             "\">AQID" + std::to_string(i) + "</Item>\n";
+    s.resize(size);
+    return s;
+}
+
+// Bytes Deflate cannot shrink.
+inline std::string Noise(std::size_t size, std::uint32_t seed) {
+    std::string s(size, '\0');
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (char& c : s) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        c = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+}  // namespace ziptest

@@ -1,0 +1,25 @@
+#include "Error.h"
+
+namespace text {
+
+std::string Format(std::string_view pattern, std::initializer_list<std::string_view> args) {
+    std::string out;
+    out.reserve(pattern.size() + 64);
+    auto next = args.begin();
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '%' && i + 1 < pattern.size()) {
+            const char spec = pattern[i + 1];
+            if (spec == '%') { out += '%'; ++i; continue; }
+            if ((spec == 's' || spec == 'd') && next != args.end()) {
+                out.append(*next++);
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace text

@@ -1,0 +1,74 @@
+#pragma once
+// Writes a new ZIP archive (PKWARE application note) whose entries are all
+// encrypted with the traditional PKWARE cipher under one password. Entries
+// are files of one base directory, deflated or stored, streamed one at a time
+// to the archive file.
+//
+//   zip::TZipWriter writer;
+//   writer.Create(tmp / "image.0");
+//   writer.SetBaseDirectory(tmp);
+//   writer.AddFile("PackageData.xml", false);
+//   writer.SetPassword(password1251);
+//   writer.WriteArchive();
+//
+// Errors are text::TError. One writer is used by one thread for one archive.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace zip {
+
+class TZipWriter {
+public:
+    // Fills `size` bytes at `data`; throws text::TError when it cannot.
+    using TRandomSource = std::function<void(void* data, std::size_t size)>;
+
+    TZipWriter();
+    ~TZipWriter();
+    TZipWriter(const TZipWriter&) = delete;
+    TZipWriter& operator=(const TZipWriter&) = delete;
+
+    // Creates the archive file at once, empty, replacing an existing file.
+    // An empty path creates nothing and leaves the writer without an archive.
+    // Throws `Cannot create file "%s". %s`.
+    void Create(const std::filesystem::path& archivePath);
+
+    // The directory in which AddFile looks names up (empty: the current one).
+    void SetBaseDirectory(const std::filesystem::path& directory);
+
+    // Looks `name1251` (Windows-1251) up in the base directory, ignoring case,
+    // skipping system files always and hidden files unless `includeHidden`,
+    // and appends an entry named as the file is named on disk, taking its
+    // last-write time and attributes now. A name that matches nothing adds
+    // nothing. Throws "Archive does not exist - Filename is blank" when the
+    // writer has no archive.
+    void AddFile(std::string_view name1251, bool includeHidden);
+
+    // The password of every entry, as Windows-1251 bytes.
+    void SetPassword(std::string password1251);
+
+    // Writes every entry, the central directory and its end record, then
+    // closes the file; with no entries the file stays 0 bytes. Afterwards the
+    // writer has no archive. On an error the file is cut back to 0 bytes.
+    void WriteArchive();
+
+    // Replaces the source of the encryption headers' random bytes (default:
+    // platform::FillRandom, the system's CSPRNG). For tests.
+    void SetRandomSource(TRandomSource source);
+
+    // Starts the archive `offset` bytes into the file, leaving a hole before
+    // it; offsets stay absolute from the start of the file. Call before
+    // AddFile. For tests of archives that lie beyond 4 GiB.
+    void SetStartOffset(std::uint64_t offset);
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> impl_;
+};
+
+}  // namespace zip
