@@ -2,6 +2,7 @@
 // tree behaviour and clipboard formats that an outside program relies on when
 // it drives the Designer, plus a log of everything it received.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "SimPayload.h"
 #include "SimTree.h"
+#include "text/Codepage.h"
 
 namespace {
 
@@ -42,7 +44,7 @@ struct TSimOptions {
 
 std::wstring Widen(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
 std::u16string Narrow16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
-std::string ToUtf8(const std::wstring& s) { return U16ToUtf8(Narrow16(s)); }
+std::string ToUtf8(const std::wstring& s) { return text::Utf16ToUtf8(Narrow16(s)); }
 
 std::wstring ExeDirectory()
 {
@@ -516,7 +518,7 @@ void TSimulator::StartCopy()
 
 void TSimulator::RenderClipboard()
 {
-    const std::string path = U16To1251(pendingCopy_);
+    const std::string path = text::Utf16ToCp1251(pendingCopy_);
     if (!OpenClipboardPatiently(grid_)) {
         Log(L"render failed: clipboard busy");
         return;
@@ -633,7 +635,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
     try {
         tree = TSimTree::Parse(text);
     } catch (const std::exception& e) {
-        return Fail(options.LogFile, options.ConfigFile + L": " + Widen(Utf8ToU16(e.what())));
+        return Fail(options.LogFile, options.ConfigFile + L": " + Widen(text::Utf8ToUtf16(e.what())));
     }
 
     TSimulator sim(std::move(options), std::move(tree));

@@ -21,8 +21,3 @@ std::vector<std::string> SimCopiedFormats(const std::string& treePath1251);
 // binary formats carry zero bytes from their fifth byte on. Empty for a name
 // that is none of the six formats.
 std::string SimPayload(const std::string& treePath1251, const std::string& formatName);
-
-// Windows-1251 conversions for the simulator's names; characters outside the
-// code page become '?'.
-std::string U16To1251(const std::u16string& s);
-std::u16string Cp1251ToU16(const std::string& s);

@@ -2,21 +2,15 @@
 
 #include <stdexcept>
 
-namespace {
+#include "text/Codepage.h"
 
-char16_t FoldCase(char16_t c)
-{
-    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
-    if (c >= 0x0410 && c <= 0x042F) return static_cast<char16_t>(c + 0x20);  // А-Я
-    if (c == 0x0401) return 0x0451;                                          // Ё
-    return c;
-}
+namespace {
 
 bool StartsWithFolded(const std::u16string& name, const std::u16string& prefix)
 {
     if (prefix.size() > name.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i)
-        if (FoldCase(name[i]) != FoldCase(prefix[i])) return false;
+        if (text::FoldCase(name[i]) != text::FoldCase(prefix[i])) return false;
     return true;
 }
 
@@ -28,72 +22,6 @@ void AddVisible(const TSimNode& node, int depth, std::vector<std::pair<const TSi
 }
 
 }  // namespace
-
-std::u16string Utf8ToU16(const std::string& s)
-{
-    std::u16string out;
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || i + extra >= s.size()) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        char32_t cp = extra == 0 ? b : (b & (0x3F >> extra));
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char c = static_cast<unsigned char>(s[i + k]);
-            if ((c & 0xC0) != 0x80) { ok = false; break; }
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (!ok) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        i += extra + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
-}
-
-std::string U16ToUtf8(const std::u16string& s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp < 0xE000) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
 
 TSimTree TSimTree::Parse(const std::string& utf8Text)
 {
@@ -126,7 +54,7 @@ TSimTree TSimTree::Parse(const std::string& utf8Text)
         while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
         if (name.empty() || name[0] == '#') continue;
         auto node = std::make_unique<TSimNode>();
-        node->Name = Utf8ToU16(name);
+        node->Name = text::Utf8ToUtf16(name);
         TSimNode* raw = node.get();
         if (!tree.root_) {
             if (depth != 0) throw std::runtime_error("line " + std::to_string(lineNo) + ": the root must not be indented");

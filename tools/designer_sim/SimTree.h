@@ -45,8 +45,3 @@ private:
     TSimNode* selected_ = nullptr;
     std::u16string typed_;
 };
-
-// UTF-8 to UTF-16; malformed sequences become U+FFFD.
-std::u16string Utf8ToU16(const std::string& s);
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string U16ToUtf8(const std::u16string& s);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../designer_sim/SimPayload.h"
+#include "SimPayload.h"
 #include "Scenarios.h"
 #include "SimSession.h"
 
@@ -361,7 +361,7 @@ void DropAndLatency(TScenarioContext& c)
 {
     const std::wstring node = L"Справочники.Склады";
     TSimSession sim(c.SimExe, L"drop_latency",
-                    {L"--latency", L"1500", L"--drop-format", L"1C:MD8 External Data", L"--drop-node", node});
+                    {L"--latency", L"800", L"--drop-format", L"1C:MD8 External Data", L"--drop-node", node});
     if (!StartOrFail(c, sim)) return;
     HWND configuration = sim.OpenConfiguration();
     HWND tree = configuration ? sim.Tree(configuration) : nullptr;
@@ -369,13 +369,13 @@ void DropAndLatency(TScenarioContext& c)
 
     // Leave something on the clipboard: the copy must clear it at once and
     // fill it only when the latency has passed.
-    CopyNode(sim, tree, L"Справочники.Номенклатура");
     sim.TypePath(tree, node);
     wnd::BringToFront(sim.Frame());
+    c.Check.Check(clip::PutText(L"прежнее содержимое"), L"driver puts a text on the clipboard");
     size_t mark = sim.Log().Count();
     keys::Chord({VK_CONTROL, VK_INSERT});
     c.Check.Check(sim.Log().WaitFor(L"copy " + node, mark, kTimeout), L"copy keystroke taken");
-    bool dataBefore = clip::Has(clip::FormatId("1C:MD8 Data")) || clip::Has(CF_TEXT);
+    bool dataBefore = clip::Has(clip::FormatId("1C:MD8 Data")) || clip::Has(CF_UNICODETEXT) || clip::Has(CF_TEXT);
     bool renderedBefore = !sim.Log().WaitForPrefix(L"render ", mark, 0).empty();
     if (renderedBefore)
         c.Check.Note(L"the render came before the clipboard was looked at; the empty-clipboard check is skipped");

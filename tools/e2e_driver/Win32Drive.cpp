@@ -4,8 +4,6 @@
 
 namespace text {
 
-std::wstring FromCodePage(const std::string& s, UINT codePage);
-
 std::wstring FromUtf8(const std::string& s) { return FromCodePage(s, CP_UTF8); }
 
 std::wstring FromCodePage(const std::string& s, UINT codePage)
@@ -362,6 +360,20 @@ bool Empty()
 }
 
 bool Has(UINT format) { return IsClipboardFormatAvailable(format) != FALSE; }
+
+bool PutText(const std::wstring& value)
+{
+    TClipboardGuard guard{Open()};
+    if (!guard.open || !EmptyClipboard()) return false;
+    size_t bytes = (value.size() + 1) * sizeof(wchar_t);
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!mem) return false;
+    memcpy(GlobalLock(mem), value.c_str(), bytes);
+    GlobalUnlock(mem);
+    if (SetClipboardData(CF_UNICODETEXT, mem)) return true;
+    GlobalFree(mem);
+    return false;
+}
 
 std::optional<std::string> Read(UINT format)
 {

@@ -115,6 +115,8 @@ bool Open();
 // Empties the clipboard; false when it could not be opened.
 bool Empty();
 bool Has(UINT format);
+// Replaces the clipboard's contents with a Unicode text.
+bool PutText(const std::wstring& value);
 // The format's whole data block, byte for byte; nothing when absent.
 std::optional<std::string> Read(UINT format);
 // The identifiers on the clipboard, in EnumClipboardFormats order.
