@@ -95,13 +95,18 @@ std::optional<DWORD> TSimSession::Close()
 
 HWND TSimSession::OpenConfiguration(DWORD timeoutMs)
 {
-    wnd::BringToFront(frame_);
+    // Keys go to the foreground window; right after start-up that may still
+    // be the desktop.
+    wnd::MakeForeground(frame_, timeoutMs);
+    size_t mark = log_.Count();
     keys::Chord({VK_CONTROL, VK_SHIFT, 'C'});
     HWND found = nullptr;
     wait::Until([&] {
         found = wnd::Descendant(frame_, kLocalFrameClass, std::wstring(L"Конфигурация"));
         return found != nullptr;
     }, timeoutMs);
+    // Let the key-ups arrive too, so the caller's next log mark starts clean.
+    log_.WaitFor(L"key up CONTROL", mark, timeoutMs);
     return found;
 }
 

@@ -42,8 +42,9 @@ public:
     // Closes the frame and waits for the exit; the exit code, or nothing.
     std::optional<DWORD> Close();
 
-    // Front: the frame in front; then the chord; then the configuration
-    // window, found as a descendant of the frame, or zero.
+    // Brings the frame to the front, sends Ctrl+Shift+C and returns the
+    // configuration window, found as a descendant of the frame, or zero; the
+    // chord's key-ups have been logged when it returns.
     HWND OpenConfiguration(DWORD timeoutMs = 5000);
     // The tree by the chain of first children, zero when it breaks.
     HWND Tree(HWND configuration) const;

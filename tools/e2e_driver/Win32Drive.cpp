@@ -1,5 +1,6 @@
 #include "Win32Drive.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace text {
@@ -275,6 +276,15 @@ LRESULT HitTest(HWND h, POINT screen)
 
 bool BringToFront(HWND h) { return SetForegroundWindow(h) != FALSE; }
 
+bool MakeForeground(HWND h, DWORD timeoutMs)
+{
+    HWND root = GetAncestor(h, GA_ROOT);
+    return wait::Until([&] {
+        SetForegroundWindow(h);
+        return GetForegroundWindow() == root;
+    }, timeoutMs, 50);
+}
+
 void Close(HWND h) { PostMessageW(h, WM_CLOSE, 0, 0); }
 
 }  // namespace wnd
@@ -452,3 +462,22 @@ bool PressOk(HWND box)
 }
 
 }  // namespace msgbox
+
+namespace screen {
+
+bool Request(const std::wstring& target, DWORD timeoutMs)
+{
+    wchar_t buf[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"WINRUN_SCREENSHOT_REQUEST", buf, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    std::wstring request = proc::DosPath(std::wstring(buf, n));
+    FILE* f = _wfopen(request.c_str(), L"wb");
+    if (!f) return false;
+    std::string line = text::ToUtf8(target) + "\n";
+    fwrite(line.data(), 1, line.size(), f);
+    fclose(f);
+    // The runner deletes the request once the picture is written.
+    return wait::Until([&] { return GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, timeoutMs, 50);
+}
+
+}  // namespace screen

@@ -79,6 +79,9 @@ POINT ClientCentre(HWND h);
 // The window's WM_NCHITTEST answer for a screen point.
 LRESULT HitTest(HWND h, POINT screen);
 bool BringToFront(HWND h);
+// SetForegroundWindow, repeated until the window's top-level ancestor is the
+// foreground window; false when it never became so within timeoutMs.
+bool MakeForeground(HWND h, DWORD timeoutMs);
 // Posts WM_CLOSE.
 void Close(HWND h);
 }  // namespace wnd
@@ -132,3 +135,11 @@ std::wstring Text(HWND box);
 // Presses the box's OK button (identifier IDOK, else its first button).
 bool PressOk(HWND box);
 }  // namespace msgbox
+
+namespace screen {
+// Asks the runner (scripts/winrun.sh) for a screenshot now, through the
+// request file named by WINRUN_SCREENSHOT_REQUEST; target is a Unix path, or
+// empty for the runner's --screenshot file. True once the runner has saved
+// it; false when not run by the runner or when it did not answer in time.
+bool Request(const std::wstring& target, DWORD timeoutMs);
+}  // namespace screen
