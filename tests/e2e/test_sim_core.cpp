@@ -101,6 +101,21 @@ TEST(SimTree, PrefixOfALongerNameSelectsTheFirstInOrder)
     EXPECT_FALSE(t.Char(u'Q'));
 }
 
+TEST(SimTree, SelectRowFollowsTheVisibleRows)
+{
+    TSimTree t = TSimTree::Parse(kSmallTree);
+    t.Right();
+    Type(t, "Спр");
+    t.Right();  // rows: root, Общие, Справочники, Ёлки, Склады
+    ASSERT_EQ(t.VisibleRows().size(), 5u);
+    EXPECT_TRUE(t.SelectRow(4));
+    EXPECT_EQ(Path(t), "Справочники.Склады");
+    EXPECT_FALSE(t.SelectRow(5));
+    EXPECT_EQ(Path(t), "Справочники.Склады");
+    EXPECT_TRUE(t.SelectRow(0));
+    EXPECT_EQ(Path(t), "");
+}
+
 TEST(SimPayload, SixthFormatFollowsTheKind)
 {
     struct {

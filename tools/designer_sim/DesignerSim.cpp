@@ -28,6 +28,7 @@ const wchar_t kSearchCaption[] = L"Поиск объектов метаданн�
 
 const UINT_PTR kRenderTimer = 1;
 const int kRowHeight = 18;
+const int kTopMargin = 2;
 
 enum class TSearchMode { Any, SecondTry, Never };
 
@@ -293,9 +294,14 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         reinterpret_cast<wchar_t*>(lp)[n] = 0;
         return static_cast<LRESULT>(n);
     }
-    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDOWN: {
         SetFocus(hwnd);
+        int y = static_cast<short>(HIWORD(lp));
+        bool hit = y >= kTopMargin && tree_.SelectRow(static_cast<size_t>((y - kTopMargin) / kRowHeight));
+        Log(L"tree click -> " + (hit ? Widen(tree_.SelectedPath()) : std::wstring(L"(no row)")));
+        InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
+    }
     case WM_TIMER:
         if (wp == kRenderTimer) {
             KillTimer(hwnd, kRenderTimer);
@@ -335,7 +341,7 @@ void TSimulator::PaintGrid(HWND hwnd)
     RECT client;
     GetClientRect(hwnd, &client);
     bool focused = GetFocus() == hwnd;
-    int y = 2;
+    int y = kTopMargin;
     for (const auto& [node, depth] : tree_.VisibleRows()) {
         RECT row = {client.left, y, client.right, y + kRowHeight};
         bool selected = node == &tree_.Selected();

@@ -102,6 +102,15 @@ bool TSimTree::Char(char16_t c)
     return false;
 }
 
+bool TSimTree::SelectRow(size_t row)
+{
+    auto rows = VisibleRows();
+    if (row >= rows.size()) return false;
+    selected_ = const_cast<TSimNode*>(rows[row].first);
+    typed_.clear();
+    return true;
+}
+
 std::u16string TSimTree::SelectedPath() const
 {
     std::u16string path;

@@ -31,6 +31,10 @@ public:
     // returns false (selection kept) when no node matches.
     bool Char(char16_t c);
 
+    // Selects the row-th of VisibleRows() (a mouse click); false, and nothing
+    // changes, past the last row.
+    bool SelectRow(size_t row);
+
     const TSimNode& Root() const { return *root_; }
     const TSimNode& Selected() const { return *selected_; }
     // The names from the first level under the root down to the selection,

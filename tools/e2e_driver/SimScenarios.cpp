@@ -137,6 +137,14 @@ void CaptureKeys(TScenarioContext& c)
     keys::Chord({VK_CONTROL, 'F'});
     HWND search = wnd::WaitTopLevel(kLocalFrameClass, std::wstring(kSearchCaption), 0, kTimeout);
     c.Check.Check(search != nullptr, L"Ctrl+F opens the top-level search window");
+    // Control texts across processes: set the search field, read it back.
+    // The window may be found before its field is created.
+    HWND field = nullptr;
+    wait::Until([&] { return search && (field = FindWindowExW(search, nullptr, L"Edit", nullptr)) != nullptr; }, kTimeout);
+    if (c.Check.Check(field != nullptr, L"search field found")) {
+        c.Check.Check(wnd::SetText(field, L"Склады"), L"WM_SETTEXT on the search field");
+        c.Check.Equal(wnd::Text(field), L"Склады", L"WM_GETTEXT reads the search field back");
+    }
     c.Check.Equal(static_cast<long long>(wnd::ProcessOf(search)), sim.Pid(), L"search window belongs to the simulator");
     ExpectLines(c, sim, mark, {L"key down CONTROL", L"key down F", L"open search Ctrl+F", L"key up F", L"key up CONTROL"},
                 L"Ctrl+F key sequence");
@@ -283,6 +291,23 @@ void TreePaths(TScenarioContext& c)
         c.Check.Check(CharLinesWithoutResult(logged) == ExpectedTreeChars(tc.typed),
                       L"WM_CHAR 1251 codes arrive as the right Unicode characters for \"" + tc.typed + L"\"");
     }
+
+    // Mouse clicks on rows: a real click (cursor and button) and a posted one.
+    // The rows are 18 pixels high from y = 2; with Справочники.Склады
+    // selected they are: the root, Общие, Справочники, Номенклатура, Склады.
+    sim.TypePath(tree, L"Справочники.Склады");
+    auto rowPoint = [](int row) { return POINT{40, 2 + row * 18 + 9}; };
+    POINT screenPt = rowPoint(3);
+    ClientToScreen(tree, &screenPt);
+    size_t clickMark = sim.Log().Count();
+    mouse::ClickAt(screenPt);
+    c.Check.Check(sim.Log().WaitFor(L"tree click -> Справочники.Номенклатура", clickMark, kTimeout),
+                  L"a mouse click on a row selects it");
+    clickMark = sim.Log().Count();
+    ctl::ClickControl(tree, rowPoint(1));
+    c.Check.Check(sim.Log().WaitFor(L"tree click -> Общие", clickMark, kTimeout), L"a posted click on a row selects it");
+    c.Check.Equal(sim.Selected(tree), L"Общие", L"selection after the clicks");
+    sim.TypePath(tree, L"");
 
     // The exact messages for one path, with the selection after each; the
     // tree stands on "Общие" from the last case.

@@ -325,13 +325,14 @@ namespace ctl {
 
 void PressButton(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
-void ClickControl(HWND control)
+void ClickControl(HWND control, std::optional<POINT> at)
 {
     RECT rc;
     GetClientRect(control, &rc);
-    LPARAM at = MAKELPARAM(rc.right / 2, rc.bottom / 2);
-    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(control, WM_LBUTTONUP, 0, at);
+    POINT pt = at.value_or(POINT{rc.right / 2, rc.bottom / 2});
+    LPARAM lp = MAKELPARAM(pt.x, pt.y);
+    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, lp);
+    PostMessageW(control, WM_LBUTTONUP, 0, lp);
 }
 
 }  // namespace ctl

@@ -106,8 +106,9 @@ void ClickAt(POINT screen);
 namespace ctl {
 // Posts BM_CLICK, so a handler that shows a modal box does not block the driver.
 void PressButton(HWND button);
-// Posts a left button down and up in the middle of a control (a static with SS_NOTIFY answers STN_CLICKED).
-void ClickControl(HWND control);
+// Posts a left button down and up at a client point of a control, by default
+// its middle (a static with SS_NOTIFY answers STN_CLICKED).
+void ClickControl(HWND control, std::optional<POINT> at = std::nullopt);
 }  // namespace ctl
 
 namespace clip {
