@@ -14,7 +14,7 @@
 # asks the runner to save a screenshot now (into the --screenshot file, or into
 # the path written in the request file); the runner deletes the request when
 # the picture is saved.
-set -u
+set -uo pipefail
 
 usage() {
     echo "usage: $0 [--screenshot out.png] [--] program.exe [args...]" >&2
@@ -110,6 +110,7 @@ flock 9 || die "cannot lock $prefix.lock"
 xvfb_pid=""
 watch_pid=""
 run_dir="$(mktemp -d "$logdir/run.XXXXXX")"
+# shellcheck disable=SC2317  # called by the EXIT trap
 cleanup() {
     # Close fd 9 in everything we start here; the lock must die with this script.
     [ -n "$watch_pid" ] && kill "$watch_pid" 2>/dev/null
@@ -126,17 +127,18 @@ trap 'exit 130' INT TERM
 
 # --- display: a private Xvfb on a free display number ----------------------
 start_xvfb() {
-    local fdfile="$run_dir/display" i
+    local fdfile="$run_dir/display"
     Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp 8>"$fdfile" 9>&- \
         </dev/null >"$logdir/xvfb.log" 2>&1 &
     xvfb_pid=$!
-    for i in $(seq 100); do
+    for _ in $(seq 100); do
         [ -s "$fdfile" ] && break
         kill -0 "$xvfb_pid" 2>/dev/null || die "Xvfb did not start, see $logdir/xvfb.log"
         sleep 0.1
     done
     [ -s "$fdfile" ] || die "Xvfb gave no display number"
-    export DISPLAY=":$(head -n1 "$fdfile")"
+    DISPLAY=":$(head -n1 "$fdfile")"
+    export DISPLAY
     say "Xvfb on $DISPLAY (pid $xvfb_pid)"
 }
 
@@ -169,10 +171,14 @@ setup_prefix() {
 take_screenshot() {
     local out="$1"
     mkdir -p "$(dirname "$out")"
-    xwd -root -silent -display "$DISPLAY" 2>>"$logdir/screenshot.log" |
+    if ! xwd -root -silent -display "$DISPLAY" 2>>"$logdir/screenshot.log" |
         xwdtopnm 2>>"$logdir/screenshot.log" |
-        pnmtopng >"$out.tmp" 2>>"$logdir/screenshot.log" && mv -f "$out.tmp" "$out" ||
-        { rm -f "$out.tmp"; echo "winrun: screenshot failed, see $logdir/screenshot.log" >&2; return 1; }
+        pnmtopng >"$out.tmp" 2>>"$logdir/screenshot.log"; then
+        rm -f "$out.tmp"
+        echo "winrun: screenshot failed, see $logdir/screenshot.log" >&2
+        return 1
+    fi
+    mv -f "$out.tmp" "$out"
     say "screenshot saved to $out"
 }
 
