@@ -58,6 +58,7 @@ Xvfb xvfb
 xauth xauth
 localedef locales
 xwd x11-apps
+xwininfo x11-utils
 xwdtopnm netpbm
 pnmtopng netpbm
 flock util-linux
@@ -168,14 +169,39 @@ setup_prefix() {
     echo "winrun: prefix ready in $((SECONDS - t0)) s" >&2
 }
 
+# Under Wine's virtual desktop a top-level window opened after the first one
+# reads back black from the root window although its own contents are right
+# (seen with message boxes and owned windows); so the picture is the root with
+# every mapped window of the desktop pasted over it, bottom to top.
 take_screenshot() {
-    local out="$1"
+    local out="$1" shot="$run_dir/shot" parent id w h x y
+    local log="$logdir/screenshot.log"
     mkdir -p "$(dirname "$out")"
-    if ! xwd -root -silent -display "$DISPLAY" 2>>"$logdir/screenshot.log" |
-        xwdtopnm 2>>"$logdir/screenshot.log" |
-        pnmtopng >"$out.tmp" 2>>"$logdir/screenshot.log"; then
+    if ! xwd -root -silent -display "$DISPLAY" 2>>"$log" | xwdtopnm >"$shot.ppm" 2>>"$log"; then
+        echo "winrun: screenshot failed, see $log" >&2
+        return 1
+    fi
+    parent="$(xwininfo -root -children -display "$DISPLAY" 2>>"$log" |
+        sed -n 's/^ *\(0x[0-9a-f]*\) "[^"]* - Wine desktop".*/\1/p' | head -n1)"
+    local target=(-root)
+    [ -n "$parent" ] && target=(-id "$parent")
+    # xwininfo lists children top first; each line ends in WxH+X+Y  +absX+absY.
+    xwininfo -children -display "$DISPLAY" "${target[@]}" 2>>"$log" |
+        sed -n 's/^ *\(0x[0-9a-f]*\) .* \([0-9]*\)x\([0-9]*\)+-\{0,1\}[0-9]*+-\{0,1\}[0-9]*  *+\(-\{0,1\}[0-9]*\)+\(-\{0,1\}[0-9]*\)$/\1 \2 \3 \4 \5/p' |
+        tac | while read -r id w h x y; do
+            # Helper windows are 1x1; pnmpaste needs the window inside the screen.
+            if [ "$w" -le 1 ] || [ "$h" -le 1 ] || [ "$x" -lt 0 ] || [ "$y" -lt 0 ] ||
+                [ $((x + w)) -gt 1024 ] || [ $((y + h)) -gt 768 ]; then
+                continue
+            fi
+            xwininfo -id "$id" -display "$DISPLAY" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
+            xwd -id "$id" -silent -display "$DISPLAY" 2>>"$log" | xwdtopnm >"$shot.win.ppm" 2>>"$log" &&
+                pnmpaste "$shot.win.ppm" "$x" "$y" "$shot.ppm" >"$shot.next.ppm" 2>>"$log" &&
+                mv -f "$shot.next.ppm" "$shot.ppm"
+        done
+    if ! pnmtopng "$shot.ppm" >"$out.tmp" 2>>"$log"; then
         rm -f "$out.tmp"
-        echo "winrun: screenshot failed, see $logdir/screenshot.log" >&2
+        echo "winrun: screenshot failed, see $log" >&2
         return 1
     fi
     mv -f "$out.tmp" "$out"

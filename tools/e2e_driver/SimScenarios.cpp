@@ -426,8 +426,8 @@ void DropAndLatency(TScenarioContext& c)
     CheckClipboard(c, L"Справочники.Номенклатура");
 }
 
-// A short tour for people: a node selected and copied, a screenshot of the
-// tree, then the search window opened and closed.
+// A short tour for people: a node selected and copied, the search window
+// opened beside the tree, a screenshot, the search window closed.
 void Demo(TScenarioContext& c)
 {
     TSimSession sim(c.SimExe, L"demo", {L"--caption", L"Конфигуратор - Демонстрационная конфигурация"});
@@ -438,15 +438,17 @@ void Demo(TScenarioContext& c)
     const std::wstring path = L"Справочники.Склады.Реквизит.Адрес";
     c.Check.Equal(CopyNode(sim, tree, path), L"render " + path + L" formats=5", L"copy of " + path);
     CheckClipboard(c, path);
-    // A round trip through the simulator's queue: it has painted by then.
-    DWORD_PTR ignored;
-    SendMessageTimeoutW(tree, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &ignored);
-    if (screen::Request(L"", 15000)) c.Check.Note(L"screenshot taken");
-    else c.Check.Note(L"no screenshot: not run by scripts/winrun.sh");
     wnd::BringToFront(configuration);
     size_t mark = sim.Log().Count();
     keys::Chord({VK_CONTROL, 'F'});
     c.Check.Check(sim.Log().WaitFor(L"open search Ctrl+F", mark, kTimeout), L"search window open");
+    HWND search = wnd::WaitTopLevel(kLocalFrameClass, std::wstring(kSearchCaption), sim.Pid(), kTimeout);
+    wnd::SetText(FindWindowExW(search, nullptr, L"Edit", nullptr), L"Адрес");
+    // A round trip through the simulator's queue: it has painted by then.
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(search, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &ignored);
+    if (screen::Request(L"", 15000)) c.Check.Note(L"screenshot taken");
+    else c.Check.Note(L"no screenshot: not run by scripts/winrun.sh");
     keys::Press(VK_ESCAPE);
     c.Check.Check(sim.Log().WaitFor(L"close search", mark, kTimeout), L"Esc closes the search window");
 }
