@@ -62,19 +62,26 @@ bool TObjectCapture::ExecuteCommand(const std::string& command, const std::strin
 bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
                                  std::uint32_t delayMs) {
     IClipboard& clipboard = ports_.Clipboard;
+    // The Designer holds the clipboard open while it puts the formats there;
+    // it is done when the clipboard can be opened again.
+    const auto canOpen = [&clipboard] {
+        if (!clipboard.Open()) return false;
+        clipboard.Close();
+        return true;
+    };
     const std::uint64_t start = ports_.Clock.NowMs();
     for (;;) {
-        // The Designer holds the clipboard open while it puts the formats
-        // there; it is done when the clipboard can be opened again.
-        if (clipboard.SequenceNumber() != sequenceBefore &&
+        const bool changed = clipboard.SequenceNumber() != sequenceBefore;
+        if (changed &&
             std::all_of(formatIds.begin(), formatIds.end(),
                         [&clipboard](std::uint32_t id) { return clipboard.IsFormatAvailable(id); }) &&
-            clipboard.Open()) {
-            clipboard.Close();
+            canOpen())
             return true;
-        }
         const std::uint64_t elapsed = ports_.Clock.NowMs() - start;
-        if (elapsed >= delayMs) return false;
+        // At the end of the delay a new copy that lacks a format is still
+        // read, so that the missing format is the one reported; the previous
+        // object's data are never read.
+        if (elapsed >= delayMs) return changed && canOpen();
         ports_.Clock.Sleep(static_cast<std::uint32_t>(std::min<std::uint64_t>(kClipboardPollMs, delayMs - elapsed)));
     }
 }

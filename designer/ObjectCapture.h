@@ -42,6 +42,8 @@ public:
 private:
     // Waits, for at most `delayMs`, until the clipboard has changed since
     // `sequenceBefore`, holds every format of `formatIds` and can be opened.
+    // False when, at the end of the delay, it has not changed or cannot be
+    // opened: there is nothing of this object to read.
     bool WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
                      std::uint32_t delayMs);
     void TypeTreePath(const std::string& treePath);
