@@ -112,4 +112,11 @@ void TObjectCapture::LogResult(const std::string& path, bool ok) {
     ports_.Log.AddLine(line);
 }
 
+app::TWalkResult CaptureReportObjects(app::TPackageDocument& package, std::string_view reportPath,
+                                      const TCapturePorts& ports) {
+    app::SetUpPackageDocument(package);
+    TObjectCapture capture(package, ports);
+    return app::RunReportWalk(reportPath, capture);
+}
+
 }  // namespace designer

@@ -54,4 +54,13 @@ private:
     TCapturePorts ports_;
 };
 
+// The capturing half of a build: `package` becomes a fresh document, then the
+// report named by `reportPath` is walked with the object capture over `ports`.
+// When the result is not Completed the caller brings its form to the front and
+// shows app::kCaptureFailedMessage; nothing may be written then. Errors (the
+// report cannot be opened, a bad range, a bad delay, the clipboard) are thrown
+// after the document was renewed.
+app::TWalkResult CaptureReportObjects(app::TPackageDocument& package, std::string_view reportPath,
+                                      const TCapturePorts& ports);
+
 }  // namespace designer

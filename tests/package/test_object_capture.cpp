@@ -211,3 +211,17 @@ TEST(ObjectCapture, QuickDesignerCostsLessThanTheDelayAndAHeldClipboardIsWaitedF
     EXPECT_EQ(rig.package.Subsystems->LastChild()->FirstChild()->GetText(),
               "CF_TEXT|" + std::string("Общие.Подсистемы.Склад2"_cp1251));
 }
+
+TEST(ObjectCapture, BuildRenewsTheDocumentBeforeOpeningTheReport) {
+    fakes::TCaptureRig rig;
+    ASSERT_TRUE(rig.capture.ExecuteCommand(kAddObject, Bytes("Подсистема.Склад"_cp1251)));
+    const designer::TCapturePorts ports{rig.designer, rig.designer, rig.clock, rig.clipboard, rig.delay, rig.log};
+    try {
+        designer::CaptureReportObjects(rig.package, "", ports);
+        FAIL() << "a missing report must raise an error";
+    } catch (const text::TError& e) {
+        EXPECT_STREQ(e.what(), "File not found");
+    }
+    EXPECT_FALSE(rig.package.Subsystems->HasChildNodes());
+    EXPECT_EQ(rig.package.Root->ChildNodes()->Count(), 4);
+}
