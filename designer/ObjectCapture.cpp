@@ -69,6 +69,13 @@ bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector
         clipboard.Close();
         return true;
     };
+    // Without access to the clipboard's window station the system returns
+    // sequence number 0 and never changes it: then nothing tells a new copy
+    // from an old one, and the whole delay is waited before reading.
+    if (sequenceBefore == 0) {
+        ports_.Clock.Sleep(delayMs);
+        return true;
+    }
     const std::uint64_t start = ports_.Clock.NowMs();
     for (;;) {
         const bool changed = clipboard.SequenceNumber() != sequenceBefore;

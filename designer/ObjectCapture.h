@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/PackageDocument.h"
 #include "app/ReportWalk.h"
@@ -27,8 +29,8 @@ inline constexpr std::uint32_t kClipboardPollMs = 1;
 
 class TObjectCapture : public app::ICapture {
 public:
-    // Captures into `package` (which a later SetUpPackageDocument may renew;
-    // the command always uses its current sections).
+    // Captures into `package`, which must have been set up (a later
+    // SetUpPackageDocument may renew it; the command uses its current sections).
     TObjectCapture(app::TPackageDocument& package, const TCapturePorts& ports);
 
     // Command "AddObject": captures the object `path` names and writes its log

@@ -201,6 +201,13 @@ TEST(ObjectCapture, QuickDesignerCostsLessThanTheDelayAndAHeldClipboardIsWaitedF
     EXPECT_GE(rig.clock.now - start, 3u);
     EXPECT_LT(rig.clock.now - start, 10u);
 
+    // Without a sequence number to watch, the whole delay is waited.
+    rig.clipboard.untracked = true;
+    start = rig.clock.now;
+    EXPECT_TRUE(rig.capture.ExecuteCommand(kAddObject, Bytes("Подсистема.Склад1"_cp1251)));
+    EXPECT_EQ(rig.clock.now - start, 500u);
+    rig.clipboard.untracked = false;
+
     // The Designer keeps the clipboard open while it puts the formats there.
     rig.designer.holdMs = 40;
     start = rig.clock.now;
