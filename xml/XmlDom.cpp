@@ -55,32 +55,35 @@ unsigned AcceptedChildKinds(TXmlDNodeType parent) {
     }
 }
 
-// The entity written for each byte that must be escaped; null for the rest.
+// The entity written for each byte that must be escaped (size 0 for the
+// rest). Each entity sits in 8 bytes so the writer can copy it with one
+// fixed-size store and then advance by its real length.
+struct TEntity {
+    char text[8];
+    std::uint8_t size;
+};
+
 struct TEntityTable {
-    std::array<std::string_view, 256> entity{};
+    std::array<TEntity, 256> entity{};
+    constexpr void Set(char c, std::string_view e) {
+        TEntity& slot = entity[static_cast<unsigned char>(c)];
+        for (std::size_t i = 0; i < e.size(); ++i) slot.text[i] = e[i];
+        slot.size = static_cast<std::uint8_t>(e.size());
+    }
     constexpr TEntityTable() {
-        entity['&'] = "&amp;";
-        entity['<'] = "&lt;";
-        entity['>'] = "&gt;";
-        entity['"'] = "&quot;";
-        entity['\''] = "&apos;";
+        Set('&', "&amp;");
+        Set('<', "&lt;");
+        Set('>', "&gt;");
+        Set('"', "&quot;");
+        Set('\'', "&apos;");
     }
 };
 constexpr TEntityTable kEntities;
 
-// Calls put(bytes) for each run of bytes that need no escaping and for the
-// entity of each byte that does, in order.
-template <class Put>
-void EscapeRuns(std::string_view text, Put&& put) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::string_view entity = kEntities.entity[static_cast<unsigned char>(text[i])];
-        if (entity.empty()) continue;
-        if (i > start) put(text.substr(start, i - start));
-        put(entity);
-        start = i + 1;
-    }
-    if (start < text.size()) put(text.substr(start));
+// The end of the run of bytes from `p` that need no escaping.
+inline const char* SafeRunEnd(const char* p, const char* end) {
+    while (p < end && kEntities.entity[static_cast<unsigned char>(*p)].size == 0) ++p;
+    return p;
 }
 
 // A stream that appends to a string: GetXml goes through the same writer as
@@ -185,23 +188,35 @@ void TRefObjectList::FreeItem(TObject*) {}
 TXmlWriter::TXmlWriter(TStream& sink, std::size_t bufferSize)
     : sink_(sink), buffer_(std::max<std::size_t>(bufferSize, 16)) {}
 
-void TXmlWriter::Put(const char* data, std::size_t size) {
-    if (size > buffer_.size() - used_) {
-        Flush();
-        // A block at least as large as the buffer gains nothing from a copy.
-        if (size >= buffer_.size()) {
-            if (sink_.Write(data, size) != size) Raise("Stream write error");
-            return;
-        }
+void TXmlWriter::PutLarge(const char* data, std::size_t size) {
+    Flush();
+    // A block at least as large as the buffer gains nothing from a copy.
+    if (size >= buffer_.size()) {
+        if (sink_.Write(data, size) != size) Raise("Stream write error");
+        return;
     }
-    std::memcpy(buffer_.data() + used_, data, size);
-    used_ += size;
+    std::memcpy(buffer_.data(), data, size);
+    used_ = size;
 }
 
 void TXmlWriter::Write(std::string_view bytes) { Put(bytes.data(), bytes.size()); }
 
 void TXmlWriter::WriteEscaped(std::string_view text) {
-    EscapeRuns(text, [this](std::string_view run) { Put(run.data(), run.size()); });
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const char* run = p;
+        p = SafeRunEnd(p, end);
+        if (p > run) Put(run, static_cast<std::size_t>(p - run));
+        if (p == end) break;
+        const TEntity& entity = kEntities.entity[static_cast<unsigned char>(*p++)];
+        if (buffer_.size() - used_ >= sizeof entity.text) {
+            std::memcpy(buffer_.data() + used_, entity.text, sizeof entity.text);
+            used_ += entity.size;
+        } else {
+            Put(entity.text, entity.size);
+        }
+    }
 }
 
 void TXmlWriter::Flush() {
@@ -213,7 +228,16 @@ void TXmlWriter::Flush() {
 std::string XmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    EscapeRuns(text, [&out](std::string_view run) { out += run; });
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const char* run = p;
+        p = SafeRunEnd(p, end);
+        out.append(run, p);
+        if (p == end) break;
+        const TEntity& entity = kEntities.entity[static_cast<unsigned char>(*p++)];
+        out.append(entity.text, entity.size);
+    }
     return out;
 }
 

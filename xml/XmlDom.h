@@ -24,6 +24,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -242,7 +243,16 @@ public:
     void Flush();
 
 private:
-    void Put(const char* data, std::size_t size);
+    // Small pieces (markup, entities, short runs) take the inline path.
+    void Put(const char* data, std::size_t size) {
+        if (size <= buffer_.size() - used_) {
+            std::memcpy(buffer_.data() + used_, data, size);
+            used_ += size;
+        } else {
+            PutLarge(data, size);
+        }
+    }
+    void PutLarge(const char* data, std::size_t size);
 
     TStream& sink_;
     std::vector<char> buffer_;

@@ -1,5 +1,5 @@
 // Runs the portable core on Windows: code pages, files with Cyrillic names,
-// the directory search with its attributes, randomness. Prints one line per
+// the directory search with its attributes, randomness, XML saved to a file. Prints one line per
 // check and "N passed, N failed"; the exit code is the number of failures.
 #include <windows.h>
 
@@ -10,6 +10,7 @@
 #include "text/Codepage.h"
 #include "text/Error.h"
 #include "text/Literal.h"
+#include "xml/XmlDom.h"
 
 using namespace text::literals;
 namespace fs = std::filesystem;
@@ -56,6 +57,32 @@ int main() {
     } catch (const text::TError& e) {
         const std::string msg = e.what();
         Check(msg.rfind("Cannot create file \"", 0) == 0 && msg.back() != '.', "the creation error has the system's text");
+    }
+
+    {
+        // The sample document: an attribute with "&", an empty element, and an
+        // element whose text holds "<", quotes and two Cyrillic letters.
+        xml::TRef<xml::TXmlDDocument> doc(new xml::TXmlDDocument());
+        auto* sample = new xml::TXmlDElement("Sample");
+        doc->AppendChild(sample);
+        auto* attr = new xml::TXmlDAttribute("a");
+        attr->SetValue("x&y");
+        sample->SetAttributeNode(attr);
+        sample->AppendChild(new xml::TXmlDElement("Empty"));
+        auto* item = new xml::TXmlDElement("Item");
+        sample->AppendChild(item);
+        auto* format = new xml::TXmlDAttribute("FormatName");
+        format->SetValue("CF_TEXT");
+        item->SetAttributeNode(format);
+        item->SetText("1<2 \"" + std::string("да"_cp1251) + "\"");
+        const fs::path xmlPath = dir / L"Данные пакета.xml";
+        doc->SaveToFile(xmlPath);
+        std::string bytes(200, '\0');
+        auto f = platform::TFile::OpenRead(xmlPath);
+        bytes.resize(f.Read(bytes.data(), bytes.size()));
+        const std::string expected = "<Sample a=\"x&amp;y\"><Empty/><Item FormatName=\"CF_TEXT\">1&lt;2 &quot;" +
+                                     std::string("да"_cp1251) + "&quot;</Item></Sample>";
+        Check(expected.size() == 92 && bytes == expected, "an XML document is saved under a Cyrillic name, 92 bytes");
     }
 
     unsigned char a[16] = {}, b[16] = {};
