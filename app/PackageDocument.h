@@ -4,6 +4,8 @@
 // captured metadata object and one Item element per clipboard format of it.
 // All names and values are Windows-1251.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>

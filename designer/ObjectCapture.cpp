@@ -62,19 +62,33 @@ bool TObjectCapture::ExecuteCommand(const std::string& command, const std::strin
 bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
                                  std::uint32_t delayMs) {
     IClipboard& clipboard = ports_.Clipboard;
+    // The Designer holds the clipboard open while it puts the formats there;
+    // it is done when the clipboard can be opened again.
+    const auto canOpen = [&clipboard] {
+        if (!clipboard.Open()) return false;
+        clipboard.Close();
+        return true;
+    };
+    // Without access to the clipboard's window station the system returns
+    // sequence number 0 and never changes it: then nothing tells a new copy
+    // from an old one, and the whole delay is waited before reading.
+    if (sequenceBefore == 0) {
+        ports_.Clock.Sleep(delayMs);
+        return true;
+    }
     const std::uint64_t start = ports_.Clock.NowMs();
     for (;;) {
-        // The Designer holds the clipboard open while it puts the formats
-        // there; it is done when the clipboard can be opened again.
-        if (clipboard.SequenceNumber() != sequenceBefore &&
+        const bool changed = clipboard.SequenceNumber() != sequenceBefore;
+        if (changed &&
             std::all_of(formatIds.begin(), formatIds.end(),
                         [&clipboard](std::uint32_t id) { return clipboard.IsFormatAvailable(id); }) &&
-            clipboard.Open()) {
-            clipboard.Close();
+            canOpen())
             return true;
-        }
         const std::uint64_t elapsed = ports_.Clock.NowMs() - start;
-        if (elapsed >= delayMs) return false;
+        // At the end of the delay a new copy that lacks a format is still
+        // read, so that the missing format is the one reported; the previous
+        // object's data are never read.
+        if (elapsed >= delayMs) return changed && canOpen();
         ports_.Clock.Sleep(static_cast<std::uint32_t>(std::min<std::uint64_t>(kClipboardPollMs, delayMs - elapsed)));
     }
 }
@@ -103,6 +117,13 @@ void TObjectCapture::LogResult(const std::string& path, bool ok) {
     line += path;
     line += ok ? kLogSuccess : kLogFailure;
     ports_.Log.AddLine(line);
+}
+
+app::TWalkResult CaptureReportObjects(app::TPackageDocument& package, std::string_view reportPath,
+                                      const TCapturePorts& ports) {
+    app::SetUpPackageDocument(package);
+    TObjectCapture capture(package, ports);
+    return app::RunReportWalk(reportPath, capture);
 }
 
 }  // namespace designer

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/PackageDocument.h"
 #include "app/ReportWalk.h"
@@ -27,8 +29,8 @@ inline constexpr std::uint32_t kClipboardPollMs = 1;
 
 class TObjectCapture : public app::ICapture {
 public:
-    // Captures into `package` (which a later SetUpPackageDocument may renew;
-    // the command always uses its current sections).
+    // Captures into `package`, which must have been set up (a later
+    // SetUpPackageDocument may renew it; the command uses its current sections).
     TObjectCapture(app::TPackageDocument& package, const TCapturePorts& ports);
 
     // Command "AddObject": captures the object `path` names and writes its log
@@ -42,6 +44,8 @@ public:
 private:
     // Waits, for at most `delayMs`, until the clipboard has changed since
     // `sequenceBefore`, holds every format of `formatIds` and can be opened.
+    // False when, at the end of the delay, it has not changed or cannot be
+    // opened: there is nothing of this object to read.
     bool WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
                      std::uint32_t delayMs);
     void TypeTreePath(const std::string& treePath);
@@ -51,5 +55,14 @@ private:
     app::TPackageDocument& package_;
     TCapturePorts ports_;
 };
+
+// The capturing half of a build: `package` becomes a fresh document, then the
+// report named by `reportPath` is walked with the object capture over `ports`.
+// When the result is not Completed the caller brings its form to the front and
+// shows app::kCaptureFailedMessage; nothing may be written then. Errors (the
+// report cannot be opened, a bad range, a bad delay, the clipboard) are thrown
+// after the document was renewed.
+app::TWalkResult CaptureReportObjects(app::TPackageDocument& package, std::string_view reportPath,
+                                      const TCapturePorts& ports);
 
 }  // namespace designer

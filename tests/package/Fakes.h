@@ -43,7 +43,10 @@ public:
         Update();
     }
 
-    std::uint32_t SequenceNumber() override { Update(); return sequence_; }
+    std::uint32_t SequenceNumber() override {
+        Update();
+        return untracked ? 0 : sequence_;
+    }
     std::uint32_t RegisterFormat(std::string_view name) override {
         auto [it, added] = registered_.emplace(std::string(name), 0xC000 + static_cast<std::uint32_t>(registered_.size()));
         return it->second;
@@ -77,6 +80,7 @@ public:
         return true;
     }
 
+    bool untracked = false;          // the system gives sequence number 0 (no access to it)
     int failOpens = 0;               // the next this many Open calls fail
     int openAttempts = 0;
     bool isOpen = false;

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+
+#include "Fakes.h"
+#include "text/Codepage.h"
+#include "text/Error.h"
+
+using namespace text::literals;
+using fakes::TEvent;
+
+namespace {
+
+const std::string kAddObject = "AddObject";
+
+// A literal's bytes as a string. (Declarations initialised straight from a
+// _cp1251 literal crash clang 14's front end; a call does not.)
+std::string Bytes(std::string_view bytes) { return std::string(bytes); }
+
+// What the tree receives to reach the top: ten VK_LEFT, one VK_RIGHT.
+std::vector<TEvent> TreeToTop() {
+    std::vector<TEvent> events(10, TEvent{TEvent::KeyDown, 37});
+    events.push_back({TEvent::KeyDown, 39});
+    return events;
+}
+
+// WM_CHAR of every byte of one tree level's name, then VK_RIGHT unless last.
+void TypeLevel(std::vector<TEvent>& events, std::string_view name1251, bool last = false) {
+    for (char c : name1251) events.push_back({TEvent::Char, static_cast<unsigned char>(c)});
+    if (!last) events.push_back({TEvent::KeyDown, 39});
+}
+
+void CtrlInsert(std::vector<TEvent>& events) {
+    events.push_back({TEvent::KeyPress, 17});
+    events.push_back({TEvent::KeyPress, 45});
+    events.push_back({TEvent::KeyRelease, 45});
+    events.push_back({TEvent::KeyRelease, 17});
+}
+
+std::string LogLine(std::string_view path, bool ok) {
+    return std::string("Захват объекта для добавления ("_cp1251) + std::string(path) +
+           std::string(ok ? ") - УСПЕХ"_cp1251 : ") - ОШИБКА"_cp1251);
+}
+
+std::vector<std::string> ItemFormats(const xml::TXmlDNode* object) {
+    std::vector<std::string> names;
+    for (const xml::TXmlDNode* item = object->FirstChild(); item; item = item->NextSibling())
+        names.push_back(item->Attributes()->FindNamedItem("FormatName")->GetNodeValue());
+    return names;
+}
+
+std::string ObjectPathOf(const xml::TXmlDNode* object) {
+    return object->Attributes()->FindNamedItem("ObjectPath")->GetNodeValue();
+}
+
+const std::vector<std::string> kFiveFormats = {"CF_TEXT", "CF_UNICODETEXT", "1C:MD8 Data", "1C:MD8 External Data",
+                                               "1C:MD8 Info"};
+
+}  // namespace
+
+TEST(ObjectCapture, TypesTheTreePathAndStoresTheFormatsOfEachKind) {
+    struct TCase {
+        std::string_view path;
+        std::array<std::string_view, 4> levels;  // the tree path's levels, typed one by one; empty: none
+        xml::TXmlDElement* app::TPackageDocument::*section;
+        bool sixthFormat;
+    };
+    const TCase cases[] = {
+        {"Справочник.Склады"_cp1251, {"Справочники"_cp1251, "Склады"_cp1251}, &app::TPackageDocument::Directories, true},
+        {"Справочник.Склады.Реквизит.Адрес"_cp1251,
+         {"Справочники"_cp1251, "Склады"_cp1251, "Реквизит"_cp1251, "Адрес"_cp1251},
+         &app::TPackageDocument::Directories, false},
+        {"ОбщийМодуль.Сервис"_cp1251, {"Общие"_cp1251, "Общие модули"_cp1251, "Сервис"_cp1251},
+         &app::TPackageDocument::CommonModules, true},
+        {"Подсистема.Склад"_cp1251, {"Общие"_cp1251, "Подсистемы"_cp1251, "Склад"_cp1251},
+         &app::TPackageDocument::Subsystems, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(text::Cp1251ToUtf8(c.path));
+        fakes::TCaptureRig rig;
+        EXPECT_TRUE(rig.capture.ExecuteCommand(kAddObject, std::string(c.path)));
+
+        std::vector<TEvent> expected = {{TEvent::Layout, 0}};
+        for (const TEvent& e : TreeToTop()) expected.push_back(e);
+        std::string treePath;
+        const std::size_t count = std::count_if(c.levels.begin(), c.levels.end(), [](auto l) { return !l.empty(); });
+        for (std::size_t i = 0; i < count; ++i) {
+            TypeLevel(expected, c.levels[i], i + 1 == count);
+            treePath += (i ? "." : "") + std::string(c.levels[i]);
+        }
+        CtrlInsert(expected);
+        EXPECT_EQ(rig.designer.events, expected);
+        EXPECT_EQ(rig.designer.layout, "00000419");
+
+        xml::TXmlDElement* section = rig.package.*(c.section);
+        ASSERT_EQ(section->ChildNodes()->Count(), 1);
+        const xml::TXmlDNode* object = section->FirstChild();
+        EXPECT_EQ(object->NodeName(), "AddObject");
+        EXPECT_EQ(ObjectPathOf(object), treePath);
+        std::vector<std::string> formats = kFiveFormats;
+        if (c.sixthFormat) formats.push_back("1C:V8MngCmdObjectsDataFormat");
+        EXPECT_EQ(ItemFormats(object), formats);
+        // Each item holds its own format's data up to the zero byte.
+        EXPECT_EQ(object->LastChild()->GetText(), formats.back() + "|" + treePath);
+        EXPECT_EQ(rig.log.lines, std::vector<std::string>{LogLine(c.path, true)});
+    }
+}
+
+TEST(ObjectCapture, SendsCyrillicAsWindows1251CodesAndTheBlankAs32) {
+    fakes::TCaptureRig rig;
+    rig.capture.ExecuteCommand(kAddObject, std::string("ОбщийМодуль.Сервис"_cp1251));
+    std::vector<int> chars;
+    for (const TEvent& e : rig.designer.events)
+        if (e.Kind == TEvent::Char) chars.push_back(e.Value);
+    // "Общие", "Общие модули", "Сервис": О = 0xCE, б = 0xE1, blank = 32, С = 0xD1.
+    ASSERT_EQ(chars.size(), 5u + 12u + 6u);
+    EXPECT_EQ(chars[0], 0xCE);
+    EXPECT_EQ(chars[1], 0xE1);
+    EXPECT_EQ(chars[10], 32);
+    EXPECT_EQ(chars[17], 0xD1);
+}
+
+TEST(ObjectCapture, MissingFormatKeepsTheEarlierItemsAndFails) {
+    fakes::TCaptureRig rig;
+    rig.designer.dropFormats = {"1C:MD8 External Data"};
+    const std::string path = Bytes("Справочник.Склады"_cp1251);
+    EXPECT_FALSE(rig.capture.ExecuteCommand(kAddObject, path));
+
+    const xml::TXmlDNode* object = rig.package.Directories->FirstChild();
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(ObjectPathOf(object), "Справочники.Склады"_cp1251);
+    EXPECT_EQ(ItemFormats(object), (std::vector<std::string>{"CF_TEXT", "CF_UNICODETEXT", "1C:MD8 Data"}));
+    EXPECT_EQ(rig.clipboard.reads.back(), "1C:MD8 External Data");  // "1C:MD8 Info" is never read
+    EXPECT_EQ(rig.log.lines, std::vector<std::string>{LogLine(path, false)});
+    EXPECT_FALSE(rig.clipboard.isOpen);
+}
+
+TEST(ObjectCapture, PathOfNoKnownKindFailsWithoutTouchingTheTreeOrTheDocument) {
+    fakes::TCaptureRig rig;
+    const std::string before = rig.package.Document->GetXml();
+    const std::string path = Bytes("Документ.Заказ"_cp1251);
+    EXPECT_FALSE(rig.capture.ExecuteCommand(kAddObject, path));
+    EXPECT_EQ(rig.designer.events, (std::vector<TEvent>{{TEvent::Layout, 0}}));
+    EXPECT_EQ(rig.package.Document->GetXml(), before);
+    EXPECT_EQ(rig.log.lines, std::vector<std::string>{LogLine(path, false)});
+}
+
+TEST(ObjectCapture, OtherCommandOrBadDelayOnlyActivatesTheLayout) {
+    fakes::TCaptureRig rig;
+    const std::string before = rig.package.Document->GetXml();
+    const std::string path = Bytes("Справочник.Склады"_cp1251);
+    EXPECT_FALSE(rig.capture.ExecuteCommand("addobject", path));
+    EXPECT_FALSE(rig.capture.ExecuteCommand("RemoveObject", path));
+    EXPECT_EQ(rig.designer.events, (std::vector<TEvent>{{TEvent::Layout, 0}, {TEvent::Layout, 0}}));
+
+    rig.delay.text = "2O";
+    try {
+        rig.capture.ExecuteCommand(kAddObject, path);
+        FAIL() << "a bad delay text must raise an error";
+    } catch (const text::TError& e) {
+        EXPECT_STREQ(e.what(), "'2O' is not a valid integer value");
+    }
+    EXPECT_EQ(rig.designer.events.size(), 3u);
+    EXPECT_EQ(rig.designer.events.back(), (TEvent{TEvent::Layout, 0}));
+    EXPECT_EQ(rig.package.Document->GetXml(), before);
+    EXPECT_TRUE(rig.log.lines.empty());
+}
+
+TEST(ObjectCapture, CopyThatHasNotArrivedWithinTheDelayFailsInsteadOfStoringOldData) {
+    fakes::TCaptureRig rig;
+    ASSERT_TRUE(rig.capture.ExecuteCommand(kAddObject, std::string("Справочник.Склады"_cp1251)));
+
+    // The clipboard still holds all formats of Склады when the delay ends.
+    rig.designer.latencyMs = 50;
+    const std::string path = Bytes("Справочник.Товары"_cp1251);
+    const std::uint64_t start = rig.clock.now;
+    EXPECT_FALSE(rig.capture.ExecuteCommand(kAddObject, path));
+    EXPECT_LE(rig.clock.now - start, 20u);
+
+    const xml::TXmlDNode* object = rig.package.Directories->LastChild();
+    EXPECT_EQ(ObjectPathOf(object), "Справочники.Товары"_cp1251);
+    EXPECT_FALSE(object->HasChildNodes());
+    EXPECT_EQ(rig.log.lines.back(), LogLine(path, false));
+
+    // A Designer that still holds the clipboard when the delay ends: nothing
+    // is read and no "Cannot open clipboard" either.
+    rig.designer.latencyMs = 5;
+    rig.designer.holdMs = 100;
+    EXPECT_FALSE(rig.capture.ExecuteCommand(kAddObject, path));
+    EXPECT_FALSE(rig.package.Directories->LastChild()->HasChildNodes());
+    EXPECT_EQ(rig.log.lines.back(), LogLine(path, false));
+}
+
+TEST(ObjectCapture, QuickDesignerCostsLessThanTheDelayAndAHeldClipboardIsWaitedFor) {
+    fakes::TCaptureRig rig;
+    rig.delay.text = "500";
+    rig.designer.latencyMs = 3;
+    std::uint64_t start = rig.clock.now;
+    EXPECT_TRUE(rig.capture.ExecuteCommand(kAddObject, std::string("Подсистема.Склад"_cp1251)));
+    EXPECT_GE(rig.clock.now - start, 3u);
+    EXPECT_LT(rig.clock.now - start, 10u);
+
+    // Without a sequence number to watch, the whole delay is waited.
+    rig.clipboard.untracked = true;
+    start = rig.clock.now;
+    EXPECT_TRUE(rig.capture.ExecuteCommand(kAddObject, Bytes("Подсистема.Склад1"_cp1251)));
+    EXPECT_EQ(rig.clock.now - start, 500u);
+    rig.clipboard.untracked = false;
+
+    // The Designer keeps the clipboard open while it puts the formats there.
+    rig.designer.holdMs = 40;
+    start = rig.clock.now;
+    EXPECT_TRUE(rig.capture.ExecuteCommand(kAddObject, std::string("Подсистема.Склад2"_cp1251)));
+    EXPECT_GE(rig.clock.now - start, 43u);
+    EXPECT_LT(rig.clock.now - start, 50u);
+    EXPECT_EQ(ItemFormats(rig.package.Subsystems->LastChild()), kFiveFormats);
+    EXPECT_EQ(rig.package.Subsystems->LastChild()->FirstChild()->GetText(),
+              "CF_TEXT|" + std::string("Общие.Подсистемы.Склад2"_cp1251));
+}
+
+TEST(ObjectCapture, BuildRenewsTheDocumentBeforeOpeningTheReport) {
+    fakes::TCaptureRig rig;
+    ASSERT_TRUE(rig.capture.ExecuteCommand(kAddObject, Bytes("Подсистема.Склад"_cp1251)));
+    const designer::TCapturePorts ports{rig.designer, rig.designer, rig.clock, rig.clipboard, rig.delay, rig.log};
+    try {
+        designer::CaptureReportObjects(rig.package, "", ports);
+        FAIL() << "a missing report must raise an error";
+    } catch (const text::TError& e) {
+        EXPECT_STREQ(e.what(), "File not found");
+    }
+    EXPECT_FALSE(rig.package.Subsystems->HasChildNodes());
+    EXPECT_EQ(rig.package.Root->ChildNodes()->Count(), 4);
+}
