@@ -41,6 +41,7 @@ struct TSimOptions {
     std::wstring DropNode;
     TSearchMode Search = TSearchMode::Any;
     bool ConfigurationWindow = true;
+    bool ConfigurationTopLevel = false;  // a top-level window, not below the frame
 };
 
 std::wstring Widen(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
@@ -462,9 +463,18 @@ void TSimulator::OpenConfiguration()
     }
     RECT rc;
     GetClientRect(workspace_, &rc);
-    configuration_ = CreateWindowExW(0, kLocalFrameClass, kConfigurationCaption,
-                                     WS_CHILD | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                                     8, 8, 360, rc.bottom - 16, workspace_, nullptr, instance_, this);
+    if (options_.ConfigurationTopLevel) {
+        // Same class, caption and children, but outside the frame's window tree.
+        POINT origin{8, 8};
+        ClientToScreen(workspace_, &origin);
+        configuration_ = CreateWindowExW(0, kLocalFrameClass, kConfigurationCaption,
+                                         WS_POPUP | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN,
+                                         origin.x, origin.y, 360, rc.bottom - 16, frame_, nullptr, instance_, this);
+    } else {
+        configuration_ = CreateWindowExW(0, kLocalFrameClass, kConfigurationCaption,
+                                         WS_CHILD | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
+                                         8, 8, 360, rc.bottom - 16, workspace_, nullptr, instance_, this);
+    }
     HWND tabs = CreateWindowExW(0, kTabsClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, configuration_, nullptr, instance_, this);
     HWND element = CreateWindowExW(0, kFormElementClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, tabs, nullptr, instance_, this);
     grid_ = CreateWindowExW(0, kGridClass, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, element, nullptr, instance_, this);
@@ -563,7 +573,7 @@ int TSimulator::Run()
 const wchar_t kUsage[] =
     L"designer_sim [--config FILE] [--log FILE] [--caption TEXT] [--latency MS]\n"
     L"             [--drop-format NAME --drop-node PATH] [--search any|second|never]\n"
-    L"             [--no-config-window]";
+    L"             [--no-config-window | --top-level-config-window]";
 
 // Returns an empty string on success, else the complaint.
 std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
@@ -577,6 +587,7 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
         };
         std::wstring v;
         if (a == L"--no-config-window") o.ConfigurationWindow = false;
+        else if (a == L"--top-level-config-window") o.ConfigurationTopLevel = true;
         else if (a == L"--config") { if (!value(o.ConfigFile)) return L"--config needs a file"; }
         else if (a == L"--log") { if (!value(o.LogFile)) return L"--log needs a file"; }
         else if (a == L"--caption") { if (!value(o.Caption)) return L"--caption needs a text"; }

@@ -216,14 +216,33 @@ void SearchNeverAndNoConfiguration(TScenarioContext& c)
         c.Check.Check(sim.Log().WaitFor(L"ignore menu search", mark, kTimeout), L"--search never: menu search is ignored");
         c.Check.Check(!SearchWindow(sim.Pid()), L"no search window ever");
     }
-    TSimSession sim(c.SimExe, L"no_config", {L"--no-config-window"});
+    {
+        TSimSession sim(c.SimExe, L"no_config", {L"--no-config-window"});
+        if (!StartOrFail(c, sim)) return;
+        wnd::BringToFront(sim.Frame());
+        size_t mark = sim.Log().Count();
+        keys::Chord({VK_CONTROL, VK_SHIFT, 'C'});
+        c.Check.Check(sim.Log().WaitFor(L"ignore Ctrl+Shift+C", mark, kTimeout),
+                      L"--no-config-window: Ctrl+Shift+C is ignored");
+        c.Check.Check(!wnd::Descendant(sim.Frame(), kLocalFrameClass, std::wstring(L"Конфигурация")),
+                      L"no configuration window below the frame");
+    }
+    // The configuration window outside the frame: present, with its tree,
+    // but not among the frame's descendants.
+    TSimSession sim(c.SimExe, L"top_level_config", {L"--top-level-config-window"});
     if (!StartOrFail(c, sim)) return;
-    wnd::BringToFront(sim.Frame());
-    size_t mark = sim.Log().Count();
+    wnd::MakeForeground(sim.Frame(), kTimeout);
+    size_t opened = sim.Log().Count();
     keys::Chord({VK_CONTROL, VK_SHIFT, 'C'});
-    c.Check.Check(sim.Log().WaitFor(L"ignore Ctrl+Shift+C", mark, kTimeout), L"--no-config-window: Ctrl+Shift+C is ignored");
+    c.Check.Check(sim.Log().WaitFor(L"open configuration", opened, kTimeout), L"--top-level-config-window: Ctrl+Shift+C is taken");
     c.Check.Check(!wnd::Descendant(sim.Frame(), kLocalFrameClass, std::wstring(L"Конфигурация")),
                   L"no configuration window below the frame");
+    HWND outside = wnd::WaitTopLevel(kLocalFrameClass, std::wstring(L"Конфигурация"), sim.Pid(), kTimeout);
+    c.Check.Check(outside && sim.Tree(outside), L"it is a top-level window with the tree chain");
+    wnd::BringToFront(outside);
+    size_t mark = sim.Log().Count();
+    keys::Chord({VK_CONTROL, 'F'});
+    c.Check.Check(sim.Log().WaitFor(L"open search Ctrl+F", mark, kTimeout), L"Ctrl+F in it opens the search window");
 }
 
 // The tree lines the simulator logs for a typed path, computed from the
