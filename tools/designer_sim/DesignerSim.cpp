@@ -433,7 +433,8 @@ bool TSimulator::HandleKeyDown(WPARAM vk)
         return true;
     }
     if (vk == VK_ESCAPE) {
-        if (search_) CloseSearch();
+        // Esc closes the search window only when it has the keyboard.
+        if (search_ && (focus == search_ || IsChild(search_, focus))) CloseSearch();
         else Log(L"ignore Esc");
         return true;
     }

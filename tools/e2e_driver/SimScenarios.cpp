@@ -193,6 +193,13 @@ void SearchSecondTryOnly(TScenarioContext& c)
                  L"key down RIGHT", L"key up RIGHT", L"key down RETURN", L"open search menu", L"key up RETURN"},
                 L"second-try key sequence opens the search window");
     c.Check.Check(SearchWindow(sim.Pid()) != nullptr, L"search window found by EnumWindows");
+    // Esc counts only in the search window: with the tree in front it stays open.
+    wnd::BringToFront(sim.Frame());
+    mark = sim.Log().Count();
+    keys::Press(VK_ESCAPE);
+    c.Check.Check(sim.Log().WaitFor(L"ignore Esc", mark, kTimeout) && SearchWindow(sim.Pid()),
+                  L"Esc outside the search window leaves it open");
+    wnd::BringToFront(SearchWindow(sim.Pid()));
     mark = sim.Log().Count();
     keys::Press(VK_ESCAPE);
     c.Check.Check(sim.Log().WaitFor(L"close search", mark, kTimeout) &&
