@@ -37,6 +37,7 @@ struct TSimOptions {
     std::wstring LogFile;
     std::wstring Caption = L"Конфигуратор - Демонстрационная конфигурация";
     UINT LatencyMs = 0;
+    bool KeepStale = false;  // with a latency: the old contents stay until the render
     std::wstring DropFormat;
     std::wstring DropNode;
     TSearchMode Search = TSearchMode::Any;
@@ -525,7 +526,9 @@ void TSimulator::StartCopy()
 {
     pendingCopy_ = tree_.SelectedPath();
     Log(L"copy " + Widen(pendingCopy_));
-    if (OpenClipboardPatiently(grid_)) {
+    // A busy Designer leaves the previous contents in place until it gets to
+    // the copy; --keep-stale plays that one.
+    if (!options_.KeepStale && OpenClipboardPatiently(grid_)) {
         EmptyClipboard();
         CloseClipboard();
     }
@@ -572,7 +575,7 @@ int TSimulator::Run()
 }
 
 const wchar_t kUsage[] =
-    L"designer_sim [--config FILE] [--log FILE] [--caption TEXT] [--latency MS]\n"
+    L"designer_sim [--config FILE] [--log FILE] [--caption TEXT] [--latency MS [--keep-stale]]\n"
     L"             [--drop-format NAME --drop-node PATH] [--search any|second|never]\n"
     L"             [--no-config-window | --top-level-config-window]";
 
@@ -589,6 +592,7 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
         std::wstring v;
         if (a == L"--no-config-window") o.ConfigurationWindow = false;
         else if (a == L"--top-level-config-window") o.ConfigurationTopLevel = true;
+        else if (a == L"--keep-stale") o.KeepStale = true;
         else if (a == L"--config") { if (!value(o.ConfigFile)) return L"--config needs a file"; }
         else if (a == L"--log") { if (!value(o.LogFile)) return L"--log needs a file"; }
         else if (a == L"--caption") { if (!value(o.Caption)) return L"--caption needs a text"; }

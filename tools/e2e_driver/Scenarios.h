@@ -18,3 +18,5 @@ struct TScenario {
 
 // The scenarios that prove the Designer simulator behaves as the Designer does.
 const std::vector<TScenario>& SimScenarios();
+// Scenarios that run the build core against the simulator over the Win32 seams.
+const std::vector<TScenario>& BuildScenarios();

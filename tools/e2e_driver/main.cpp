@@ -18,6 +18,8 @@ namespace {
 std::vector<TScenario> AllScenarios()
 {
     std::vector<TScenario> all = SimScenarios();
+    const auto& build = BuildScenarios();
+    all.insert(all.end(), build.begin(), build.end());
     return all;
 }
 

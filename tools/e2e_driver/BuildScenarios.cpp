@@ -1,0 +1,301 @@
+// Scenarios that run the wizard's build core for real against the Designer
+// simulator: the report walk and the object capture over the Win32 seams
+// (SendMessageA into the tree, keybd_event Ctrl+Insert, the system
+// clipboard), then the package assembly. What they write is read back on the
+// Linux side by tests/e2e/check_package.py.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Scenarios.h"
+#include "SimPayload.h"
+#include "SimSession.h"
+#include "app/PackageAssembly.h"
+#include "app/PackageDocument.h"
+#include "designer/ObjectCapture.h"
+#include "designer/Win32Ports.h"
+#include "platform/Platform.h"
+#include "text/Codepage.h"
+#include "text/Error.h"
+#include "text/Literal.h"
+
+using namespace text::literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The worked example of a comparison report, on the simulator's tree: one
+// capture is passed over for its depth, a module block is skipped, a group
+// line resets the depth, and a directory's attribute is captured at level 2.
+std::string ComparisonReport() {
+    std::string r;
+    const auto line = [&r](std::string_view s) { r.append(s).append("\r\n"); };
+    line("Отчет о сравнении конфигураций"_cp1251);
+    line("\tДемонстрационная конфигурация"_cp1251);
+    line("\t\t  <--Справочник.Склады"_cp1251);
+    line("\t\t\t  <--Справочник.Склады.Реквизит.Ответственный"_cp1251);
+    line("\t\t  ***Обработка.Загрузка"_cp1251);
+    line("\t\t\t  Модуль объекта. Различаются значения"_cp1251);
+    line("\t\t\tОбъект присутствует только в основной конфигурации: 41 - 42"_cp1251);
+    line("Процедура Загрузить() Экспорт"_cp1251);
+    line("\t\t  <--ОбщийМодуль.Чужой"_cp1251);  // module text: never captured
+    line("\t\t\t  <--Обработка.Загрузка.Форма.Основная"_cp1251);
+    line("\t\t  <--ОбщийМодуль.Сервис"_cp1251);
+    line("\t\t  <--Подсистема.Склад"_cp1251);
+    line("\t\t  <--Справочник.Склады.Реквизит.Адрес"_cp1251);
+    return r;
+}
+
+// The objects the report above captures, with their tree paths.
+struct TExpectedObject {
+    std::string_view Path;
+    std::string_view TreePath;
+};
+const TExpectedObject kExpected[] = {
+    {"Справочник.Склады"_cp1251, "Справочники.Склады"_cp1251},
+    {"Обработка.Загрузка.Форма.Основная"_cp1251, "Обработки.Загрузка.Форма.Основная"_cp1251},
+    {"ОбщийМодуль.Сервис"_cp1251, "Общие.Общие модули.Сервис"_cp1251},
+    {"Подсистема.Склад"_cp1251, "Общие.Подсистемы.Склад"_cp1251},
+    {"Справочник.Склады.Реквизит.Адрес"_cp1251, "Справочники.Склады.Реквизит.Адрес"_cp1251},
+};
+
+std::wstring W(std::string_view s1251) {
+    const std::u16string u = text::Cp1251ToUtf16(s1251);
+    return std::wstring(u.begin(), u.end());
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    auto f = platform::TFile::Create(path);
+    f.WriteAll(bytes.data(), bytes.size());
+    f.Close();
+}
+
+class TDelayText : public designer::IDelayField {
+public:
+    explicit TDelayText(std::string text) : text_(std::move(text)) {}
+    std::string Text() override { return text_; }
+
+private:
+    std::string text_;
+};
+
+class TLogLines : public designer::ILogSink {
+public:
+    void AddLine(const std::string& line) override { Lines.push_back(line); }
+    std::vector<std::string> Lines;
+};
+
+// A hidden window of the driver's own, to own what it puts on the clipboard.
+class TOwnerWindow {
+public:
+    TOwnerWindow() : hwnd_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+    ~TOwnerWindow() {
+        if (hwnd_) DestroyWindow(hwnd_);
+    }
+    HWND Get() const { return hwnd_; }
+
+private:
+    HWND hwnd_;
+};
+
+// Puts data in every format an object's copy has, as if an earlier object
+// had just been copied: what a capture must never take for the next object.
+bool PutStaleCopy(HWND owner, const std::string& treePath) {
+    if (!OpenClipboard(owner)) return false;
+    EmptyClipboard();
+    bool ok = true;
+    for (const std::string& name : SimCopiedFormats(treePath)) {
+        const UINT id = clip::FormatId(name);
+        const std::string bytes = "stale " + name + std::string(1, '\0');
+        HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+        if (mem == nullptr) { ok = false; continue; }
+        memcpy(GlobalLock(mem), bytes.data(), bytes.size());
+        GlobalUnlock(mem);
+        if (!SetClipboardData(id, mem)) { GlobalFree(mem); ok = false; }
+    }
+    CloseClipboard();
+    return ok;
+}
+
+struct TBuild {
+    app::TPackageDocument Package;
+    app::TWalkResult Result;
+    TLogLines Log;
+    std::wstring Error;
+};
+
+// Starts a build as the wizard does: the tree to the front, then the walk
+// with the capture over the real Win32 seams.
+TBuild CaptureReport(HWND tree, const fs::path& report, const std::string& delay) {
+    TBuild build;
+    designer::TWin32TreeWindow treeWindow(tree);
+    designer::TWin32Keyboard keyboard;
+    designer::TWin32Clock clock;
+    designer::TWin32Clipboard clipboard;
+    TDelayText delayField(delay);
+    designer::TCapturePorts ports{treeWindow, keyboard, clock, clipboard, delayField, build.Log};
+    wnd::MakeForeground(tree, 5000);
+    try {
+        build.Result = designer::CaptureReportObjects(build.Package, text::PathTo1251(report), ports);
+    } catch (const text::TError& e) {
+        build.Error = W(e.what());
+    }
+    return build;
+}
+
+std::string LogLine(std::string_view path, bool ok) {
+    return std::string("Захват объекта для добавления ("_cp1251) + std::string(path) +
+           std::string(ok ? ") - УСПЕХ"_cp1251 : ") - ОШИБКА"_cp1251);
+}
+
+// Every AddObject of the document holds, in list order, the simulator's
+// payload of each format of its node, cut at the first zero byte.
+void CheckDocument(TScenarioContext& c, const app::TPackageDocument& package) {
+    std::vector<const xml::TXmlDElement*> objects;
+    for (xml::TXmlDElement* section : {package.CommonModules, package.Directories, package.Processings, package.Subsystems})
+        for (xml::TXmlDNode* n = section->FirstChild(); n; n = n->NextSibling())
+            objects.push_back(static_cast<const xml::TXmlDElement*>(n));
+    c.Check.Equal(static_cast<long long>(objects.size()), 5, L"AddObject elements in the document");
+    for (const TExpectedObject& expected : kExpected) {
+        const std::string treePath(expected.TreePath);
+        const xml::TXmlDElement* found = nullptr;
+        for (const auto* o : objects) {
+            auto* attr = o->Attributes()->FindNamedItem("ObjectPath");
+            if (attr && static_cast<const xml::TXmlDAttribute*>(attr)->Value() == treePath) found = o;
+        }
+        if (!c.Check.Check(found != nullptr, L"AddObject for " + W(treePath))) continue;
+        const std::vector<std::string> formats = SimCopiedFormats(treePath);
+        c.Check.Equal(found->ChildNodes()->Count(), static_cast<long long>(formats.size()), L"items of " + W(treePath));
+        int i = 0;
+        for (xml::TXmlDNode* item = found->FirstChild(); item && i < static_cast<int>(formats.size());
+             item = item->NextSibling(), ++i) {
+            auto* name = item->Attributes()->FindNamedItem("FormatName");
+            c.Check.Check(name && static_cast<xml::TXmlDAttribute*>(name)->Value() == formats[i],
+                          L"format " + std::to_wstring(i) + L" of " + W(treePath) + L" is " + W(formats[i]));
+            const std::string payload = SimPayload(treePath, formats[i]);
+            c.Check.EqualBytes(item->GetText(), app::ClipboardItemText(payload.data(), payload.size()),
+                               L"item " + W(formats[i]) + L" of " + W(treePath) + L" holds the copied bytes");
+        }
+    }
+}
+
+// The whole build: the package file, the document it carries and the key on
+// the clipboard. The output stays in build_out/ for the Linux-side reader.
+void BuildPackage(TScenarioContext& c) {
+    TSimSession sim(c.SimExe, L"build");
+    if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
+    HWND configuration = sim.OpenConfiguration();
+    HWND tree = configuration ? sim.Tree(configuration) : nullptr;
+    if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+
+    const fs::path out = fs::current_path() / L"build_out";
+    std::error_code ec;
+    fs::remove_all(out, ec);
+    fs::create_directories(out);
+    WriteFile(out / L"Отчет.txt", ComparisonReport());
+    WriteFile(out / L"Соглашение.txt", "Пользовательское соглашение: текст для проверки."_cp1251);
+    WriteFile(out / L"Описание.txt", "Описание пакета: пять объектов демонстрационной конфигурации."_cp1251);
+    // An earlier package in place: the build must replace it, not add to it.
+    WriteFile(out / L"Пакет.1c82pkg", "an earlier package");
+
+    // A generous delay: the capture reads as soon as the copy has arrived.
+    TBuild build = CaptureReport(tree, out / L"Отчет.txt", "5000");
+    c.Check.Equal(build.Error, L"", L"the walk raises no error");
+    c.Check.Check(build.Result.Completed, L"the report is walked to its end", W(build.Result.FailedPath));
+    c.Check.Equal(build.Result.Captured, 5, L"objects captured");
+    std::vector<std::string> expectedLog;
+    for (const TExpectedObject& e : kExpected) expectedLog.push_back(LogLine(e.Path, true));
+    c.Check.Check(build.Log.Lines == expectedLog, L"one success line per object, in report order");
+    CheckDocument(c, build.Package);
+    if (!build.Result.Completed) return;
+
+    const std::string key = "7C1E55A0-2B9D-4F3A-9E61-0D4C8B72A5F3";
+    app::TAssemblyInput input{text::PathTo1251(out / L"Соглашение.txt"), text::PathTo1251(out / L"Описание.txt"),
+                              text::PathTo1251(out / L"Пакет.1c82pkg"), key};
+    TOwnerWindow owner;
+    designer::TWin32ClipboardText clipboardText(owner.Get());
+    try {
+        app::AssemblePackage(*build.Package.Document, input, clipboardText);
+    } catch (const text::TError& e) {
+        c.Check.Check(false, L"the package is assembled", W(e.what()));
+        return;
+    }
+    const auto onClipboard = clip::Read(CF_TEXT);
+    c.Check.EqualBytes(onClipboard ? std::string(onClipboard->c_str()) : std::string(), key,
+                       L"the package key is on the clipboard");
+    WriteFile(out / L"expected.xml", build.Package.Document->GetXml());
+    WriteFile(out / L"expected.key", key);
+    c.Check.Check(fs::file_size(out / L"Пакет.1c82pkg") > 1000, L"the package replaced the earlier file");
+}
+
+// A copy that misses a format, and a Designer slower than the delay: each
+// ends the build at that object, with its log line, and nothing is packed.
+void BuildFails(TScenarioContext& c) {
+    const fs::path out = fs::current_path() / L"build_fail_out";
+    std::error_code ec;
+    fs::remove_all(out, ec);
+    fs::create_directories(out);
+    WriteFile(out / L"Отчет.txt", ComparisonReport());
+    {
+        TSimSession sim(c.SimExe, L"build_drop",
+                        {L"--drop-format", L"1C:MD8 Info", L"--drop-node", L"Общие.Общие модули.Сервис"});
+        if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
+        HWND configuration = sim.OpenConfiguration();
+        HWND tree = configuration ? sim.Tree(configuration) : nullptr;
+        if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+        TBuild build = CaptureReport(tree, out / L"Отчет.txt", "3000");
+        c.Check.Check(!build.Result.Completed, L"a missing format stops the walk");
+        c.Check.Equal(W(build.Result.FailedPath), L"ОбщийМодуль.Сервис", L"the failed object");
+        c.Check.Equal(build.Result.Captured, 2, L"objects captured before it");
+        c.Check.Check(!build.Log.Lines.empty() && build.Log.Lines.back() == LogLine("ОбщийМодуль.Сервис"_cp1251, false),
+                      L"the last log line reports the failure");
+        // The failed object keeps the items read before the missing format.
+        const xml::TXmlDNode* failed = build.Package.CommonModules->FirstChild();
+        c.Check.Equal(failed ? failed->ChildNodes()->Count() : -1, 4, L"items kept before the missing format");
+    }
+    {
+        // The copy arrives 1.5 s after the keystroke; with a delay of 200 ms
+        // the capture must fail instead of reading what is on the clipboard.
+        TSimSession sim(c.SimExe, L"build_slow", {L"--latency", L"1500"});
+        if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
+        HWND configuration = sim.OpenConfiguration();
+        HWND tree = configuration ? sim.Tree(configuration) : nullptr;
+        if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+        TBuild build = CaptureReport(tree, out / L"Отчет.txt", "200");
+        c.Check.Check(!build.Result.Completed, L"a Designer slower than the delay fails the capture");
+        c.Check.Equal(build.Result.Captured, 0, L"nothing is captured");
+        c.Check.Check(build.Log.Lines.size() == 1 && build.Log.Lines[0] == LogLine("Справочник.Склады"_cp1251, false),
+                      L"one failure line");
+    }
+    {
+        // The same slow Designer, but one that leaves the previous copy on the
+        // clipboard until it renders: every format of the object is there
+        // when the delay ends, yet it is the old data, so the capture fails.
+        TSimSession sim(c.SimExe, L"build_stale", {L"--latency", L"1500", L"--keep-stale"});
+        if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
+        HWND configuration = sim.OpenConfiguration();
+        HWND tree = configuration ? sim.Tree(configuration) : nullptr;
+        if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+        TOwnerWindow owner;
+        c.Check.Check(PutStaleCopy(owner.Get(), std::string("Справочники.Склады"_cp1251)),
+                      L"an earlier copy is on the clipboard");
+        TBuild build = CaptureReport(tree, out / L"Отчет.txt", "200");
+        c.Check.Check(!build.Result.Completed, L"the previous copy is not taken for the object");
+        const xml::TXmlDNode* object = build.Package.Directories->FirstChild();
+        c.Check.Equal(object ? object->ChildNodes()->Count() : -1, 0, L"no item holds the stale data");
+        c.Check.Check(build.Log.Lines.size() == 1 && build.Log.Lines[0] == LogLine("Справочник.Склады"_cp1251, false),
+                      L"one failure line");
+    }
+}
+
+}  // namespace
+
+const std::vector<TScenario>& BuildScenarios() {
+    static const std::vector<TScenario> scenarios = {
+        {"build_package", BuildPackage},
+        {"build_fails", BuildFails},
+    };
+    return scenarios;
+}
