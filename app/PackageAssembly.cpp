@@ -72,17 +72,11 @@ private:
 // "<target>.<16 random hex digits>.tmp": in the target's own directory, so
 // the final rename never crosses file systems and stays atomic.
 fs::path PendingPathFor(const fs::path& target) {
-    static const char kHex[] = "0123456789abcdef";
-    unsigned char bytes[8];
-    platform::FillRandom(bytes, sizeof bytes);
-    std::string suffix = ".";
-    for (unsigned char b : bytes) {
-        suffix += kHex[b >> 4];
-        suffix += kHex[b & 15];
-    }
-    suffix += ".tmp";
     fs::path pending = target;
-    pending += suffix;  // ASCII only, so the same on every platform
+    // ASCII only, so the same on every platform.
+    pending += ".";
+    pending += platform::RandomHex(8);
+    pending += ".tmp";
     return pending;
 }
 

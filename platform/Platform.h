@@ -101,6 +101,10 @@ void ToDosDateTime(int year, int month, int day, int hour, int minute, int secon
 // getrandom). Throws if the system cannot deliver.
 void FillRandom(void* data, std::size_t size);
 
+// `bytes` random bytes from FillRandom as lower-case hexadecimal digits: a
+// name part that nobody can guess.
+std::string RandomHex(std::size_t bytes);
+
 // The temporary directory: the "TMP" environment variable when it is set and
 // not empty, else the system's temporary directory.
 fs::path TempDirectory();

@@ -15,6 +15,19 @@ void ToDosDateTime(int year, int month, int day, int hour, int minute, int secon
     dosTime = static_cast<std::uint16_t>((hour << 11) | (minute << 5) | (second / 2));
 }
 
+std::string RandomHex(std::size_t bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string random(bytes, '\0');
+    FillRandom(random.data(), random.size());
+    std::string out;
+    out.reserve(bytes * 2);
+    for (unsigned char b : random) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    return out;
+}
+
 std::string FullPath1251(const fs::path& path) {
     std::error_code ec;
     fs::path full = fs::absolute(path, ec);

@@ -198,15 +198,8 @@ fs::path TempDirectory() {
 }
 
 fs::path CreateUniqueDirectory(const fs::path& parent, std::string_view prefix) {
-    static const char kHex[] = "0123456789abcdef";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned char bytes[8];
-        FillRandom(bytes, sizeof bytes);
-        std::string name(prefix);
-        for (unsigned char b : bytes) {
-            name += kHex[b >> 4];
-            name += kHex[b & 15];
-        }
+        const std::string name = std::string(prefix) + RandomHex(8);
         const fs::path dir = parent / fs::path(text::Cp1251ToUtf16(name));
         // CreateDirectoryW fails on an existing name, so the directory is ours.
         if (::CreateDirectoryW(W(dir), nullptr)) return dir;

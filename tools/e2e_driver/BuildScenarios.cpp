@@ -150,6 +150,16 @@ std::string LogLine(std::string_view path, bool ok) {
            std::string(ok ? ") - УСПЕХ"_cp1251 : ") - ОШИБКА"_cp1251);
 }
 
+// The simulator's tree once its configuration window is open; zero, with a
+// failed check, when the simulator did not start or the tree is missing.
+HWND OpenTree(TScenarioContext& c, TSimSession& sim) {
+    if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return nullptr;
+    HWND configuration = sim.OpenConfiguration();
+    HWND tree = configuration ? sim.Tree(configuration) : nullptr;
+    c.Check.Check(tree != nullptr, L"tree found");
+    return tree;
+}
+
 // Every AddObject of the document holds, in list order, the simulator's
 // payload of each format of its node, cut at the first zero byte.
 void CheckDocument(TScenarioContext& c, const app::TPackageDocument& package) {
@@ -185,10 +195,8 @@ void CheckDocument(TScenarioContext& c, const app::TPackageDocument& package) {
 // the clipboard. The output stays in build_out/ for the Linux-side reader.
 void BuildPackage(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"build");
-    if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
-    HWND configuration = sim.OpenConfiguration();
-    HWND tree = configuration ? sim.Tree(configuration) : nullptr;
-    if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+    HWND tree = OpenTree(c, sim);
+    if (!tree) return;
 
     const fs::path out = fs::current_path() / L"build_out";
     std::error_code ec;
@@ -241,10 +249,8 @@ void BuildFails(TScenarioContext& c) {
     {
         TSimSession sim(c.SimExe, L"build_drop",
                         {L"--drop-format", L"1C:MD8 Info", L"--drop-node", L"Общие.Общие модули.Сервис"});
-        if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
-        HWND configuration = sim.OpenConfiguration();
-        HWND tree = configuration ? sim.Tree(configuration) : nullptr;
-        if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+        HWND tree = OpenTree(c, sim);
+        if (!tree) return;
         TBuild build = CaptureReport(tree, out / L"Отчет.txt", "3000");
         c.Check.Check(!build.Result.Completed, L"a missing format stops the walk");
         c.Check.Equal(W(build.Result.FailedPath), L"ОбщийМодуль.Сервис", L"the failed object");
@@ -259,10 +265,8 @@ void BuildFails(TScenarioContext& c) {
         // The copy arrives 1.5 s after the keystroke; with a delay of 200 ms
         // the capture must fail instead of reading what is on the clipboard.
         TSimSession sim(c.SimExe, L"build_slow", {L"--latency", L"1500"});
-        if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
-        HWND configuration = sim.OpenConfiguration();
-        HWND tree = configuration ? sim.Tree(configuration) : nullptr;
-        if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+        HWND tree = OpenTree(c, sim);
+        if (!tree) return;
         TBuild build = CaptureReport(tree, out / L"Отчет.txt", "200");
         c.Check.Check(!build.Result.Completed, L"a Designer slower than the delay fails the capture");
         c.Check.Equal(build.Result.Captured, 0, L"nothing is captured");
@@ -274,10 +278,8 @@ void BuildFails(TScenarioContext& c) {
         // clipboard until it renders: every format of the object is there
         // when the delay ends, yet it is the old data, so the capture fails.
         TSimSession sim(c.SimExe, L"build_stale", {L"--latency", L"1500", L"--keep-stale"});
-        if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
-        HWND configuration = sim.OpenConfiguration();
-        HWND tree = configuration ? sim.Tree(configuration) : nullptr;
-        if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+        HWND tree = OpenTree(c, sim);
+        if (!tree) return;
         TOwnerWindow owner;
         c.Check.Check(PutStaleCopy(owner.Get(), std::string("Справочники.Склады"_cp1251)),
                       L"an earlier copy is on the clipboard");

@@ -315,8 +315,13 @@ bool MoveTo(POINT screen) { return SetCursorPos(screen.x, screen.y) != FALSE; }
 void ClickAt(POINT screen)
 {
     MoveTo(screen);
-    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
-    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+    // Each button event carries the position itself: under load Wine may
+    // still hold the pointer's previous place when a bare button event comes.
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    const DWORD x = static_cast<DWORD>((screen.x * 65535 + w / 2) / (w > 1 ? w - 1 : 1));
+    const DWORD y = static_cast<DWORD>((screen.y * 65535 + h / 2) / (h > 1 ? h - 1 : 1));
+    mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN, x, y, 0, 0);
+    mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP, x, y, 0, 0);
 }
 
 }  // namespace mouse
