@@ -9,9 +9,9 @@ std::string Format(std::string_view pattern, std::initializer_list<std::string_v
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         const char c = pattern[i];
         if (c == '%' && i + 1 < pattern.size()) {
-            const char spec = pattern[i + 1];
-            if (spec == '%') { out += '%'; ++i; continue; }
-            if ((spec == 's' || spec == 'd') && next != args.end()) {
+            const char directive = pattern[i + 1];
+            if (directive == '%') { out += '%'; ++i; continue; }
+            if ((directive == 's' || directive == 'd') && next != args.end()) {
                 out.append(*next++);
                 ++i;
                 continue;
