@@ -47,36 +47,9 @@ say() { [ "${WINRUN_VERBOSE:-0}" = 1 ] && echo "winrun: $*" >&2; return 0; }
 die() { echo "winrun: $*" >&2; exit 125; }
 
 # --- packages: install only what is missing -------------------------------
+# One list for the whole project: scripts/setup.sh, quiet when all is there.
 need_packages() {
-    local missing=() cmd pkg
-    while read -r cmd pkg; do
-        command -v "$cmd" >/dev/null 2>&1 || missing+=("$pkg")
-    done <<'EOF'
-wine wine
-wineserver wine
-Xvfb xvfb
-xauth xauth
-localedef locales
-xwd x11-apps
-xwininfo x11-utils
-xwdtopnm netpbm
-pnmtopng netpbm
-flock util-linux
-EOF
-    [ -d /usr/share/fonts/truetype/wine ] || [ -d /usr/share/wine/fonts ] || missing+=(fonts-wine)
-    [ -f /usr/share/i18n/locales/ru_RU ] || missing+=(locales)
-    [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
-    [ ${#missing[@]} -eq 0 ] && return 0
-    local pkgs
-    pkgs="$(printf '%s\n' "${missing[@]}" | sort -u | tr '\n' ' ')"
-    echo "winrun: installing $pkgs" >&2
-    [ "$(id -u)" = 0 ] || die "missing packages ($pkgs) and not root"
-    export DEBIAN_FRONTEND=noninteractive
-    # shellcheck disable=SC2086
-    apt-get install -y -qq --no-install-recommends $pkgs >"$logdir/apt.log" 2>&1 ||
-        { apt-get update -qq >>"$logdir/apt.log" 2>&1 &&
-          apt-get install -y -qq --no-install-recommends $pkgs >>"$logdir/apt.log" 2>&1; } ||
-        die "apt-get failed, see $logdir/apt.log"
+    "$repo/scripts/setup.sh" wine >"$logdir/apt.log" 2>&1 || die "package install failed, see $logdir/apt.log"
 }
 
 # --- locale: code pages 1251/866 come from LC_ALL only ---------------------
