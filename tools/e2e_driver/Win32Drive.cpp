@@ -310,7 +310,17 @@ void Chord(std::initializer_list<BYTE> vks)
 
 namespace mouse {
 
-bool MoveTo(POINT screen) { return SetCursorPos(screen.x, screen.y) != FALSE; }
+bool MoveTo(POINT screen)
+{
+    if (!SetCursorPos(screen.x, screen.y)) return false;
+    // Wine moves the X pointer asynchronously: under load GetCursorPos (and
+    // so whatever reads the pointer next) can still see the old place for a
+    // while. Return once the system reports the new one.
+    return wait::Until([&] {
+        POINT now{};
+        return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
+    }, 2000, 1);
+}
 
 void ClickAt(POINT screen)
 {

@@ -97,7 +97,8 @@ void Chord(std::initializer_list<BYTE> vks);
 }  // namespace keys
 
 namespace mouse {
-// Moves the pointer; false when SetCursorPos fails.
+// Moves the pointer and waits until GetCursorPos reports the new place;
+// false when SetCursorPos fails or the pointer never gets there.
 bool MoveTo(POINT screen);
 // A real left click at a screen point (SetCursorPos, then mouse_event down and up).
 void ClickAt(POINT screen);
