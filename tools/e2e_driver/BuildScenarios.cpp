@@ -150,16 +150,6 @@ std::string LogLine(std::string_view path, bool ok) {
            std::string(ok ? ") - УСПЕХ"_cp1251 : ") - ОШИБКА"_cp1251);
 }
 
-// The simulator's tree once its configuration window is open; zero, with a
-// failed check, when the simulator did not start or the tree is missing.
-HWND OpenTree(TScenarioContext& c, TSimSession& sim) {
-    if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return nullptr;
-    HWND configuration = sim.OpenConfiguration();
-    HWND tree = configuration ? sim.Tree(configuration) : nullptr;
-    c.Check.Check(tree != nullptr, L"tree found");
-    return tree;
-}
-
 // Every AddObject of the document holds, in list order, the simulator's
 // payload of each format of its node, cut at the first zero byte.
 void CheckDocument(TScenarioContext& c, const app::TPackageDocument& package) {

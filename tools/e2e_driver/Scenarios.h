@@ -4,7 +4,11 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
 #include "Check.h"
+
+class TSimSession;
 
 struct TScenarioContext {
     TChecker& Check;
@@ -20,3 +24,7 @@ struct TScenario {
 const std::vector<TScenario>& SimScenarios();
 // Scenarios that run the build core against the simulator over the Win32 seams.
 const std::vector<TScenario>& BuildScenarios();
+// Opens the configuration window of a started simulator and
+// returns its tree; zero, with a failed check, when the simulator did not
+// start or the tree is missing.
+HWND OpenTree(TScenarioContext& c, TSimSession& sim);

@@ -287,10 +287,8 @@ TLines CharLinesWithoutResult(const TLines& lines)
 void TreePaths(TScenarioContext& c)
 {
     TSimSession sim(c.SimExe, L"tree");
-    if (!StartOrFail(c, sim)) return;
-    HWND configuration = sim.OpenConfiguration();
-    HWND tree = configuration ? sim.Tree(configuration) : nullptr;
-    if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+    HWND tree = OpenTree(c, sim);
+    if (!tree) return;
 
     struct TCase {
         std::wstring typed, selected, what;
@@ -387,10 +385,8 @@ void CheckClipboard(TScenarioContext& c, const std::wstring& path, const std::st
 void CopyFormats(TScenarioContext& c)
 {
     TSimSession sim(c.SimExe, L"copy");
-    if (!StartOrFail(c, sim)) return;
-    HWND configuration = sim.OpenConfiguration();
-    HWND tree = configuration ? sim.Tree(configuration) : nullptr;
-    if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+    HWND tree = OpenTree(c, sim);
+    if (!tree) return;
 
     struct TCase {
         std::wstring path;
@@ -424,10 +420,8 @@ void DropAndLatency(TScenarioContext& c)
     const std::wstring node = L"Справочники.Склады";
     TSimSession sim(c.SimExe, L"drop_latency",
                     {L"--latency", L"800", L"--drop-format", L"1C:MD8 External Data", L"--drop-node", node});
-    if (!StartOrFail(c, sim)) return;
-    HWND configuration = sim.OpenConfiguration();
-    HWND tree = configuration ? sim.Tree(configuration) : nullptr;
-    if (!c.Check.Check(tree != nullptr, L"tree found")) return;
+    HWND tree = OpenTree(c, sim);
+    if (!tree) return;
 
     // Leave something on the clipboard: the copy must clear it at once and
     // fill it only when the latency has passed.
@@ -480,6 +474,15 @@ void Demo(TScenarioContext& c)
 }
 
 }  // namespace
+
+HWND OpenTree(TScenarioContext& c, TSimSession& sim)
+{
+    if (!StartOrFail(c, sim)) return nullptr;
+    HWND configuration = sim.OpenConfiguration();
+    HWND tree = configuration ? sim.Tree(configuration) : nullptr;
+    c.Check.Check(tree != nullptr, L"tree found");
+    return tree;
+}
 
 const std::vector<TScenario>& SimScenarios()
 {
