@@ -12,13 +12,11 @@
 
 namespace designer {
 
-using namespace text::literals;
-
 // Window classes and captions, compared exactly.
 inline constexpr std::string_view kMainFrameClass = "V8TopLevelFrame";
 inline constexpr std::string_view kLocalFrameClass = "V8NewLocalFrameBaseWnd";
-inline constexpr std::string_view kConfigurationCaption = "Конфигурация"_cp1251;
-inline constexpr std::string_view kSearchCaption = "Поиск объектов метаданных"_cp1251;
+inline constexpr std::string_view kConfigurationCaption = text::Cp1251<"Конфигурация">;
+inline constexpr std::string_view kSearchCaption = text::Cp1251<"Поиск объектов метаданных">;
 // The tree: first V8Grid in the first V8FormElement in the first
 // V8LayouterTabsWindow of the configuration window.
 inline constexpr std::string_view kTabsWindowClass = "V8LayouterTabsWindow";
@@ -53,27 +51,9 @@ inline constexpr int kTreeToTopLeftPresses = 10;
 // Inside a tree path a dot means "enter the selected node" (VK_RIGHT).
 inline constexpr char kTreePathSeparator = '.';
 
-// Clipboard formats. Two are predefined by Windows; the others are
-// registered by name.
-inline constexpr std::string_view kFormatText = "CF_TEXT";
-inline constexpr std::string_view kFormatUnicodeText = "CF_UNICODETEXT";
+// The identifiers of the two predefined clipboard formats (CF_TEXT,
+// CF_UNICODETEXT); the Designer's own formats are registered by name.
 inline constexpr std::uint32_t kCfText = 1;
 inline constexpr std::uint32_t kCfUnicodeText = 13;
-inline constexpr std::string_view kFormatMd8Data = "1C:MD8 Data";
-inline constexpr std::string_view kFormatMd8ExternalData = "1C:MD8 External Data";
-inline constexpr std::string_view kFormatMd8Info = "1C:MD8 Info";
-inline constexpr std::string_view kFormatMngCmdObjects = "1C:V8MngCmdObjectsDataFormat";
-
-// Every copied object leaves these formats, in this order.
-inline constexpr std::string_view kCommonFormats[] = {
-    kFormatText, kFormatUnicodeText, kFormatMd8Data, kFormatMd8ExternalData, kFormatMd8Info,
-};
-
-// The first levels of the configuration tree that the wizard enters.
-inline constexpr std::string_view kTreeCommon = "Общие"_cp1251;
-inline constexpr std::string_view kTreeSubsystems = "Общие.Подсистемы"_cp1251;
-inline constexpr std::string_view kTreeCommonModules = "Общие.Общие модули"_cp1251;
-inline constexpr std::string_view kTreeDirectories = "Справочники"_cp1251;
-inline constexpr std::string_view kTreeProcessings = "Обработки"_cp1251;
 
 }  // namespace designer

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "designer/ClipboardItems.h"
 #include "designer/DesignerInterface.h"
 #include "text/Number.h"
 
@@ -17,19 +18,19 @@ constexpr std::string_view kLogFailure = ") - ОШИБКА"_cp1251;
 
 }  // namespace
 
-TObjectCapture::TObjectCapture(app::TPackageDocument& package, const TCapturePorts& ports)
-    : package_(package), ports_(ports) {}
+TObjectCapture::TObjectCapture(package::TPackageDocument& document, const TCapturePorts& ports)
+    : package_(document), ports_(ports) {}
 
 bool TObjectCapture::ExecuteCommand(const std::string& command, const std::string& path) {
     // The Designer reads the WM_CHAR codes in the input language of the
     // wizard's thread, so the Russian layout must be active before typing.
     ports_.Keyboard.ActivateLayout(kRussianLayout);
     const std::int32_t delay = text::StrToInt(ports_.Delay.Text());
-    if (command != app::kAddObjectCommand) return false;
+    if (command != package::kAddObjectCommand) return false;
 
     // A path of no known kind has no section to go to: it is a failed capture,
     // so the build stops with its message instead of packing an incomplete set.
-    const app::TObjectKind* kind = app::FindObjectKind(path);
+    const package::TObjectKind* kind = package::FindObjectKind(path);
     if (!kind) {
         LogResult(path, false);
         return false;
@@ -38,15 +39,15 @@ bool TObjectCapture::ExecuteCommand(const std::string& command, const std::strin
     for (int i = 0; i < kTreeToTopLeftPresses; ++i) ports_.Tree.KeyDown(kVkLeft);
     ports_.Tree.KeyDown(kVkRight);
 
-    const std::vector<std::string> formats = app::ObjectFormats(*kind, path);
-    const std::string treePath = app::TreePath(*kind, path);
-    xml::TXmlDElement* element = app::AddChildElement(command, package_.*(kind->Section));
-    app::SetElementAttribute(app::kObjectPathAttribute, treePath, element);
+    const std::vector<std::string> formats = package::ObjectFormats(*kind, path);
+    const std::string treePath = package::TreePath(*kind, path);
+    xml::TXmlDElement* element = package::AddChildElement(command, package_.*(kind->Section));
+    package::SetElementAttribute(package::kObjectPathAttribute, treePath, element);
 
     TypeTreePath(treePath);
 
     std::vector<std::uint32_t> formatIds;
-    for (const std::string& name : formats) formatIds.push_back(app::ClipboardFormatId(ports_.Clipboard, name));
+    for (const std::string& name : formats) formatIds.push_back(ClipboardFormatId(ports_.Clipboard, name));
     const std::uint32_t sequenceBefore = ports_.Clipboard.SequenceNumber();
     PressCopy();
 
@@ -54,14 +55,14 @@ bool TObjectCapture::ExecuteCommand(const std::string& command, const std::strin
     // previous object's data under this object's path; so a copy that has not
     // arrived within the delay is a failed capture.
     const bool ok = WaitForCopy(sequenceBefore, formatIds, static_cast<std::uint32_t>(std::max(delay, 0))) &&
-                    app::AddClipboardItems(ports_.Clipboard, ports_.Clock, element, formats);
+                    AddClipboardItems(ports_.Clipboard, ports_.Clock, element, formats);
     LogResult(path, ok);
     return ok;
 }
 
 bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
                                  std::uint32_t delayMs) {
-    IClipboard& clipboard = ports_.Clipboard;
+    platform::IClipboard& clipboard = ports_.Clipboard;
     // The Designer holds the clipboard open while it puts the formats there;
     // it is done when the clipboard can be opened again.
     const auto canOpen = [&clipboard] {
@@ -119,11 +120,11 @@ void TObjectCapture::LogResult(const std::string& path, bool ok) {
     ports_.Log.AddLine(line);
 }
 
-app::TWalkResult CaptureReportObjects(app::TPackageDocument& package, std::string_view reportPath,
-                                      const TCapturePorts& ports) {
-    app::SetUpPackageDocument(package);
-    TObjectCapture capture(package, ports);
-    return app::RunReportWalk(reportPath, capture);
+package::TWalkResult CaptureReportObjects(package::TPackageDocument& document, std::string_view reportPath,
+                                          const TCapturePorts& ports) {
+    package::SetUpPackageDocument(document);
+    TObjectCapture capture(document, ports);
+    return package::RunReportWalk(reportPath, capture);
 }
 
 }  // namespace designer

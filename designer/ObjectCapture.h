@@ -8,9 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/PackageDocument.h"
-#include "app/ReportWalk.h"
 #include "designer/DesignerPorts.h"
+#include "package/PackageDocument.h"
+#include "package/ReportWalk.h"
+#include "platform/Clipboard.h"
 
 namespace designer {
 
@@ -18,8 +19,8 @@ namespace designer {
 struct TCapturePorts {
     ITreeWindow& Tree;
     IKeyboard& Keyboard;
-    IClock& Clock;
-    IClipboard& Clipboard;
+    platform::IClock& Clock;
+    platform::IClipboard& Clipboard;
     IDelayField& Delay;
     ILogSink& Log;
 };
@@ -27,11 +28,11 @@ struct TCapturePorts {
 // How often the clipboard is looked at while the Designer fills it.
 inline constexpr std::uint32_t kClipboardPollMs = 1;
 
-class TObjectCapture : public app::ICapture {
+class TObjectCapture : public package::ICapture {
 public:
-    // Captures into `package`, which must have been set up (a later
+    // Captures into `document`, which must have been set up (a later
     // SetUpPackageDocument may renew it; the command uses its current sections).
-    TObjectCapture(app::TPackageDocument& package, const TCapturePorts& ports);
+    TObjectCapture(package::TPackageDocument& document, const TCapturePorts& ports);
 
     // Command "AddObject": captures the object `path` names and writes its log
     // line; true when every format of the object was stored. False for any
@@ -52,17 +53,17 @@ private:
     void PressCopy();
     void LogResult(const std::string& path, bool ok);
 
-    app::TPackageDocument& package_;
+    package::TPackageDocument& package_;
     TCapturePorts ports_;
 };
 
-// The capturing half of a build: `package` becomes a fresh document, then the
+// The capturing half of a build: `document` becomes a fresh document, then the
 // report named by `reportPath` is walked with the object capture over `ports`.
 // When the result is not Completed the caller brings its form to the front and
-// shows app::kCaptureFailedMessage; nothing may be written then. Errors (the
+// shows package::kCaptureFailedMessage; nothing may be written then. Errors (the
 // report cannot be opened, a bad range, a bad delay, the clipboard) are thrown
 // after the document was renewed.
-app::TWalkResult CaptureReportObjects(app::TPackageDocument& package, std::string_view reportPath,
-                                      const TCapturePorts& ports);
+package::TWalkResult CaptureReportObjects(package::TPackageDocument& document, std::string_view reportPath,
+                                          const TCapturePorts& ports);
 
 }  // namespace designer

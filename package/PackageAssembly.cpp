@@ -1,4 +1,4 @@
-#include "app/PackageAssembly.h"
+#include "package/PackageAssembly.h"
 
 #include <filesystem>
 #include <optional>
@@ -10,7 +10,7 @@
 #include "text/Codepage.h"
 #include "text/Error.h"
 
-namespace app {
+namespace package {
 namespace {
 
 namespace fs = std::filesystem;
@@ -106,12 +106,8 @@ void CopyInto(platform::TFile& source, const fs::path& copy) {
 void CreateNextToTarget(zip::TZipWriter& writer, const fs::path& pending, const fs::path& target) {
     try {
         writer.Create(pending);
-    } catch (const text::TError& e) {
-        const std::string prefix = text::Format("Cannot create file \"%s\". ", {platform::FullPath1251(pending)});
-        const std::string_view message = e.what();
-        if (!message.starts_with(prefix)) throw;
-        throw text::TError(text::Format("Cannot create file \"%s\". %s",
-                                        {platform::FullPath1251(target), message.substr(prefix.size())}));
+    } catch (const text::TFileError& e) {
+        throw e.WithPath(platform::FullPath1251(target));
     }
 }
 
@@ -170,12 +166,12 @@ std::string PackagePassword(std::string_view serialKey) {
     return std::string(serialKey.empty() ? kDefaultPackagePassword : serialKey);
 }
 
-void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, IClipboardText& clipboard,
-                     const zip::TZipWriter::TRandomSource& random) {
+void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, platform::IClipboard& clipboard,
+                     platform::IClock& clock, const zip::TZipWriter::TRandomSource& random) {
     WritePackageFile(doc, in, random);
     // The key, not the password: an empty key leaves an empty text, and the
     // default password is never shown to the user.
-    clipboard.SetText(in.SerialKey);
+    platform::PutClipboardText(clipboard, clock, in.SerialKey);
 }
 
-}  // namespace app
+}  // namespace package

@@ -17,11 +17,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Clipboard.h"
 #include "text/Literal.h"
 #include "xml/XmlDom.h"
 #include "zip/ZipWriter.h"
 
-namespace app {
+namespace package {
 
 // The four fields of the main form that the assembly reads, as Windows-1251
 // text exactly as the user typed or chose them.
@@ -30,14 +31,6 @@ struct TAssemblyInput {
     std::string PathToDescription;  // the description text; empty: no description entry
     std::string PathToPackageFile;  // the package file to write (any name, any extension)
     std::string SerialKey;          // the package key; empty: the default package password
-};
-
-// The clipboard as the assembly needs it.
-class IClipboardText {
-public:
-    virtual ~IClipboardText() = default;
-    // Empties the clipboard and puts `text1251` on it as plain text.
-    virtual void SetText(const std::string& text1251) = 0;
 };
 
 // The password of the inner archive image.0, in every package.
@@ -49,10 +42,9 @@ inline constexpr std::string_view kDefaultPackagePassword = "E0B47C29-1A6D-4E53-
 // Entry names, Windows-1251. The installer that opens a package looks its
 // entries up by these names, so they never change.
 namespace package_names {
-using namespace text::literals;
 inline constexpr std::string_view PackageData = "PackageData.xml";  // the only entry of image.0
-inline constexpr std::string_view Agreement = "Пользовательское соглашение.txt"_cp1251;
-inline constexpr std::string_view Description = "Описание пакета.txt"_cp1251;
+inline constexpr std::string_view Agreement = text::Cp1251<"Пользовательское соглашение.txt">;
+inline constexpr std::string_view Description = text::Cp1251<"Описание пакета.txt">;
 inline constexpr std::string_view Image = "image.0";
 }  // namespace package_names
 
@@ -62,7 +54,8 @@ std::string PackagePassword(std::string_view serialKey);
 
 // Builds the package file of `doc` at in.PathToPackageFile, replacing an
 // existing file only once the new one is complete, then puts in.SerialKey on
-// `clipboard` (an empty key puts an empty text). The package holds, in this
+// `clipboard` (an empty key puts an empty text), waiting on `clock` while
+// another program holds the clipboard. The package holds, in this
 // order, the agreement, the description and image.0; an empty agreement or
 // description field leaves its entry out.
 // Raises, before anything is written, `Cannot open file "%s". %s` for an
@@ -73,7 +66,7 @@ std::string PackagePassword(std::string_view serialKey);
 // clipboard are untouched and no temporary file is left.
 // `random` fills the encryption headers' random bytes of both archives
 // (empty: the system's CSPRNG).
-void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, IClipboardText& clipboard,
-                     const zip::TZipWriter::TRandomSource& random = {});
+void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, platform::IClipboard& clipboard,
+                     platform::IClock& clock, const zip::TZipWriter::TRandomSource& random = {});
 
-}  // namespace app
+}  // namespace package

@@ -10,19 +10,16 @@
 #include <string_view>
 #include <vector>
 
-#include "designer/DesignerPorts.h"
 #include "text/Literal.h"
 #include "xml/XmlDom.h"
 
-namespace app {
-
-using namespace text::literals;
+namespace package {
 
 inline constexpr std::string_view kRootTag = "1C8InstallationPackage";
 inline constexpr std::string_view kCopyrightAttribute = "copyright";
 // The attribution every package carries, the same in every document.
 inline constexpr std::string_view kCopyrightText =
-    "Создано программой Мастер создания пакета инсталляции 1С 8.2"_cp1251;
+    text::Cp1251<"Создано программой Мастер создания пакета инсталляции 1С 8.2">;
 inline constexpr std::string_view kCommonModulesTag = "CommonModules";
 inline constexpr std::string_view kDirectoriesTag = "Directories";
 inline constexpr std::string_view kProcessingsTag = "Processings";
@@ -30,6 +27,21 @@ inline constexpr std::string_view kSubsystemsTag = "Subsystems";
 inline constexpr std::string_view kObjectPathAttribute = "ObjectPath";
 inline constexpr std::string_view kItemTag = "Item";
 inline constexpr std::string_view kFormatNameAttribute = "FormatName";
+
+// The clipboard formats an object is stored in, named as the Item elements'
+// FormatName says. Two are predefined by Windows; the Designer registers the
+// others by name.
+inline constexpr std::string_view kFormatText = "CF_TEXT";
+inline constexpr std::string_view kFormatUnicodeText = "CF_UNICODETEXT";
+inline constexpr std::string_view kFormatMd8Data = "1C:MD8 Data";
+inline constexpr std::string_view kFormatMd8ExternalData = "1C:MD8 External Data";
+inline constexpr std::string_view kFormatMd8Info = "1C:MD8 Info";
+inline constexpr std::string_view kFormatMngCmdObjects = "1C:V8MngCmdObjectsDataFormat";
+
+// Every object is stored in these formats first, in this order.
+inline constexpr std::string_view kCommonFormats[] = {
+    kFormatText, kFormatUnicodeText, kFormatMd8Data, kFormatMd8ExternalData, kFormatMd8Info,
+};
 
 // The document of the current build. The document reference keeps the whole
 // tree; the element links are plain and valid while it lives.
@@ -77,35 +89,4 @@ xml::TXmlDElement* AddChildElement(std::string_view name, xml::TXmlDNode* parent
 // Sets the attribute `name` = `value` on `element`, replacing one of that name.
 void SetElementAttribute(std::string_view name, std::string_view value, xml::TXmlDElement* element);
 
-// The item's text of a clipboard block: its bytes up to the first zero byte,
-// or all of them when it holds none. Never reads past `size`.
-std::string ClipboardItemText(const char* data, std::size_t size);
-
-// The clipboard identifier of a format name: "CF_TEXT" is 1 and
-// "CF_UNICODETEXT" is 13 (predefined, compared exactly); any other name is
-// registered with the clipboard.
-std::uint32_t ClipboardFormatId(designer::IClipboard& clipboard, std::string_view formatName);
-
-// How long and how often AddClipboardItem tries to open a clipboard that
-// another program holds.
-inline constexpr std::uint32_t kClipboardOpenPatienceMs = 1000;
-inline constexpr std::uint32_t kClipboardOpenRetryMs = 10;
-
-// Opens the clipboard, trying again every kClipboardOpenRetryMs for up to
-// kClipboardOpenPatienceMs while another program holds it; then throws
-// text::TError "Cannot open clipboard".
-void OpenClipboard(designer::IClipboard& clipboard, designer::IClock& clock);
-
-// Stores the clipboard's data in format `formatName` as an Item element
-// (FormatName attribute, the data as text) appended to `element`. False, and
-// nothing added, when the clipboard holds no data in that format.
-bool AddClipboardItem(designer::IClipboard& clipboard, designer::IClock& clock, std::string_view formatName,
-                      xml::TXmlDElement* element);
-
-// AddClipboardItem for each format of `formatNames` in order; false at the
-// first one missing (later ones are not tried, the Items added stay). True for
-// an empty list.
-bool AddClipboardItems(designer::IClipboard& clipboard, designer::IClock& clock, xml::TXmlDElement* element,
-                       const std::vector<std::string>& formatNames);
-
-}  // namespace app
+}  // namespace package

@@ -8,7 +8,9 @@
 #include "text/Error.h"
 #include "text/Number.h"
 
-namespace app {
+namespace package {
+
+using namespace text::literals;
 
 namespace {
 
@@ -150,4 +152,4 @@ TWalkResult RunReportWalk(std::string_view reportPath, ICapture& capture) {
     return WalkReport(reader, capture);
 }
 
-}  // namespace app
+}  // namespace package

@@ -12,9 +12,7 @@
 
 #include "text/Literal.h"
 
-namespace app {
-
-using namespace text::literals;
+namespace package {
 
 // The command name under which the walk asks for a new object.
 inline constexpr std::string_view kAddObjectCommand = "AddObject";
@@ -23,7 +21,7 @@ inline constexpr std::string_view kAddObjectCommand = "AddObject";
 // the build then ends without writing anything.
 inline constexpr std::string_view kCaptureFailedCaption = "Error";
 inline constexpr std::string_view kCaptureFailedMessage =
-    "ОШИБКА ПОЛУЧЕНИЯ ДАННЫХ ДЛЯ ФОРИМРОВАНИЯ ПАКЕТА.\r\nПопробуйте увеличить задержку и повторите попытку"_cp1251;
+    text::Cp1251<"ОШИБКА ПОЛУЧЕНИЯ ДАННЫХ ДЛЯ ФОРИМРОВАНИЯ ПАКЕТА.\r\nПопробуйте увеличить задержку и повторите попытку">;
 
 // Capture depth at the start of a walk and after every group line: deeper
 // than any report goes, so every new object is taken.
@@ -110,4 +108,4 @@ TWalkResult WalkReport(ILineSource& lines, ICapture& capture);
 // and walks it. An empty path is a file that does not exist.
 TWalkResult RunReportWalk(std::string_view reportPath, ICapture& capture);
 
-}  // namespace app
+}  // namespace package

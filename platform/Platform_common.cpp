@@ -1,9 +1,23 @@
-// The parts of the platform layer that need no system call.
+// The parts of the platform layer that are the same on every system.
 #include "Platform.h"
 
+#include "PlatformDetail.h"
 #include "text/Codepage.h"
+#include "text/Error.h"
 
 namespace platform {
+
+namespace detail {
+
+void ThrowFileError(std::string_view pattern, const fs::path& path, int code) {
+    throw text::TFileError(std::string(pattern), FullPath1251(path), SystemErrorText(code));
+}
+
+}  // namespace detail
+
+void TFile::WriteAll(const void* data, std::size_t size) {
+    if (Write(data, size) != size) throw text::TError("Stream write error");
+}
 
 void ToDosDateTime(int year, int month, int day, int hour, int minute, int second,
                    std::uint16_t& dosDate, std::uint16_t& dosTime) {
@@ -32,6 +46,19 @@ std::string FullPath1251(const fs::path& path) {
     std::error_code ec;
     fs::path full = fs::absolute(path, ec);
     return text::PathTo1251(ec ? path : full);
+}
+
+fs::path CreateUniqueDirectory(const fs::path& parent, std::string_view prefix) {
+    // 64 random bits make a clash all but impossible; a few tries cover a
+    // directory that happens to exist.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = std::string(prefix) + RandomHex(8);
+        const fs::path dir = parent / fs::path(text::Cp1251ToUtf16(name));
+        const int code = detail::MakePrivateDirectory(dir);
+        if (code == 0) return dir;
+        if (code != detail::AlreadyExistsCode()) detail::ThrowFileError("Cannot create file \"%s\". %s", dir, code);
+    }
+    detail::ThrowFileError("Cannot create file \"%s\". %s", parent, detail::AlreadyExistsCode());
 }
 
 }  // namespace platform

@@ -14,17 +14,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "PlatformDetail.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
 
 namespace platform {
-namespace {
 
-[[noreturn]] void ThrowFileError(std::string_view pattern, const fs::path& path, int code) {
-    throw text::TError(text::Format(pattern, {FullPath1251(path), SystemErrorText(code)}));
-}
-
-}  // namespace
+using detail::ThrowFileError;
 
 TFile::TFile(TFile&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
 
@@ -70,10 +66,6 @@ std::size_t TFile::Write(const void* data, std::size_t size) {
         done += static_cast<std::size_t>(n);
     }
     return done;
-}
-
-void TFile::WriteAll(const void* data, std::size_t size) {
-    if (Write(data, size) != size) throw text::TError("Stream write error");
 }
 
 std::size_t TFile::Read(void* data, std::size_t size) {
@@ -189,15 +181,9 @@ fs::path TempDirectory() {
     return ec ? fs::path("/tmp") : p;
 }
 
-fs::path CreateUniqueDirectory(const fs::path& parent, std::string_view prefix) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = std::string(prefix) + RandomHex(8);
-        const fs::path dir = parent / fs::path(text::Cp1251ToUtf16(name));
-        if (::mkdir(dir.c_str(), 0700) == 0) return dir;
-        if (errno != EEXIST) ThrowFileError("Cannot create file \"%s\". %s", dir, errno);
-    }
-    ThrowFileError("Cannot create file \"%s\". %s", parent, EEXIST);
-}
+int detail::MakePrivateDirectory(const fs::path& path) { return ::mkdir(path.c_str(), 0700) == 0 ? 0 : errno; }
+
+int detail::AlreadyExistsCode() { return EEXIST; }
 
 void ReplaceFile(const fs::path& from, const fs::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) ThrowFileError("Cannot create file \"%s\". %s", to, errno);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "PlatformDetail.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
 
@@ -20,10 +21,26 @@ namespace {
 const wchar_t* W(const fs::path& p) { return p.c_str(); }
 
 [[noreturn]] void ThrowFileError(std::string_view pattern, const fs::path& path, DWORD code) {
-    throw text::TError(text::Format(pattern, {FullPath1251(path), SystemErrorText(static_cast<int>(code))}));
+    detail::ThrowFileError(pattern, path, static_cast<int>(code));
 }
 
 HANDLE H(void* h) { return static_cast<HANDLE>(h); }
+
+// A directory search handle, closed on every way out.
+class TFindHandle {
+public:
+    explicit TFindHandle(HANDLE h) : handle_(h) {}
+    ~TFindHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) ::FindClose(handle_);
+    }
+    TFindHandle(const TFindHandle&) = delete;
+    TFindHandle& operator=(const TFindHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+};
 
 }  // namespace
 
@@ -73,10 +90,6 @@ std::size_t TFile::Write(const void* data, std::size_t size) {
         done += written;
     }
     return done;
-}
-
-void TFile::WriteAll(const void* data, std::size_t size) {
-    if (Write(data, size) != size) throw text::TError("Stream write error");
 }
 
 std::size_t TFile::Read(void* data, std::size_t size) {
@@ -133,8 +146,8 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
     const fs::path dir = directory.empty() ? fs::path(L".") : directory;
     const fs::path pattern = dir / L"*";
     WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW(W(pattern), &fd);
-    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    TFindHandle find(::FindFirstFileW(W(pattern), &fd));
+    if (!find.Valid()) return std::nullopt;
     std::vector<WIN32_FIND_DATAW> matches;
     do {
         const std::u16string_view onDisk(reinterpret_cast<const char16_t*>(fd.cFileName));
@@ -145,8 +158,7 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
                                    reinterpret_cast<const wchar_t*>(name.data()), static_cast<int>(name.size()),
                                    TRUE) == CSTR_EQUAL)
             matches.push_back(fd);
-    } while (::FindNextFileW(h, &fd));
-    ::FindClose(h);
+    } while (::FindNextFileW(find.Get(), &fd));
     if (matches.empty()) return std::nullopt;
     // NTFS holds one spelling per name; a case-sensitive directory may hold
     // more, and then the exact spelling wins.
@@ -197,17 +209,14 @@ fs::path TempDirectory() {
     return fs::current_path();
 }
 
-fs::path CreateUniqueDirectory(const fs::path& parent, std::string_view prefix) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = std::string(prefix) + RandomHex(8);
-        const fs::path dir = parent / fs::path(text::Cp1251ToUtf16(name));
-        // CreateDirectoryW fails on an existing name, so the directory is ours.
-        if (::CreateDirectoryW(W(dir), nullptr)) return dir;
-        const DWORD err = ::GetLastError();
-        if (err != ERROR_ALREADY_EXISTS) ThrowFileError("Cannot create file \"%s\". %s", dir, err);
-    }
-    ThrowFileError("Cannot create file \"%s\". %s", parent, ERROR_ALREADY_EXISTS);
+int detail::MakePrivateDirectory(const fs::path& path) {
+    // The new directory takes the permissions of its parent, the user's own
+    // temporary directory. CreateDirectoryW fails on an existing name, so the
+    // directory is ours.
+    return ::CreateDirectoryW(W(path), nullptr) ? 0 : static_cast<int>(::GetLastError());
 }
+
+int detail::AlreadyExistsCode() { return ERROR_ALREADY_EXISTS; }
 
 void ReplaceFile(const fs::path& from, const fs::path& to) {
     if (!::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

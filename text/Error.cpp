@@ -2,6 +2,12 @@
 
 namespace text {
 
+TFileError::TFileError(std::string pattern, std::string path1251, std::string reason1251)
+    : TError(Format(pattern, {path1251, reason1251})),
+      pattern_(std::move(pattern)),
+      path_(std::move(path1251)),
+      reason_(std::move(reason1251)) {}
+
 std::string Format(std::string_view pattern, std::initializer_list<std::string_view> args) {
     std::string out;
     out.reserve(pattern.size() + 64);

@@ -1,8 +1,13 @@
 #pragma once
 // Russian literals as Windows-1251 bytes, converted at compile time.
 //
-//   using namespace text::literals;
+//   using namespace text::literals;               // in a .cpp file
 //   std::string_view kind = "Справочник"_cp1251;
+//
+//   inline constexpr std::string_view kKind = text::Cp1251<"Справочник">;  // in a header
+//
+// Headers use the named form, so that no `using namespace` leaks into their
+// includers.
 //
 // Source files are UTF-8; the operator decodes the literal's UTF-8 bytes and
 // maps each character to its Windows-1251 byte while compiling. A character
@@ -75,11 +80,15 @@ struct Cp1251Literal {
 
 }  // namespace detail
 
+// The Windows-1251 bytes of the UTF-8 literal S.
+template <detail::Utf8Source S>
+inline constexpr std::string_view Cp1251{detail::Cp1251Literal<S>::value.data, detail::Cp1251Literal<S>::value.size};
+
 namespace literals {
 
 template <detail::Utf8Source S>
 constexpr std::string_view operator""_cp1251() {
-    return {detail::Cp1251Literal<S>::value.data, detail::Cp1251Literal<S>::value.size};
+    return Cp1251<S>;
 }
 
 }  // namespace literals

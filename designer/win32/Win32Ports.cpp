@@ -1,10 +1,6 @@
-#include "designer/Win32Ports.h"
+#include "designer/win32/Win32Ports.h"
 
-#include <cstring>
 #include <string>
-
-#include "text/Codepage.h"
-#include "text/Error.h"
 
 namespace designer {
 
@@ -18,85 +14,5 @@ void TWin32Keyboard::ActivateLayout(std::string_view klid) {
 }
 
 void TWin32Keyboard::KeyEvent(std::uint8_t vk, bool up) { ::keybd_event(vk, 0, up ? KEYEVENTF_KEYUP : 0, 0); }
-
-void TWin32Clock::Sleep(std::uint32_t ms) { ::Sleep(ms); }
-
-std::uint64_t TWin32Clock::NowMs() { return ::GetTickCount64(); }
-
-std::uint32_t TWin32Clipboard::SequenceNumber() { return ::GetClipboardSequenceNumber(); }
-
-std::uint32_t TWin32Clipboard::RegisterFormat(std::string_view name) {
-    return ::RegisterClipboardFormatA(std::string(name).c_str());
-}
-
-bool TWin32Clipboard::IsFormatAvailable(std::uint32_t id) { return ::IsClipboardFormatAvailable(id) != FALSE; }
-
-bool TWin32Clipboard::Open() { return ::OpenClipboard(nullptr) != FALSE; }
-
-void TWin32Clipboard::Close() { ::CloseClipboard(); }
-
-namespace {
-
-// GlobalLock for one scope: the block is unlocked on every way out.
-class TGlobalLock {
-public:
-    explicit TGlobalLock(HGLOBAL h) : handle_(h), data_(::GlobalLock(h)) {}
-    ~TGlobalLock() {
-        if (data_ != nullptr) ::GlobalUnlock(handle_);
-    }
-    TGlobalLock(const TGlobalLock&) = delete;
-    TGlobalLock& operator=(const TGlobalLock&) = delete;
-    void* Data() const { return data_; }
-
-private:
-    HGLOBAL handle_;
-    void* data_;
-};
-
-}  // namespace
-
-bool TWin32Clipboard::ReadFormat(std::uint32_t id, const std::function<void(const char*, std::size_t)>& take) {
-    HANDLE h = ::GetClipboardData(id);
-    if (h == nullptr) return false;
-    TGlobalLock lock(h);
-    if (lock.Data() == nullptr) return false;
-    // GlobalSize is the block's size, which may exceed what the owner wrote
-    // but never the memory that may be read.
-    take(static_cast<const char*>(lock.Data()), ::GlobalSize(h));
-    return true;
-}
-
-void TWin32ClipboardText::SetText(const std::string& text1251) {
-    // The text goes as CF_UNICODETEXT converted with the fixed Windows-1251
-    // table, so it is right whatever the machine's ANSI code page; Windows
-    // synthesises CF_TEXT from it for programs that ask for that.
-    const std::u16string wide = text::Cp1251ToUtf16(text1251);
-    const std::size_t bytes = (wide.size() + 1) * sizeof(char16_t);
-
-    const ULONGLONG start = ::GetTickCount64();
-    while (!::OpenClipboard(owner_)) {
-        if (::GetTickCount64() - start >= 1000) throw text::TError("Cannot open clipboard");
-        ::Sleep(10);
-    }
-    struct TClose {
-        ~TClose() { ::CloseClipboard(); }
-    } close;
-    ::EmptyClipboard();
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (block == nullptr) throw text::TError("Cannot set clipboard data");
-    {
-        TGlobalLock lock(block);
-        if (lock.Data() == nullptr) {
-            ::GlobalFree(block);
-            throw text::TError("Cannot set clipboard data");
-        }
-        std::memcpy(lock.Data(), wide.c_str(), bytes);
-    }
-    // On success the system owns the block; on failure it stays ours.
-    if (::SetClipboardData(CF_UNICODETEXT, block) == nullptr) {
-        ::GlobalFree(block);
-        throw text::TError("Cannot set clipboard data");
-    }
-}
 
 }  // namespace designer

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <fstream>
 
 #include "Fakes.h"
 #include "text/Codepage.h"
@@ -63,18 +65,18 @@ TEST(ObjectCapture, TypesTheTreePathAndStoresTheFormatsOfEachKind) {
     struct TCase {
         std::string_view path;
         std::array<std::string_view, 4> levels;  // the tree path's levels, typed one by one; empty: none
-        xml::TXmlDElement* app::TPackageDocument::*section;
+        xml::TXmlDElement* package::TPackageDocument::*section;
         bool sixthFormat;
     };
     const TCase cases[] = {
-        {"Справочник.Склады"_cp1251, {"Справочники"_cp1251, "Склады"_cp1251}, &app::TPackageDocument::Directories, true},
+        {"Справочник.Склады"_cp1251, {"Справочники"_cp1251, "Склады"_cp1251}, &package::TPackageDocument::Directories, true},
         {"Справочник.Склады.Реквизит.Адрес"_cp1251,
          {"Справочники"_cp1251, "Склады"_cp1251, "Реквизит"_cp1251, "Адрес"_cp1251},
-         &app::TPackageDocument::Directories, false},
+         &package::TPackageDocument::Directories, false},
         {"ОбщийМодуль.Сервис"_cp1251, {"Общие"_cp1251, "Общие модули"_cp1251, "Сервис"_cp1251},
-         &app::TPackageDocument::CommonModules, true},
+         &package::TPackageDocument::CommonModules, true},
         {"Подсистема.Склад"_cp1251, {"Общие"_cp1251, "Подсистемы"_cp1251, "Склад"_cp1251},
-         &app::TPackageDocument::Subsystems, false},
+         &package::TPackageDocument::Subsystems, false},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(text::Cp1251ToUtf8(c.path));
@@ -231,4 +233,50 @@ TEST(ObjectCapture, BuildRenewsTheDocumentBeforeOpeningTheReport) {
     }
     EXPECT_FALSE(rig.package.Subsystems->HasChildNodes());
     EXPECT_EQ(rig.package.Root->ChildNodes()->Count(), 4);
+}
+
+TEST(CaptureReportObjects, WorkedExampleBuildsTheWholeDocument) {
+    fakes::TCaptureRig rig;
+    const std::filesystem::path report = std::filesystem::path(::testing::TempDir()) / "worked_example.txt";
+    std::ofstream(report, std::ios::binary) << text::Utf8ToCp1251(
+        "Отчет о сравнении конфигураций\r\n"
+        "\tКонфигурация\r\n"
+        "\t\t  <--Справочник.Склады\r\n"
+        "\t\t\t  <--Справочник.Склады.Реквизит.Адрес\r\n"
+        "\t\t  ***Обработка.Загрузка\r\n"
+        "\t\t\t  Модуль объекта: Различаются значения\r\n"
+        "\t\t\tОбъект присутствует только в основной конфигурации: 41 - 42\r\n"
+        "\t\t\t\t  <--Справочник.Ловушка\r\n"
+        "Процедура Тест()\r\n"
+        "\t\t\t  <--Обработка.Загрузка.Форма.Основная\r\n"
+        "\t\t  <--ОбщийМодуль.Сервис\r\n"
+        "\t\t  <--Подсистема.Склад\r\n");
+    // A document of an earlier build is replaced, not added to.
+    package::AddChildElement("AddObject", rig.package.Subsystems);
+    const package::TWalkResult result = designer::CaptureReportObjects(rig.package, text::PathTo1251(report),
+                                                                       {rig.designer, rig.designer, rig.clock,
+                                                                        rig.clipboard, rig.delay, rig.log});
+    ASSERT_TRUE(result.Completed);
+    EXPECT_EQ(result.Captured, 4);
+
+    const auto item = [](std::string_view format, std::string_view treePath) {
+        return "<Item FormatName=\"" + std::string(format) + "\">" + std::string(format) + "|" +
+               text::Utf8ToCp1251(treePath) + "</Item>";
+    };
+    const auto object = [&item](std::string_view treePath, bool sixth) {
+        std::string xml = "<AddObject ObjectPath=\"" + text::Utf8ToCp1251(treePath) + "\">";
+        for (std::string_view f : package::kCommonFormats) xml += item(f, treePath);
+        if (sixth) xml += item("1C:V8MngCmdObjectsDataFormat", treePath);
+        return xml + "</AddObject>";
+    };
+    const std::string expected =
+        "<1C8InstallationPackage copyright=\"" + std::string(package::kCopyrightText) + "\">" +
+        "<CommonModules>" + object("Общие.Общие модули.Сервис", true) + "</CommonModules>" +
+        "<Directories>" + object("Справочники.Склады", true) + "</Directories>" +
+        "<Processings>" + object("Обработки.Загрузка.Форма.Основная", true) + "</Processings>" +
+        "<Subsystems>" + object("Общие.Подсистемы.Склад", false) + "</Subsystems>" +
+        "</1C8InstallationPackage>";
+    EXPECT_EQ(rig.package.Document->GetXml(), expected);
+    ASSERT_EQ(rig.log.lines.size(), 4u);
+    EXPECT_EQ(rig.log.lines[2], text::Utf8ToCp1251("Захват объекта для добавления (ОбщийМодуль.Сервис) - УСПЕХ"));
 }

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/PackageDocument.h"
-#include "app/ReportWalk.h"
+#include "designer/ClipboardItems.h"
 #include "designer/DesignerInterface.h"
+#include "package/PackageDocument.h"
+#include "package/ReportWalk.h"
 #include "text/Error.h"
 
 namespace {
@@ -24,9 +25,9 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-app::TReportReader MemoryReader(const std::uint8_t* data, std::size_t size, std::size_t chunk) {
+package::TReportReader MemoryReader(const std::uint8_t* data, std::size_t size, std::size_t chunk) {
     auto pos = std::make_shared<std::size_t>(0);
-    return app::TReportReader(
+    return package::TReportReader(
         [data, size, pos](char* buffer, std::size_t want) {
             const std::size_t n = std::min(want, size - *pos);
             if (n) std::memcpy(buffer, data + *pos, n);
@@ -36,23 +37,23 @@ app::TReportReader MemoryReader(const std::uint8_t* data, std::size_t size, std:
         chunk);
 }
 
-class TFuzzCapture : public app::ICapture {
+class TFuzzCapture : public package::ICapture {
 public:
-    TFuzzCapture(app::TPackageDocument& package, std::uint8_t failMask) : package_(package), failMask_(failMask) {}
+    TFuzzCapture(package::TPackageDocument& package, std::uint8_t failMask) : package_(package), failMask_(failMask) {}
 
     bool ExecuteCommand(const std::string& command, const std::string& path) override {
-        Check(command == app::kAddObjectCommand);
+        Check(command == package::kAddObjectCommand);
         const bool fail = (failMask_ >> (calls++ % 8)) & 1;
         lastPath = path;
-        const app::TObjectKind* kind = app::FindObjectKind(path);
+        const package::TObjectKind* kind = package::FindObjectKind(path);
         if (!kind) return false;
-        xml::TXmlDElement* object = app::AddChildElement(command, package_.*(kind->Section));
-        app::SetElementAttribute(app::kObjectPathAttribute, app::TreePath(*kind, path), object);
+        xml::TXmlDElement* object = package::AddChildElement(command, package_.*(kind->Section));
+        package::SetElementAttribute(package::kObjectPathAttribute, package::TreePath(*kind, path), object);
         ++objects;
-        for (const std::string& format : app::ObjectFormats(*kind, path)) {
-            xml::TRef<xml::TXmlDElement> item(new xml::TXmlDElement(std::string(app::kItemTag)));
-            app::SetElementAttribute(app::kFormatNameAttribute, format, item.get());
-            item->SetText(app::ClipboardItemText(path.data(), path.size()));
+        for (const std::string& format : package::ObjectFormats(*kind, path)) {
+            xml::TRef<xml::TXmlDElement> item(new xml::TXmlDElement(std::string(package::kItemTag)));
+            package::SetElementAttribute(package::kFormatNameAttribute, format, item.get());
+            item->SetText(designer::ClipboardItemText(path.data(), path.size()));
             object->AppendChild(item.get());
         }
         return !fail;
@@ -63,11 +64,11 @@ public:
     std::string lastPath;
 
 private:
-    app::TPackageDocument& package_;
+    package::TPackageDocument& package_;
     std::uint8_t failMask_;
 };
 
-std::vector<std::string> AllLines(app::TReportReader reader) {
+std::vector<std::string> AllLines(package::TReportReader reader) {
     std::vector<std::string> lines;
     std::string line;
     while (reader.ReadLine(line)) lines.push_back(line);
@@ -86,15 +87,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The lines do not depend on how the bytes arrive.
     const std::vector<std::string> lines = AllLines(MemoryReader(data, size, chunk));
-    Check(lines == AllLines(MemoryReader(data, size, app::TReportReader::kDefaultChunk)));
+    Check(lines == AllLines(MemoryReader(data, size, package::TReportReader::kDefaultChunk)));
     for (const std::string& line : lines) Check(line.find_first_of("\r\n\x1A") == std::string::npos);
 
-    app::TPackageDocument package;
-    app::SetUpPackageDocument(package);
+    package::TPackageDocument package;
+    package::SetUpPackageDocument(package);
     TFuzzCapture capture(package, failMask);
-    app::TReportReader reader = MemoryReader(data, size, chunk);
+    package::TReportReader reader = MemoryReader(data, size, chunk);
     try {
-        const app::TWalkResult result = app::WalkReport(reader, capture);
+        const package::TWalkResult result = package::WalkReport(reader, capture);
         Check(result.Captured == capture.calls - (result.Completed ? 0 : 1));
         Check(result.Completed || result.FailedPath == capture.lastPath);
     } catch (const text::TError& e) {

@@ -13,7 +13,8 @@
 
 #include <sys/wait.h>
 
-#include "app/PackageAssembly.h"
+#include "package/PackageAssembly.h"
+#include "tests/platform/ClipboardFakes.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -24,13 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace text::literals;
-namespace names = app::package_names;
+namespace names = package::package_names;
 
-class TFakeClipboard : public app::IClipboardText {
-public:
-    void SetText(const std::string& text1251) override { Texts.push_back(text1251); }
-    std::vector<std::string> Texts;
-};
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -118,22 +114,22 @@ protected:
         fs::remove_all(root_);
     }
 
-    app::TAssemblyInput Input(std::string key) const {
+    package::TAssemblyInput Input(std::string key) const {
         return {text::PathTo1251(agreement_), text::PathTo1251(description_), text::PathTo1251(Package()), key};
     }
     fs::path Package() const { return out_ / "Пакет.1c82pkg"; }
 
-    void Assemble(const app::TAssemblyInput& in, const zip::TZipWriter::TRandomSource& random = {}) {
-        app::AssemblePackage(*doc_, in, clipboard_, random);
+    void Assemble(const package::TAssemblyInput& in, const zip::TZipWriter::TRandomSource& random = {}) {
+        package::AssemblePackage(*doc_, in, clipboard_, clock_, random);
     }
 
     TReadBack ReadBack(std::string_view password) {
         const fs::path dir = root_ / ("readback-" + std::to_string(readBacks_++));
         fs::create_directories(dir);
         const char* source = std::getenv("WIZARD_SOURCE_DIR");
-        const std::string script = std::string(source ? source : ".") + "/tests/assembly/read_package.py";
+        const std::string script = std::string(source ? source : ".") + "/tests/package/read_package.py";
         const std::string command = "python3 '" + script + "' '" + Package().string() + "' " + Hex(password) + " " +
-                                    Hex(app::kImagePassword) + " '" + dir.string() + "'";
+                                    Hex(package::kImagePassword) + " '" + dir.string() + "'";
         TReadBack r;
         const int status = std::system(command.c_str());
         r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -149,13 +145,14 @@ protected:
     void ExpectNoTraces(const std::vector<std::string>& packageFolder) {
         EXPECT_TRUE(Listing(tmp_).empty());
         EXPECT_EQ(Listing(out_), packageFolder);
-        EXPECT_TRUE(clipboard_.Texts.empty());
+        EXPECT_TRUE(clipboard_.texts.empty());
     }
 
     fs::path root_, tmp_, out_, agreement_, description_;
     std::optional<TEnvironment> tmpVariable_;
     xml::TRef<xml::TXmlDDocument> doc_;
-    TFakeClipboard clipboard_;
+    platform::fakes::TFakeClock clock_;
+    platform::fakes::TFakeClipboard clipboard_{clock_};
     int readBacks_ = 0;
 };
 
@@ -172,33 +169,33 @@ TEST_F(AssemblyTest, PacksTextsAndImageUnderTheKeyAndReplacesThePreviousPackage)
     EXPECT_EQ(r.Contents[1], ReadAll(description_));
     EXPECT_EQ(r.ImageNames, std::vector<std::string>{"PackageData.xml"});
     EXPECT_EQ(r.PackageData, doc_->GetXml());
-    EXPECT_NE(ReadBack(app::kDefaultPackagePassword).Status, 0);
+    EXPECT_NE(ReadBack(package::kDefaultPackagePassword).Status, 0);
 
-    EXPECT_EQ(clipboard_.Texts, std::vector<std::string>{key});
+    EXPECT_EQ(clipboard_.texts, std::vector<std::string>{key});
     EXPECT_TRUE(Listing(tmp_).empty());
     EXPECT_EQ(Listing(out_), std::vector<std::string>{Package().filename().string()});
 }
 
 TEST_F(AssemblyTest, EmptyKeyUsesTheDefaultPasswordAndEmptyFieldsLeaveEntriesOut) {
-    app::TAssemblyInput in = Input("");
+    package::TAssemblyInput in = Input("");
     in.LicensePath.clear();
     Assemble(in);
-    TReadBack r = ReadBack(app::kDefaultPackagePassword);
+    TReadBack r = ReadBack(package::kDefaultPackagePassword);
     ASSERT_EQ(r.Status, 0);
     EXPECT_EQ(r.Names, (std::vector<std::string>{Utf8(names::Description), "image.0"}));
     EXPECT_EQ(r.PackageData, doc_->GetXml());
-    EXPECT_EQ(clipboard_.Texts, std::vector<std::string>{""});
+    EXPECT_EQ(clipboard_.texts, std::vector<std::string>{""});
 
     in.PathToDescription.clear();
     Assemble(in);
-    r = ReadBack(app::kDefaultPackagePassword);
+    r = ReadBack(package::kDefaultPackagePassword);
     ASSERT_EQ(r.Status, 0);
     EXPECT_EQ(r.Names, std::vector<std::string>{"image.0"});
 }
 
 TEST_F(AssemblyTest, BadInputStopsTheBuildBeforeAnythingIsWritten) {
     WriteAll(Package(), "the previous package");
-    const auto expectFailure = [&](const app::TAssemblyInput& in, const std::string& message) {
+    const auto expectFailure = [&](const package::TAssemblyInput& in, const std::string& message) {
         try {
             Assemble(in);
             ADD_FAILURE() << "no error, expected " << message;
@@ -209,7 +206,7 @@ TEST_F(AssemblyTest, BadInputStopsTheBuildBeforeAnythingIsWritten) {
         EXPECT_EQ(ReadAll(Package()), "the previous package");
     };
     const fs::path missing = root_ / "нет такого.txt";
-    app::TAssemblyInput in = Input("key");
+    package::TAssemblyInput in = Input("key");
     in.LicensePath = text::PathTo1251(missing);
     expectFailure(in, text::Format("Cannot open file \"%s\". %s",
                                    {platform::FullPath1251(missing), platform::SystemErrorText(ENOENT)}));
@@ -237,7 +234,7 @@ TEST_F(AssemblyTest, FailedBuildKeepsThePreviousPackageAndLeavesNoTemporaryFiles
     EXPECT_EQ(ReadAll(Package()), "the previous package");
 
     // The package folder does not exist: the error names the chosen path.
-    app::TAssemblyInput in = Input("key");
+    package::TAssemblyInput in = Input("key");
     const fs::path nowhere = root_ / "нет папки" / "p.1c82pkg";
     in.PathToPackageFile = text::PathTo1251(nowhere);
     try {
@@ -254,7 +251,7 @@ TEST_F(AssemblyTest, BuildAfterAFailedOnePacksTheNewTexts) {
     // The target is a folder: the archive is complete, the final rename fails.
     const fs::path folder = out_ / "folder.1c82pkg";
     fs::create_directories(folder / "inside");
-    app::TAssemblyInput in = Input("key");
+    package::TAssemblyInput in = Input("key");
     in.PathToPackageFile = text::PathTo1251(folder);
     EXPECT_THROW(Assemble(in), text::TError);
     ExpectNoTraces({folder.filename().string()});

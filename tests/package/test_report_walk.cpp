@@ -5,8 +5,7 @@
 #include <fstream>
 #include <memory>
 
-#include "Fakes.h"
-#include "app/ReportWalk.h"
+#include "package/ReportWalk.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -16,7 +15,7 @@ using namespace text::literals;
 namespace {
 
 // A capture that records its calls and fails for the paths in `failOn`.
-class TRecordingCapture : public app::ICapture {
+class TRecordingCapture : public package::ICapture {
 public:
     bool ExecuteCommand(const std::string& command, const std::string& path) override {
         EXPECT_EQ(command, "AddObject");
@@ -28,10 +27,10 @@ public:
 };
 
 // A reader over bytes in memory, handed over `chunk` bytes at a time.
-app::TReportReader MemoryReader(std::string bytes, std::size_t chunk = app::TReportReader::kDefaultChunk) {
+package::TReportReader MemoryReader(std::string bytes, std::size_t chunk = package::TReportReader::kDefaultChunk) {
     auto data = std::make_shared<std::string>(std::move(bytes));
     auto pos = std::make_shared<std::size_t>(0);
-    return app::TReportReader(
+    return package::TReportReader(
         [data, pos](char* buffer, std::size_t size) {
             const std::size_t n = std::min(size, data->size() - *pos);
             std::memcpy(buffer, data->data() + *pos, n);
@@ -50,9 +49,9 @@ std::vector<std::string> Paths(std::initializer_list<std::string_view> utf8) {
     return out;
 }
 
-app::TWalkResult Walk(const std::string& report, app::ICapture& capture) {
-    app::TReportReader reader = MemoryReader(report);
-    return app::WalkReport(reader, capture);
+package::TWalkResult Walk(const std::string& report, package::ICapture& capture) {
+    package::TReportReader reader = MemoryReader(report);
+    return package::WalkReport(reader, capture);
 }
 
 std::string WalkError(const std::string& report) {
@@ -83,42 +82,16 @@ const char kWorkedExample[] =
 
 TEST(ReportWalk, WorkedExampleCapturesFourObjectsInReportOrder) {
     TRecordingCapture capture;
-    const app::TWalkResult result = Walk(Report(kWorkedExample), capture);
+    const package::TWalkResult result = Walk(Report(kWorkedExample), capture);
     EXPECT_TRUE(result.Completed);
     EXPECT_EQ(result.Captured, 4);
     EXPECT_EQ(capture.paths, Paths({"Справочник.Склады", "Обработка.Загрузка.Форма.Основная", "ОбщийМодуль.Сервис",
                                     "Подсистема.Склад"}));
 }
 
-TEST(ReportWalk, WorkedExampleBuildsTheWholeDocument) {
-    fakes::TCaptureRig rig;
-    ASSERT_TRUE(Walk(Report(kWorkedExample), rig.capture).Completed);
-
-    const auto item = [](std::string_view format, std::string_view treePath) {
-        return "<Item FormatName=\"" + std::string(format) + "\">" + std::string(format) + "|" +
-               text::Utf8ToCp1251(treePath) + "</Item>";
-    };
-    const auto object = [&item](std::string_view treePath, bool sixth) {
-        std::string xml = "<AddObject ObjectPath=\"" + text::Utf8ToCp1251(treePath) + "\">";
-        for (std::string_view f : designer::kCommonFormats) xml += item(f, treePath);
-        if (sixth) xml += item("1C:V8MngCmdObjectsDataFormat", treePath);
-        return xml + "</AddObject>";
-    };
-    const std::string expected =
-        "<1C8InstallationPackage copyright=\"" + std::string(app::kCopyrightText) + "\">" +
-        "<CommonModules>" + object("Общие.Общие модули.Сервис", true) + "</CommonModules>" +
-        "<Directories>" + object("Справочники.Склады", true) + "</Directories>" +
-        "<Processings>" + object("Обработки.Загрузка.Форма.Основная", true) + "</Processings>" +
-        "<Subsystems>" + object("Общие.Подсистемы.Склад", false) + "</Subsystems>" +
-        "</1C8InstallationPackage>";
-    EXPECT_EQ(rig.package.Document->GetXml(), expected);
-    ASSERT_EQ(rig.log.lines.size(), 4u);
-    EXPECT_EQ(rig.log.lines[2], Report("Захват объекта для добавления (ОбщийМодуль.Сервис) - УСПЕХ"));
-}
-
 TEST(ReportWalk, LevelsAndCaptureDepthDecideWhichObjectsAreTaken) {
     TRecordingCapture capture;
-    const app::TWalkResult result = Walk(Report(
+    const package::TWalkResult result = Walk(Report(
         "  <--Справочник.Уровень0\n"
         "\t  <--Справочник.Уровень1\n"
         "\t  ***\n"
@@ -141,7 +114,7 @@ TEST(ReportWalk, LevelsAndCaptureDepthDecideWhichObjectsAreTaken) {
 
 TEST(ReportWalk, ModuleBlocksSkipTheirAnnouncedLines) {
     TRecordingCapture capture;
-    const app::TWalkResult result = Walk(Report(
+    const package::TWalkResult result = Walk(Report(
         "\t\t\t  Модуль: Различаются значения\n"
         "\t\t  <--Справочник.Съеденная\n"  // the line after the module line is always consumed
         "\t\t\t  Модуль: Различаются значения\n"
@@ -163,15 +136,15 @@ TEST(ReportWalk, ModuleBlocksSkipTheirAnnouncedLines) {
 
 TEST(ReportWalk, RangePastTheEndOfTheReportStopsThere) {
     // Counts every read, so a walk that keeps reading at the end is caught.
-    class TCountingSource : public app::ILineSource {
+    class TCountingSource : public package::ILineSource {
     public:
-        explicit TCountingSource(app::TReportReader reader) : reader_(std::move(reader)) {}
+        explicit TCountingSource(package::TReportReader reader) : reader_(std::move(reader)) {}
         bool ReadLine(std::string& line) override { ++reads; return reader_.ReadLine(line); }
         bool SkipLine() override { ++reads; return reader_.SkipLine(); }
         long reads = 0;
 
     private:
-        app::TReportReader reader_;
+        package::TReportReader reader_;
     };
     for (std::string_view range : {"1 - 2000000000", "-2147483648 - 2147483647"}) {
         TCountingSource source(MemoryReader(Report(
@@ -180,7 +153,7 @@ TEST(ReportWalk, RangePastTheEndOfTheReportStopsThere) {
             "\t\t\tОбъект присутствует только в основной конфигурации: " + std::string(range) + "\n"
             "Процедура\n")));
         TRecordingCapture capture;
-        EXPECT_TRUE(app::WalkReport(source, capture).Completed);
+        EXPECT_TRUE(package::WalkReport(source, capture).Completed);
         EXPECT_EQ(capture.paths, Paths({"Справочник.А"}));
         EXPECT_LE(source.reads, 6);
     }
@@ -198,7 +171,7 @@ TEST(ReportWalk, RangeThatIsNotTwoIntegersIsAnError) {
 TEST(ReportWalk, FirstFailedCaptureEndsTheWalk) {
     TRecordingCapture capture;
     capture.failOn = Paths({"Справочник.Б"});
-    const app::TWalkResult result = Walk(Report(
+    const package::TWalkResult result = Walk(Report(
         "\t\t  <--Справочник.А\n"
         "\t\t  <--Справочник.Б\n"
         "\t\t  <--Справочник.В\n"
@@ -213,7 +186,7 @@ TEST(ReportWalk, FirstFailedCaptureEndsTheWalk) {
 TEST(ReportReader, LineEndsCarriageReturnsAndCtrlZInAnyChunking) {
     const std::string input = std::string("a\r\nb\nc\rd\r\n\nlast") + "\x1A" + "\nafter\n";
     for (std::size_t chunk : {1u, 2u, 3u, 5u, 64u * 1024u}) {
-        app::TReportReader reader = MemoryReader(input, chunk);
+        package::TReportReader reader = MemoryReader(input, chunk);
         std::vector<std::string> lines;
         std::string line;
         while (reader.ReadLine(line)) lines.push_back(line);
@@ -222,7 +195,7 @@ TEST(ReportReader, LineEndsCarriageReturnsAndCtrlZInAnyChunking) {
         EXPECT_FALSE(reader.SkipLine());
     }
     for (std::string_view empty : {"", "\x1A", "\x1A" "a\n"}) {
-        app::TReportReader reader = MemoryReader(std::string(empty), 2);
+        package::TReportReader reader = MemoryReader(std::string(empty), 2);
         std::string line = "x";
         EXPECT_TRUE(reader.AtEnd());
         EXPECT_FALSE(reader.ReadLine(line));
@@ -231,7 +204,7 @@ TEST(ReportReader, LineEndsCarriageReturnsAndCtrlZInAnyChunking) {
     // A line far longer than the chunk is read whole; one that ends the
     // file without a line break too.
     const std::string longLine(200'000, 'z');
-    app::TReportReader reader = MemoryReader(longLine + "\r\n" + longLine, 4096);
+    package::TReportReader reader = MemoryReader(longLine + "\r\n" + longLine, 4096);
     std::string line;
     ASSERT_TRUE(reader.ReadLine(line));
     EXPECT_EQ(line, longLine);
@@ -245,12 +218,12 @@ TEST(ReportReader, OpensFilesAndReportsAMissingOne) {
     std::ofstream(file, std::ios::binary) << Report("\t\t  <--Подсистема.Склад\r\n");
 
     TRecordingCapture capture;
-    EXPECT_TRUE(app::RunReportWalk(text::PathTo1251(file), capture).Completed);
+    EXPECT_TRUE(package::RunReportWalk(text::PathTo1251(file), capture).Completed);
     EXPECT_EQ(capture.paths, Paths({"Подсистема.Склад"}));
 
     for (const std::string& missing : {text::PathTo1251(dir / "нет.txt"), std::string()}) {
         try {
-            app::RunReportWalk(missing, capture);
+            package::RunReportWalk(missing, capture);
             ADD_FAILURE() << "a missing report must raise an error";
         } catch (const text::TError& e) {
             EXPECT_STREQ(e.what(), "File not found");
@@ -260,22 +233,22 @@ TEST(ReportReader, OpensFilesAndReportsAMissingOne) {
 }
 
 TEST(ReportWalk, CountOccurrencesAndStripIndent) {
-    EXPECT_EQ(app::CountOccurrences("aa", "aaaaa"), 2);
-    EXPECT_EQ(app::CountOccurrences("\t", "\ta\tb\t"), 3);
-    EXPECT_EQ(app::CountOccurrences("", "abc"), 0);
-    EXPECT_EQ(app::CountOccurrences("a", ""), 0);
-    EXPECT_EQ(app::CountOccurrences("x", "abc"), 0);
+    EXPECT_EQ(package::CountOccurrences("aa", "aaaaa"), 2);
+    EXPECT_EQ(package::CountOccurrences("\t", "\ta\tb\t"), 3);
+    EXPECT_EQ(package::CountOccurrences("", "abc"), 0);
+    EXPECT_EQ(package::CountOccurrences("a", ""), 0);
+    EXPECT_EQ(package::CountOccurrences("x", "abc"), 0);
 
     std::string line = "\t\t  <--X";
-    EXPECT_EQ(app::StripIndent(line, 3), 2);
+    EXPECT_EQ(package::StripIndent(line, 3), 2);
     EXPECT_EQ(line, "<--X");
     line = "\t\tText";
-    EXPECT_EQ(app::StripIndent(line, 1), 2);
+    EXPECT_EQ(package::StripIndent(line, 1), 2);
     EXPECT_EQ(line, "Text");
     line = "ab\tcdef";  // the tab is not in front: the cut counts it all the same
-    EXPECT_EQ(app::StripIndent(line, 3), 1);
+    EXPECT_EQ(package::StripIndent(line, 3), 1);
     EXPECT_EQ(line, "cdef");
     line = "\t\t a";  // shorter than the cut
-    EXPECT_EQ(app::StripIndent(line, 3), 2);
+    EXPECT_EQ(package::StripIndent(line, 3), 2);
     EXPECT_EQ(line, "");
 }

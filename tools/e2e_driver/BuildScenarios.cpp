@@ -12,10 +12,12 @@
 #include "Scenarios.h"
 #include "SimPayload.h"
 #include "SimSession.h"
-#include "app/PackageAssembly.h"
-#include "app/PackageDocument.h"
+#include "package/PackageAssembly.h"
+#include "package/PackageDocument.h"
+#include "designer/ClipboardItems.h"
 #include "designer/ObjectCapture.h"
-#include "designer/Win32Ports.h"
+#include "designer/win32/Win32Ports.h"
+#include "platform/Win32Clipboard.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -120,8 +122,8 @@ bool PutStaleCopy(HWND owner, const std::string& treePath) {
 }
 
 struct TBuild {
-    app::TPackageDocument Package;
-    app::TWalkResult Result;
+    package::TPackageDocument Package;
+    package::TWalkResult Result;
     TLogLines Log;
     std::wstring Error;
 };
@@ -132,8 +134,8 @@ TBuild CaptureReport(HWND tree, const fs::path& report, const std::string& delay
     TBuild build;
     designer::TWin32TreeWindow treeWindow(tree);
     designer::TWin32Keyboard keyboard;
-    designer::TWin32Clock clock;
-    designer::TWin32Clipboard clipboard;
+    platform::TWin32Clock clock;
+    platform::TWin32Clipboard clipboard;
     TDelayText delayField(delay);
     designer::TCapturePorts ports{treeWindow, keyboard, clock, clipboard, delayField, build.Log};
     wnd::MakeForeground(tree, 5000);
@@ -152,7 +154,7 @@ std::string LogLine(std::string_view path, bool ok) {
 
 // Every AddObject of the document holds, in list order, the simulator's
 // payload of each format of its node, cut at the first zero byte.
-void CheckDocument(TScenarioContext& c, const app::TPackageDocument& package) {
+void CheckDocument(TScenarioContext& c, const package::TPackageDocument& package) {
     std::vector<const xml::TXmlDElement*> objects;
     for (xml::TXmlDElement* section : {package.CommonModules, package.Directories, package.Processings, package.Subsystems})
         for (xml::TXmlDNode* n = section->FirstChild(); n; n = n->NextSibling())
@@ -175,7 +177,7 @@ void CheckDocument(TScenarioContext& c, const app::TPackageDocument& package) {
             c.Check.Check(name && static_cast<xml::TXmlDAttribute*>(name)->Value() == formats[i],
                           L"format " + std::to_wstring(i) + L" of " + W(treePath) + L" is " + W(formats[i]));
             const std::string payload = SimPayload(treePath, formats[i]);
-            c.Check.EqualBytes(item->GetText(), app::ClipboardItemText(payload.data(), payload.size()),
+            c.Check.EqualBytes(item->GetText(), designer::ClipboardItemText(payload.data(), payload.size()),
                                L"item " + W(formats[i]) + L" of " + W(treePath) + L" holds the copied bytes");
         }
     }
@@ -210,12 +212,13 @@ void BuildPackage(TScenarioContext& c) {
     if (!build.Result.Completed) return;
 
     const std::string key = "7C1E55A0-2B9D-4F3A-9E61-0D4C8B72A5F3";
-    app::TAssemblyInput input{text::PathTo1251(out / L"Соглашение.txt"), text::PathTo1251(out / L"Описание.txt"),
-                              text::PathTo1251(out / L"Пакет.1c82pkg"), key};
+    package::TAssemblyInput input{text::PathTo1251(out / L"Соглашение.txt"), text::PathTo1251(out / L"Описание.txt"),
+                                  text::PathTo1251(out / L"Пакет.1c82pkg"), key};
     TOwnerWindow owner;
-    designer::TWin32ClipboardText clipboardText(owner.Get());
+    platform::TWin32Clipboard clipboard(owner.Get());
+    platform::TWin32Clock clock;
     try {
-        app::AssemblePackage(*build.Package.Document, input, clipboardText);
+        package::AssemblePackage(*build.Package.Document, input, clipboard, clock);
     } catch (const text::TError& e) {
         c.Check.Check(false, L"the package is assembled", W(e.what()));
         return;

@@ -1,0 +1,84 @@
+// The Win32 clipboard and clock.
+#include "Win32Clipboard.h"
+
+#include <cstring>
+#include <string>
+
+#include "text/Codepage.h"
+#include "text/Error.h"
+
+namespace platform {
+
+void TWin32Clock::Sleep(std::uint32_t ms) { ::Sleep(ms); }
+
+std::uint64_t TWin32Clock::NowMs() { return ::GetTickCount64(); }
+
+std::uint32_t TWin32Clipboard::SequenceNumber() { return ::GetClipboardSequenceNumber(); }
+
+std::uint32_t TWin32Clipboard::RegisterFormat(std::string_view name) {
+    return ::RegisterClipboardFormatA(std::string(name).c_str());
+}
+
+bool TWin32Clipboard::IsFormatAvailable(std::uint32_t id) { return ::IsClipboardFormatAvailable(id) != FALSE; }
+
+bool TWin32Clipboard::Open() { return ::OpenClipboard(owner_) != FALSE; }
+
+void TWin32Clipboard::Close() { ::CloseClipboard(); }
+
+namespace {
+
+// GlobalLock for one scope: the block is unlocked on every way out.
+class TGlobalLock {
+public:
+    explicit TGlobalLock(HGLOBAL h) : handle_(h), data_(::GlobalLock(h)) {}
+    ~TGlobalLock() {
+        if (data_ != nullptr) ::GlobalUnlock(handle_);
+    }
+    TGlobalLock(const TGlobalLock&) = delete;
+    TGlobalLock& operator=(const TGlobalLock&) = delete;
+    void* Data() const { return data_; }
+
+private:
+    HGLOBAL handle_;
+    void* data_;
+};
+
+}  // namespace
+
+bool TWin32Clipboard::ReadFormat(std::uint32_t id, const std::function<void(const char*, std::size_t)>& take) {
+    HANDLE h = ::GetClipboardData(id);
+    if (h == nullptr) return false;
+    TGlobalLock lock(h);
+    if (lock.Data() == nullptr) return false;
+    // GlobalSize is the block's size, which may exceed what the owner wrote
+    // but never the memory that may be read.
+    take(static_cast<const char*>(lock.Data()), ::GlobalSize(h));
+    return true;
+}
+
+void TWin32Clipboard::SetText(const std::string& text1251) {
+    // The text goes as CF_UNICODETEXT converted with the fixed Windows-1251
+    // table, so it is right whatever the machine's ANSI code page; Windows
+    // synthesises CF_TEXT from it for programs that ask for that.
+    const std::u16string wide = text::Cp1251ToUtf16(text1251);
+    const std::size_t bytes = (wide.size() + 1) * sizeof(char16_t);
+
+    ::EmptyClipboard();
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (block == nullptr) throw text::TError("Cannot set clipboard data");
+    {
+        TGlobalLock lock(block);
+        if (lock.Data() == nullptr) {
+            ::GlobalFree(block);
+            throw text::TError("Cannot set clipboard data");
+        }
+        std::memcpy(lock.Data(), wide.c_str(), bytes);
+    }
+    // On success the system owns the block; on failure it stays ours.
+    if (::SetClipboardData(CF_UNICODETEXT, block) == nullptr) {
+        ::GlobalFree(block);
+        throw text::TError("Cannot set clipboard data");
+    }
+}
+
+}  // namespace platform

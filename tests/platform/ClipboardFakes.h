@@ -1,0 +1,125 @@
+#pragma once
+// Stand-ins for the clipboard and the clock: time moves only when someone
+// sleeps, and every clipboard access is recorded for the tests to look at.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "designer/DesignerInterface.h"
+#include "package/PackageDocument.h"
+#include "platform/Clipboard.h"
+
+namespace platform::fakes {
+
+// Time that moves only when someone sleeps.
+class TFakeClock : public platform::IClock {
+public:
+    void Sleep(std::uint32_t ms) override { now += ms; }
+    std::uint64_t NowMs() override { return now; }
+
+    std::uint64_t now = 5'000'000;
+};
+
+using TContents = std::map<std::string, std::string>;  // format name -> data block
+
+class TFakeClipboard : public platform::IClipboard {
+public:
+    explicit TFakeClipboard(TFakeClock& clock) : clock_(clock) {}
+
+    // Another program's copy, at once.
+    void Put(TContents contents) { PutAt(clock_.now, std::move(contents), clock_.now); }
+    // A copy whose data appear at `atMs`; its writer keeps the clipboard open
+    // until `heldUntilMs`.
+    void PutAt(std::uint64_t atMs, TContents contents, std::uint64_t heldUntilMs) {
+        pending_ = TPending{atMs, std::move(contents), heldUntilMs};
+        Update();
+    }
+
+    std::uint32_t SequenceNumber() override {
+        Update();
+        return untracked ? 0 : sequence_;
+    }
+    std::uint32_t RegisterFormat(std::string_view name) override {
+        auto [it, added] = registered_.emplace(std::string(name), 0xC000 + static_cast<std::uint32_t>(registered_.size()));
+        return it->second;
+    }
+    bool IsFormatAvailable(std::uint32_t id) override {
+        Update();
+        return contents_.count(NameOf(id)) != 0;
+    }
+    bool Open() override {
+        Update();
+        ++openAttempts;
+        if (failOpens > 0) { --failOpens; return false; }
+        if (clock_.now < heldUntil_) return false;
+        EXPECT_FALSE(isOpen) << "the clipboard was opened twice";
+        isOpen = true;
+        return true;
+    }
+    void Close() override {
+        EXPECT_TRUE(isOpen) << "the clipboard was closed without being open";
+        isOpen = false;
+    }
+    void SetText(const std::string& text1251) override {
+        EXPECT_TRUE(isOpen) << "the clipboard was written without being open";
+        texts.push_back(text1251);
+        contents_ = {{std::string(package::kFormatText), text1251}};
+        ++sequence_;
+    }
+    bool ReadFormat(std::uint32_t id, const std::function<void(const char*, std::size_t)>& take) override {
+        EXPECT_TRUE(isOpen) << "the clipboard was read without being open";
+        const std::string name = NameOf(id);
+        reads.push_back(name);
+        auto it = contents_.find(name);
+        if (it == contents_.end()) return false;
+        // An exact-size copy, so that reading past the block is caught by ASan.
+        std::vector<char> block(it->second.begin(), it->second.end());
+        take(block.data(), block.size());
+        return true;
+    }
+
+    bool untracked = false;          // the system gives sequence number 0 (no access to it)
+    int failOpens = 0;               // the next this many Open calls fail
+    int openAttempts = 0;
+    bool isOpen = false;
+    std::vector<std::string> reads;  // format names asked for by ReadFormat
+    std::vector<std::string> texts;  // texts put there by SetText
+
+private:
+    struct TPending {
+        std::uint64_t atMs;
+        TContents contents;
+        std::uint64_t heldUntilMs;
+    };
+
+    void Update() {
+        if (pending_ && clock_.now >= pending_->atMs) {
+            contents_ = std::move(pending_->contents);
+            heldUntil_ = pending_->heldUntilMs;
+            pending_.reset();
+            ++sequence_;
+        }
+    }
+    std::string NameOf(std::uint32_t id) const {
+        if (id == designer::kCfText) return std::string(package::kFormatText);
+        if (id == designer::kCfUnicodeText) return std::string(package::kFormatUnicodeText);
+        for (const auto& [name, value] : registered_)
+            if (value == id) return name;
+        ADD_FAILURE() << "unregistered format id " << id;
+        return {};
+    }
+
+    TFakeClock& clock_;
+    TContents contents_;
+    std::optional<TPending> pending_;
+    std::uint64_t heldUntil_ = 0;
+    std::uint32_t sequence_ = 100;
+    std::map<std::string, std::uint32_t> registered_;
+};
+
+}  // namespace platform::fakes
