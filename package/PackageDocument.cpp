@@ -39,6 +39,8 @@ void SetUpPackageDocument(TPackageDocument& package) {
     package = std::move(fresh);
 }
 
+std::span<const TObjectKind> ObjectKinds() { return kObjectKinds; }
+
 const TObjectKind* FindObjectKind(std::string_view path) {
     for (const TObjectKind& kind : kObjectKinds)
         if (path.starts_with(kind.KindWord)) return &kind;

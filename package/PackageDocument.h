@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,9 @@ struct TObjectKind {
     std::string_view TreeFolder;
     TExtraFormat ExtraFormat;
 };
+
+// The rows of the kind table, in the order they are tested.
+std::span<const TObjectKind> ObjectKinds();
 
 // The row whose kind word `path` begins with (exact bytes), or null when none does.
 const TObjectKind* FindObjectKind(std::string_view path);

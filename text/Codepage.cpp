@@ -70,6 +70,16 @@ std::u16string Cp1251ToUtf16(std::string_view s) {
     return out;
 }
 
+std::u16string Cp866ToUtf16(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        out += b < 0x80 ? char16_t(b) : detail::kCp866High[b - 0x80];
+    }
+    return out;
+}
+
 std::string Utf16ToCp1251(std::u16string_view s, char fallback) {
     return EncodeSingleByte(s, Reverse1251(), fallback);
 }

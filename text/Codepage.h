@@ -15,6 +15,8 @@ std::u16string Cp1251ToUtf16(std::string_view s);
 std::string Utf16ToCp1251(std::u16string_view s, char fallback = '?');
 // UTF-16 -> code page 866; a character the page lacks becomes `fallback`.
 std::string Utf16ToCp866(std::u16string_view s, char fallback = '?');
+// Code page 866 bytes -> UTF-16. Total: every byte has a character.
+std::u16string Cp866ToUtf16(std::string_view s);
 // Windows-1251 -> code page 866 (through UTF-16).
 std::string Cp1251ToCp866(std::string_view s, char fallback = '?');
 

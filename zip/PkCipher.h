@@ -50,6 +50,24 @@ public:
         keys_[2] = k2;
     }
 
+    // Decrypts `size` bytes in place: the key byte is taken off first, and
+    // the keys are then updated with the plain byte that comes out.
+    void Decrypt(unsigned char* data, std::size_t size) {
+        std::uint32_t k0 = keys_[0], k1 = keys_[1], k2 = keys_[2];
+        const z_crc_t* table = get_crc_table();
+        for (std::size_t i = 0; i < size; ++i) {
+            const std::uint32_t t = (k2 | 2) & 0xFFFF;
+            const unsigned char plain = static_cast<unsigned char>(data[i] ^ ((t * (t ^ 1)) >> 8));
+            data[i] = plain;
+            k0 = (k0 >> 8) ^ static_cast<std::uint32_t>(table[(k0 ^ plain) & 0xFF]);
+            k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+            k2 = (k2 >> 8) ^ static_cast<std::uint32_t>(table[(k2 ^ (k1 >> 24)) & 0xFF]);
+        }
+        keys_[0] = k0;
+        keys_[1] = k1;
+        keys_[2] = k2;
+    }
+
 private:
     // One step of the CRC-32 of the note (the polynomial of zlib's crc32).
     static std::uint32_t Crc32Byte(std::uint32_t crc, unsigned char b) {
