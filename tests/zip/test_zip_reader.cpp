@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "ZipTestUtil.h"
+#include <zlib.h>
 #include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Literal.h"
@@ -144,6 +145,247 @@ TEST_F(ZipReaderTest, ReadsBsdtar) {
               0);
     ExpectIntact(Dir / "b.zip", "secret");
     ExpectWrongPasswordRefused(Dir / "b.zip", "secre");
+}
+
+}  // namespace
+
+namespace {
+
+// Hand-made archives: plain stored entries, every field written out here.
+struct TRawEntry {
+    std::string Name;
+    std::string Data;
+    std::uint32_t Crc = 0;  // 0: the CRC of Data
+};
+
+std::uint32_t Crc(const std::string& s) {
+    return static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+}
+
+std::string LocalRecord(const std::string& name, const std::string& data, std::uint32_t crc) {
+    return L32(0x04034B50) + L16(20) + L16(0) + L16(0) + L16(0x6800) + L16(0x586F) + L32(crc) + L32(data.size()) +
+           L32(data.size()) + L16(name.size()) + L16(0) + name;
+}
+
+std::string CentralRecord(const std::string& name, std::uint64_t size, std::uint32_t crc, std::uint64_t offset,
+                          std::uint64_t uncompressed) {
+    return L32(0x02014B50) + L16(20) + L16(20) + L16(0) + L16(0) + L16(0x6800) + L16(0x586F) + L32(crc) + L32(size) +
+           L32(uncompressed) + L16(name.size()) + L16(0) + L16(0) + L16(0) + L16(0) + L32(0x20) + L32(offset) + name;
+}
+
+std::string EndRecord(std::uint64_t count, std::uint64_t size, std::uint64_t offset) {
+    return L32(0x06054B50) + L16(0) + L16(0) + L16(count) + L16(count) + L32(size) + L32(offset) + L16(0);
+}
+
+std::string StoredArchive(const std::vector<TRawEntry>& entries) {
+    std::string out, directory;
+    for (const TRawEntry& e : entries) {
+        const std::uint32_t crc = e.Crc ? e.Crc : Crc(e.Data);
+        directory += CentralRecord(e.Name, e.Data.size(), crc, out.size(), e.Data.size());
+        out += LocalRecord(e.Name, e.Data, crc) + e.Data;
+    }
+    return out + directory + EndRecord(entries.size(), directory.size(), out.size());
+}
+
+// What reading every entry of `bytes` gives: the contents, or the error.
+struct TOutcome {
+    bool Ok = false;
+    std::string Error;
+    std::vector<std::string> Contents;
+};
+
+TOutcome ReadArchive(const std::string& bytes, const std::string& password) {
+    TOutcome o;
+    try {
+        zip::TMemorySource source(bytes);
+        zip::TZipReader reader(source);
+        for (const zip::TZipEntry& e : reader.Entries()) {
+            std::string content;
+            reader.ReadEntry(e, password, [&](const char* p, std::size_t n) { content.append(p, n); });
+            o.Contents.push_back(content);
+        }
+        o.Ok = true;
+    } catch (const zip::TZipError& e) {
+        o.Error = e.what();
+    }
+    return o;
+}
+
+void ExpectDamaged(const std::string& bytes, const std::string& what) {
+    const TOutcome o = ReadArchive(bytes, "");
+    EXPECT_FALSE(o.Ok) << "read without complaint";
+    EXPECT_NE(o.Error.find(what), std::string::npos) << "error: " << o.Error;
+}
+
+TEST(ZipReaderHostile, StoredArchiveMadeByHandReadsBack) {
+    // The hand-made records are right: the cases below break one thing each.
+    const TOutcome o = ReadArchive(StoredArchive({{"a.txt", "alpha"}, {"b.txt", "beta"}}), "");
+    ASSERT_TRUE(o.Ok) << o.Error;
+    EXPECT_EQ(o.Contents, (std::vector<std::string>{"alpha", "beta"}));
+}
+
+TEST(ZipReaderHostile, EveryTruncationIsAnError) {
+    const std::string whole = StoredArchive({{"a.txt", "alpha"}, {"b.txt", std::string(300, 'b')}});
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        const TOutcome o = ReadArchive(whole.substr(0, n), "");
+        EXPECT_FALSE(o.Ok) << "a prefix of " << n << " bytes was read";
+    }
+}
+
+TEST(ZipReaderHostile, SizesBeyondTheFileAreRefusedBeforeAnyAllocation) {
+    // A 4 GiB entry in an archive of a few hundred bytes: the central size
+    // and the local one say 0xFFFFFFF0.
+    std::string name = "big.bin", data(200, 'x');
+    std::string local = L32(0x04034B50) + L16(20) + L16(0) + L16(0) + L16(0) + L16(0x21) + L32(Crc(data)) +
+                        L32(0xFFFFFFF0) + L32(0xFFFFFFF0) + L16(name.size()) + L16(0) + name + data;
+    std::string central = CentralRecord(name, 0xFFFFFFF0, Crc(data), 0, 0xFFFFFFF0);
+    ExpectDamaged(local + central + EndRecord(1, central.size(), local.size()), "runs past");
+
+    // A directory that claims 2^32 - 1 bytes and 65535 entries.
+    ExpectDamaged(StoredArchive({{"a", "1"}}).substr(0, 30 + 1 + 1) + EndRecord(0xFFFF, 0xFFFFFFF0, 0), "central directory");
+
+    // A ZIP64 end record claiming 2^40 entries in a directory of 47 bytes.
+    const std::string entry = LocalRecord("a", "1", Crc("1")) + "1";
+    const std::string dir = CentralRecord("a", 1, Crc("1"), 0, 1);
+    const std::uint64_t z64 = entry.size() + dir.size();
+    const std::string zip64End = L32(0x06064B50) + L64(44) + L16(45) + L16(45) + L32(0) + L32(0) + L64(1ull << 40) +
+                                 L64(1ull << 40) + L64(dir.size()) + L64(entry.size());
+    const std::string locator = L32(0x07064B50) + L32(0) + L64(z64) + L32(1);
+    ExpectDamaged(entry + dir + zip64End + locator + EndRecord(0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF), "more entries");
+}
+
+TEST(ZipReaderHostile, InflatedDataLongerOrShorterThanItsHeaderIsStopped) {
+    // 1 MiB of zeros deflates to about 1 KiB; the headers say 10 bytes.
+    std::string plain(1 << 20, '\0');
+    std::string deflated(compressBound(plain.size()), '\0');
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = reinterpret_cast<Bytef*>(plain.data());
+    z.avail_in = static_cast<uInt>(plain.size());
+    z.next_out = reinterpret_cast<Bytef*>(deflated.data());
+    z.avail_out = static_cast<uInt>(deflated.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    deflated.resize(z.total_out);
+    deflateEnd(&z);
+
+    for (std::uint64_t claimed : {std::uint64_t{10}, std::uint64_t{0xFFFFFFF0}}) {
+        const std::string name = "bomb";
+        const std::string local = L32(0x04034B50) + L16(20) + L16(0) + L16(8) + L16(0) + L16(0x21) + L32(Crc(plain)) +
+                                  L32(deflated.size()) + L32(claimed) + L16(name.size()) + L16(0) + name;
+        std::string central = L32(0x02014B50) + L16(20) + L16(20) + L16(0) + L16(8) + L16(0) + L16(0x21) +
+                              L32(Crc(plain)) + L32(deflated.size()) + L32(claimed) + L16(name.size()) + L16(0) +
+                              L16(0) + L16(0) + L16(0) + L32(0) + L32(0) + name;
+        const std::string bytes = local + deflated + central + EndRecord(1, central.size(), local.size() + deflated.size());
+        zip::TMemorySource source(bytes);
+        zip::TZipReader reader(source);
+        std::uint64_t delivered = 0;
+        try {
+            reader.ReadEntry(reader.Entries()[0], "", [&](const char*, std::size_t n) { delivered += n; });
+            ADD_FAILURE() << "read a bomb claiming " << claimed;
+        } catch (const zip::TZipError& e) {
+            EXPECT_NE(std::string(e.what()).find(claimed == 10 ? "more data" : "less data"), std::string::npos) << e.what();
+        }
+        EXPECT_LE(delivered, claimed);
+    }
+}
+
+TEST(ZipReaderHostile, OverlappingEntriesAreRefused) {
+    // b's local header lies inside a's data: both are valid on their own.
+    const std::string bLocal = LocalRecord("b", "beta", Crc("beta")) + "beta";
+    const std::string aData = "xx" + bLocal;
+    const std::string aLocal = LocalRecord("a", aData, Crc(aData));
+    const std::string dir = CentralRecord("a", aData.size(), Crc(aData), 0, aData.size()) +
+                            CentralRecord("b", 4, Crc("beta"), aLocal.size() + 2, 4);
+    const std::string body = aLocal + aData;
+    ExpectDamaged(body + dir + EndRecord(2, dir.size(), body.size()), "overlap");
+
+    // Two directory entries for one local header.
+    const std::string one = LocalRecord("a", "alpha", Crc("alpha")) + "alpha";
+    const std::string twice = CentralRecord("a", 5, Crc("alpha"), 0, 5) + CentralRecord("a", 5, Crc("alpha"), 0, 5);
+    ExpectDamaged(one + twice + EndRecord(2, twice.size(), one.size()), "two entries named");
+}
+
+TEST(ZipReaderHostile, UnsafeNamesAreRefused) {
+    for (const char* name : {"../evil.txt", "a/../../evil.txt", "a\\..\\evil", "..", "/etc/passwd", "\\x", "C:evil"})
+        ExpectDamaged(StoredArchive({{name, "x"}}), "unsafe entry name");
+    for (const char* name : {"a..b", "..a", "dir/", "a/b/c.txt", "...", "Пакет.txt"})
+        EXPECT_TRUE(zip::IsSafeEntryName(name)) << name;
+}
+
+TEST(ZipReaderHostile, LocalHeaderAndDirectoryMustAgree) {
+    const std::string good = StoredArchive({{"a.txt", "alpha"}});
+    const std::size_t central = 30 + 5 + 5;
+    auto patched = [&](std::size_t at, const std::string& bytes) {
+        std::string s = good;
+        s.replace(at, bytes.size(), bytes);
+        return s;
+    };
+    ExpectDamaged(patched(8, L16(8)), "disagrees");                 // local method
+    ExpectDamaged(patched(14, L32(0x12345678)), "disagrees");       // local CRC
+    ExpectDamaged(patched(30, "b"), "name differs");               // local name
+    ExpectDamaged(patched(central + 42, L32(1)), "signature");      // central offset moved off the header
+    ExpectDamaged(patched(central + 16, L32(0x12345678)), "disagrees");  // central CRC
+    // Data that does not match a CRC both headers agree on.
+    ExpectDamaged(StoredArchive({{"a.txt", "alpha", 0x12345678}}), "CRC error");
+}
+
+// Every single-bit change of a small encrypted archive of the writer is
+// either refused with an error or changes nothing that is read.
+TEST_F(ZipReaderTest, EveryBitFlipIsRefusedOrHarmless) {
+    files_ = {{"a.txt", XmlLike(300)}, {"Описание пакета.txt", "Опись"}};
+    fs::remove_all(Src);
+    fs::create_directories(Src);
+    for (const auto& [name, content] : files_) Write(fs::path(text::Utf8ToUtf16(name)), content);
+    const fs::path archive = Dir / "flip.zip";
+    zip::TZipWriter w;
+    w.Create(archive);
+    w.SetBaseDirectory(Src);
+    for (const auto& [name, content] : files_) w.AddFile(text::Utf8ToCp1251(name), false);
+    w.SetPassword("pw");
+    w.WriteArchive();
+    const std::string bytes = ReadAll(archive);
+    const TOutcome original = ReadArchive(bytes, "pw");
+    ASSERT_TRUE(original.Ok) << original.Error;
+    int refused = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        for (int bit = 0; bit < 8; ++bit) {
+            std::string flipped = bytes;
+            flipped[i] = static_cast<char>(flipped[i] ^ (1 << bit));
+            const TOutcome o = ReadArchive(flipped, "pw");
+            if (!o.Ok) {
+                ++refused;
+                continue;
+            }
+            EXPECT_EQ(o.Contents, original.Contents) << "byte " << i << " bit " << bit << " changed what was read";
+        }
+    }
+    // Most bytes are signatures, lengths, names, sizes, CRCs and encrypted
+    // data, all checked; versions, dates, attributes and the Unicode Path
+    // field's name (ignored when it no longer matches) are not. About 74 %
+    // of the flips are refused here.
+    EXPECT_GT(refused, static_cast<int>(bytes.size() * 8 * 2 / 3));
+}
+
+// An archive placed after 5 GiB of (sparse) leading data: ZIP64 end record,
+// locator and local header offsets in ZIP64 fields.
+TEST_F(ZipReaderTest, ReadsZip64OffsetsBeyond4GiB) {
+    const fs::path archive = Dir / "far.zip";
+    zip::TZipWriter w;
+    w.Create(archive);
+    w.SetStartOffset(5ull << 30);
+    w.SetBaseDirectory(Src);
+    w.AddFile("a.txt", false);
+    w.AddFile("empty.txt", false);
+    w.SetPassword("pw");
+    w.WriteArchive();
+    zip::TFileSource file(archive);
+    zip::TZipReader reader(file);
+    ASSERT_EQ(reader.Entries().size(), 2u);
+    EXPECT_TRUE(reader.Entries()[0].Zip64);
+    EXPECT_GT(reader.Entries()[1].LocalHeaderOffset, 5ull << 30);
+    std::string content;
+    reader.ReadEntry(reader.Entries()[0], "pw", [&](const char* p, std::size_t n) { content.append(p, n); });
+    EXPECT_TRUE(content == files_["a.txt"]);
 }
 
 }  // namespace
