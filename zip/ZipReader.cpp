@@ -122,7 +122,8 @@ TExtraFields ParseExtra(const std::string& extra, const TZip64Wanted& wanted, co
             const std::uint32_t actual = static_cast<std::uint32_t>(
                 crc32(0, Bytes(rawName), static_cast<uInt>(rawName.size())));
             std::string name = extra.substr(pos + 5, size - 5);
-            if (version == 1 && nameCrc == actual && !name.empty() && IsValidUtf8(name)) {
+            if (version == 1 && nameCrc == actual) {
+                if (name.empty() || !IsValidUtf8(name)) Damaged("a Unicode Path field is not valid UTF-8");
                 out.HasUnicodePath = true;
                 out.UnicodeName = std::move(name);
             }
@@ -351,8 +352,8 @@ void TZipReader::ReadLocalHeader(TZipEntry& e, std::uint64_t directoryOffset) {
     h.U16();  // version needed
     const std::uint64_t flags = h.U16();
     const std::uint64_t method = h.U16();
-    h.U16();  // time
-    h.U16();  // date
+    const std::uint64_t time = h.U16();
+    const std::uint64_t date = h.U16();
     const std::uint64_t crc = h.U32();
     std::uint64_t compressed = h.U32();
     std::uint64_t uncompressed = h.U32();
@@ -367,13 +368,16 @@ void TZipReader::ReadLocalHeader(TZipEntry& e, std::uint64_t directoryOffset) {
 
     // The bits that change how the data is read must agree.
     constexpr std::uint16_t kAgreeing = kFlagEncrypted | kFlagDescriptor | kFlagStrongEncryption | kFlagUtf8;
-    if ((flags & kAgreeing) != (e.Flags & kAgreeing) || method != e.Method)
+    if ((flags & kAgreeing) != (e.Flags & kAgreeing) || method != e.Method || time != e.DosTime || date != e.DosDate)
         Damaged("the local header of " + Quoted(e.Name) + " disagrees with the central directory");
 
     TZip64Wanted wanted;
     wanted.Uncompressed = uncompressed == kZip64Marker32;
     wanted.Compressed = compressed == kZip64Marker32;
     const TExtraFields fields = ParseExtra(extra, wanted, e.RawName);
+    // Both headers carry the same Unicode Path, or neither does.
+    if (fields.HasUnicodePath != e.HasUnicodePath || (fields.HasUnicodePath && fields.UnicodeName != e.Name))
+        Damaged("the local header's name differs from the central directory's " + Quoted(e.Name));
     bool localZip64 = false;
     if (wanted.Uncompressed || wanted.Compressed) {
         if (!fields.HasZip64) Damaged("a ZIP64 value is missing in the local header of " + Quoted(e.Name));

@@ -236,7 +236,7 @@ TEST(ZipReaderHostile, SizesBeyondTheFileAreRefusedBeforeAnyAllocation) {
     // A 4 GiB entry in an archive of a few hundred bytes: the central size
     // and the local one say 0xFFFFFFF0.
     std::string name = "big.bin", data(200, 'x');
-    std::string local = L32(0x04034B50) + L16(20) + L16(0) + L16(0) + L16(0) + L16(0x21) + L32(Crc(data)) +
+    std::string local = L32(0x04034B50) + L16(20) + L16(0) + L16(0) + L16(0x6800) + L16(0x586F) + L32(Crc(data)) +
                         L32(0xFFFFFFF0) + L32(0xFFFFFFF0) + L16(name.size()) + L16(0) + name + data;
     std::string central = CentralRecord(name, 0xFFFFFFF0, Crc(data), 0, 0xFFFFFFF0);
     ExpectDamaged(local + central + EndRecord(1, central.size(), local.size()), "runs past");

@@ -1,0 +1,143 @@
+#include "Cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <ostream>
+
+#include "Inspect.h"
+#include "Preview.h"
+#include "package/ReportWalk.h"
+#include "text/Codepage.h"
+#include "text/Error.h"
+
+namespace pkgtool {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A path named by UTF-8 text, whatever the system's own encoding of paths.
+fs::path PathFromUtf8(const std::string& s) { return fs::path(text::Utf8ToUtf16(s)); }
+
+// A message of the system (Windows-1251) on its own line, UTF-8.
+void PrintError(std::ostream& err, const std::string& message1251) {
+    err << text::Cp1251ToUtf8(message1251) << '\n';
+}
+
+struct TPreviewOptions {
+    std::string Report;
+    bool Count = false;
+};
+
+struct TInspectOptions {
+    std::string Package;
+    std::string Key;
+    bool Xml = false;
+    bool Json = false;
+};
+
+struct TBuildOptions {
+    std::string Report, Package, License, Description, Key, Window;
+    bool NewKey = false;
+    int Delay = 20;
+};
+
+int RunPreview(const TPreviewOptions& o, std::ostream& out, std::ostream& err) {
+    TPreview preview;
+    try {
+        PreviewReport(PathFromUtf8(o.Report), preview);
+    } catch (const text::TError& e) {
+        if (!o.Count)
+            for (const TPreviewObject& object : preview.Objects) out << PreviewLine(object);
+        PrintError(err, e.what());
+        return kExitFailure;
+    }
+    if (o.Count && preview.Completed) {
+        out << preview.Objects.size() << '\n';
+        return kExitOk;
+    }
+    if (!o.Count)
+        for (const TPreviewObject& object : preview.Objects) out << PreviewLine(object);
+    if (preview.Completed) return kExitOk;
+    PrintError(err, std::string(package::kCaptureFailedMessage));
+    return kExitFailure;
+}
+
+int RunInspect(const TInspectOptions& o, std::ostream& out, std::ostream& err) {
+    const std::string key1251 = text::Utf8ToCp1251(o.Key);
+    try {
+        TXmlSink sink;
+        if (o.Xml) sink = [&out](const char* data, std::size_t size) { out.write(data, static_cast<std::streamsize>(size)); };
+        const TInspection inspection = InspectPackage(PathFromUtf8(o.Package), key1251, sink);
+        if (o.Json) out << InspectionJson(inspection);
+        else if (!o.Xml) out << InspectionText(inspection);
+    } catch (const text::TError& e) {
+        out.flush();
+        PrintError(err, e.what());
+        return kExitFailure;
+    } catch (const std::bad_alloc&) {
+        PrintError(err, "Out of memory");
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+int RunBuild(const TBuildOptions&, std::ostream&, std::ostream& err) {
+    err << "pkgtool build drives a running Designer through its windows and runs only in the Windows build "
+           "of pkgtool\n";
+    return kExitUsage;
+}
+
+}  // namespace
+
+int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    CLI::App app{"pkgtool: previews comparison reports, inspects and builds installation packages", "pkgtool"};
+    app.set_version_flag("--version", "pkgtool " + std::string(kVersion));
+    app.require_subcommand(1);
+    app.fallthrough(false);
+
+    TPreviewOptions preview;
+    CLI::App* previewCmd = app.add_subcommand(
+        "preview", "Lists the objects a build would capture from REPORT, in report order, one per line: "
+                   "name, section, tree path, number of formats (tab-separated, UTF-8). Exit 1 where a build "
+                   "would stop, with the wizard's message.");
+    previewCmd->add_option("REPORT", preview.Report, "the comparison report saved by the Designer")->required();
+    previewCmd->add_flag("--count", preview.Count, "print only the number of objects");
+
+    TInspectOptions inspect;
+    CLI::App* inspectCmd = app.add_subcommand(
+        "inspect", "Opens PACKAGE, verifies every entry's CRC, opens image.0, checks PackageData.xml against the "
+                   "package layout and prints the entries and the objects per section. Exit 1 on a wrong key, "
+                   "a damaged archive or a document that does not match.");
+    inspectCmd->add_option("PACKAGE", inspect.Package, "the package file (.1c82pkg)")->required();
+    inspectCmd->add_option("--key", inspect.Key, "the package key (default: the default package password)");
+    CLI::Option* xmlOpt = inspectCmd->add_flag("--xml", inspect.Xml, "write PackageData.xml's bytes to stdout instead");
+    inspectCmd->add_flag("--json", inspect.Json, "print the same facts as JSON")->excludes(xmlOpt);
+
+    TBuildOptions build;
+    CLI::App* buildCmd = app.add_subcommand(
+        "build", "Builds a package from a running Designer without the wizard's form (Windows build only).");
+    buildCmd->add_option("--report", build.Report, "the comparison report")->required();
+    buildCmd->add_option("--package", build.Package, "the package file to write")->required();
+    buildCmd->add_option("--license", build.License, "the agreement text");
+    buildCmd->add_option("--description", build.Description, "the description text");
+    CLI::Option* keyOpt = buildCmd->add_option("--key", build.Key, "the package key");
+    buildCmd->add_flag("--new-key", build.NewKey, "generate a new key")->excludes(keyOpt);
+    buildCmd->add_option("--delay", build.Delay, "milliseconds the Designer is given to fill the clipboard (at least 10)")
+        ->check(CLI::Range(10, 600000))
+        ->capture_default_str();
+    buildCmd->add_option("--window", build.Window, "use the Designer whose caption contains TITLE");
+
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    if (*previewCmd) return RunPreview(preview, out, err);
+    if (*inspectCmd) return RunInspect(inspect, out, err);
+    return RunBuild(build, out, err);
+}
+
+}  // namespace pkgtool

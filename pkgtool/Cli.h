@@ -1,0 +1,23 @@
+#pragma once
+// The command line of pkgtool: preview, inspect and build, with --help for
+// each command and --version.
+
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pkgtool {
+
+inline constexpr std::string_view kVersion = "1.0.0";
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // the command ran and failed
+inline constexpr int kExitUsage = 2;    // a wrong command line, or a command this build cannot run
+
+// Runs the command line `args` (UTF-8, args[0] the program's name), writing
+// results to `out` and messages to `err` (UTF-8). Returns the exit status.
+int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace pkgtool

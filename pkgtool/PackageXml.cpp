@@ -1,0 +1,257 @@
+#include "PackageXml.h"
+
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "package/PackageDocument.h"
+#include "text/Error.h"
+
+namespace pkgtool {
+namespace {
+
+using TAttributes = std::vector<std::pair<std::string, std::string>>;
+
+// The section tags in document order, with the document member that the
+// kind table names for each.
+struct TSectionSlot {
+    std::string_view Tag;
+    xml::TXmlDElement* package::TPackageDocument::*Member;
+};
+constexpr TSectionSlot kSections[] = {
+    {package::kCommonModulesTag, &package::TPackageDocument::CommonModules},
+    {package::kDirectoriesTag, &package::TPackageDocument::Directories},
+    {package::kProcessingsTag, &package::TPackageDocument::Processings},
+    {package::kSubsystemsTag, &package::TPackageDocument::Subsystems},
+};
+constexpr std::size_t kSectionCount = std::size(kSections);
+
+// The byte an entity stands for, or 0 for anything that is not one of the five.
+char EntityByte(std::string_view name) {
+    if (name == "amp") return '&';
+    if (name == "lt") return '<';
+    if (name == "gt") return '>';
+    if (name == "quot") return '"';
+    if (name == "apos") return '\'';
+    return 0;
+}
+
+constexpr std::size_t kLongestEntity = 4;  // "quot", "apos"
+
+}  // namespace
+
+TPackageXmlReader::TPackageXmlReader() = default;
+
+void TPackageXmlReader::Fail(const std::string& what) const {
+    throw text::TError("PackageData.xml does not match the package layout: " + what + " (at byte " +
+                       std::to_string(contents_.Bytes) + ")");
+}
+
+void TPackageXmlReader::Feed(const char* data, std::size_t size) {
+    const char* p = data;
+    const char* const end = data + size;
+    while (p < end) {
+        switch (state_) {
+        case TState::Text: {
+            // A run of plain bytes up to the next markup or entity.
+            const char* stop = p;
+            while (stop < end && *stop != '<' && *stop != '&') ++stop;
+            if (stop > p) TextBytes(p, static_cast<std::size_t>(stop - p));
+            contents_.Bytes += static_cast<std::uint64_t>(stop - p);
+            p = stop;
+            if (p == end) break;
+            if (*p == '<') {
+                state_ = TState::Markup;
+                markup_.clear();
+                quote_ = 0;
+            } else {
+                state_ = TState::Entity;
+                entity_.clear();
+            }
+            ++p;
+            ++contents_.Bytes;
+            break;
+        }
+        case TState::Entity: {
+            const char c = *p++;
+            ++contents_.Bytes;
+            if (c != ';') {
+                if (entity_.size() == kLongestEntity) Fail("an unknown entity");
+                entity_ += c;
+                break;
+            }
+            const char byte = EntityByte(entity_);
+            if (byte == 0) Fail("the unknown entity &" + entity_ + ";");
+            TextBytes(&byte, 1);
+            state_ = TState::Text;
+            break;
+        }
+        case TState::Markup: {
+            // Up to the '>' that stands outside an attribute value.
+            const char* stop = p;
+            while (stop < end) {
+                if (quote_) {
+                    if (*stop == quote_) quote_ = 0;
+                } else if (*stop == '"' || *stop == '\'') {
+                    quote_ = *stop;
+                } else if (*stop == '>') {
+                    break;
+                }
+                ++stop;
+            }
+            if (static_cast<std::size_t>(stop - p) > kMaxTagLength - markup_.size()) Fail("a tag is too long");
+            markup_.append(p, stop);
+            contents_.Bytes += static_cast<std::uint64_t>(stop - p);
+            p = stop;
+            if (p == end) break;
+            ++p;
+            ++contents_.Bytes;
+            state_ = TState::Text;
+            Tag(markup_);
+            break;
+        }
+        }
+    }
+}
+
+void TPackageXmlReader::TextBytes(const char* data, std::size_t size) {
+    if (open_.size() != 4) Fail("text outside an Item");
+    // Item data ends before the clipboard block's first zero byte.
+    if (std::memchr(data, 0, size)) Fail("a zero byte in an Item");
+    itemSize_ += size;
+}
+
+void TPackageXmlReader::Tag(const std::string& markup) {
+    if (markup.empty()) Fail("an empty tag");
+    if (markup[0] == '/') {
+        EndElement(markup.substr(1));
+        return;
+    }
+    // name, then ` name="value"` pairs, then an optional "/".
+    std::size_t pos = 0;
+    auto isNameByte = [](char c) { return c != ' ' && c != '/' && c != '=' && c != '"' && c != '\'' && c != '<' && c != '&'; };
+    while (pos < markup.size() && isNameByte(markup[pos])) ++pos;
+    const std::string name = markup.substr(0, pos);
+    if (name.empty() || name[0] == '?' || name[0] == '!') Fail("a tag that is not an element");
+    TAttributes attributes;
+    bool empty = false;
+    while (pos < markup.size()) {
+        if (markup[pos] == '/' && pos + 1 == markup.size()) {
+            empty = true;
+            break;
+        }
+        if (markup[pos] != ' ') Fail("a malformed tag <" + name + ">");
+        ++pos;
+        const std::size_t nameStart = pos;
+        while (pos < markup.size() && isNameByte(markup[pos])) ++pos;
+        std::string attribute = markup.substr(nameStart, pos - nameStart);
+        if (attribute.empty() || pos + 1 >= markup.size() || markup[pos] != '=' || markup[pos + 1] != '"')
+            Fail("a malformed attribute in <" + name + ">");
+        pos += 2;
+        const std::size_t close = markup.find('"', pos);
+        if (close == std::string::npos) Fail("an attribute value of <" + name + "> is not closed");
+        std::string value;
+        for (std::size_t i = pos; i < close; ++i) {
+            if (markup[i] == '<') Fail("a raw '<' in an attribute of <" + name + ">");
+            if (markup[i] != '&') {
+                value += markup[i];
+                continue;
+            }
+            const std::size_t semicolon = markup.find(';', i);
+            if (semicolon == std::string::npos || semicolon > close) Fail("an unknown entity in <" + name + ">");
+            const char byte = EntityByte(std::string_view(markup).substr(i + 1, semicolon - i - 1));
+            if (byte == 0) Fail("an unknown entity in <" + name + ">");
+            value += byte;
+            i = semicolon;
+        }
+        pos = close + 1;
+        attributes.emplace_back(std::move(attribute), std::move(value));
+    }
+    StartElement(name, attributes, empty);
+}
+
+void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attributes, bool empty) {
+    auto onlyAttribute = [&](std::string_view wanted) -> std::string {
+        if (attributes.size() != 1 || attributes[0].first != wanted)
+            Fail("<" + name + "> must carry exactly the attribute " + std::string(wanted));
+        return std::move(attributes[0].second);
+    };
+    switch (open_.size()) {
+    case 0:
+        if (rootClosed_) Fail("content after the root element");
+        if (name != package::kRootTag) Fail("the root element is <" + name + ">");
+        contents_.Copyright = onlyAttribute(package::kCopyrightAttribute);
+        if (empty) Fail("the root element has no sections");
+        break;
+    case 1: {
+        const std::size_t index = contents_.Sections.size();
+        if (index == kSectionCount || name != kSections[index].Tag)
+            Fail("<" + name + "> where " +
+                 (index == kSectionCount ? std::string("the root ends") : "<" + std::string(kSections[index].Tag) + ">") +
+                 " belongs");
+        if (!attributes.empty()) Fail("<" + name + "> carries attributes");
+        contents_.Sections.push_back({name, {}});
+        break;
+    }
+    case 2: {
+        if (name != "AddObject") Fail("<" + name + "> inside <" + open_.back() + ">");
+        TPackageObject object;
+        object.ObjectPath = onlyAttribute(package::kObjectPathAttribute);
+        // The object path as the report named it: the section's tree folder
+        // replaced by the kind word. Its formats follow from that.
+        const auto section = kSections[contents_.Sections.size() - 1].Member;
+        const package::TObjectKind* kind = nullptr;
+        for (const package::TObjectKind& k : package::ObjectKinds())
+            if (k.Section == section && object.ObjectPath.starts_with(k.TreeFolder)) kind = &k;
+        if (!kind) Fail("the object \"" + object.ObjectPath + "\" does not belong in <" + open_.back() + ">");
+        const std::string reportPath =
+            std::string(kind->KindWord) + object.ObjectPath.substr(kind->TreeFolder.size());
+        expectedFormats_ = package::ObjectFormats(*kind, reportPath);
+        contents_.Sections.back().Objects.push_back(std::move(object));
+        open_.push_back(name);
+        if (empty) EndElement(name);
+        return;
+    }
+    case 3: {
+        if (name != package::kItemTag) Fail("<" + name + "> inside <AddObject>");
+        std::string format = onlyAttribute(package::kFormatNameAttribute);
+        TPackageObject& object = contents_.Sections.back().Objects.back();
+        const std::size_t index = object.Formats.size();
+        if (index == expectedFormats_.size() || format != expectedFormats_[index])
+            Fail("the object \"" + object.ObjectPath + "\" has the format \"" + format + "\" where " +
+                 (index == expectedFormats_.size() ? std::string("its formats end")
+                                                   : "\"" + expectedFormats_[index] + "\" belongs"));
+        object.Formats.push_back({std::move(format), 0});
+        itemSize_ = 0;
+        break;
+    }
+    default:
+        Fail("<" + name + "> inside an Item");
+    }
+    // An empty section or an empty Item has nothing to close.
+    if (!empty) open_.push_back(name);
+}
+
+void TPackageXmlReader::EndElement(const std::string& name) {
+    if (open_.empty() || open_.back() != name) Fail("</" + name + "> closes nothing that is open");
+    if (name == "AddObject" && open_.size() == 3) {
+        const TPackageObject& object = contents_.Sections.back().Objects.back();
+        if (object.Formats.size() != expectedFormats_.size())
+            Fail("the object \"" + object.ObjectPath + "\" has " + std::to_string(object.Formats.size()) +
+                 " formats, not " + std::to_string(expectedFormats_.size()));
+        return open_.pop_back();
+    }
+    if (open_.size() == 4) contents_.Sections.back().Objects.back().Formats.back().Size = itemSize_;
+    if (open_.size() == 1) {
+        if (contents_.Sections.size() != kSectionCount) Fail("the root ends before its four sections");
+        rootClosed_ = true;
+    }
+    open_.pop_back();
+}
+
+TPackageContents TPackageXmlReader::Finish() {
+    if (state_ != TState::Text || !open_.empty() || !rootClosed_) Fail("the document ends early");
+    return std::move(contents_);
+}
+
+}  // namespace pkgtool

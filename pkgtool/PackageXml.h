@@ -1,0 +1,81 @@
+#pragma once
+// Reads PackageData.xml back and checks it against the layout the build
+// writes: the root 1C8InstallationPackage with its copyright, the sections
+// CommonModules, Directories, Processings, Subsystems in this order, in each
+// of them AddObject elements with an ObjectPath of that section's kinds, and
+// in each AddObject one Item per format of its kind's format list, in order,
+// each holding the format's data as text.
+//
+// The text form is the compact one the build writes (no declaration, no
+// whitespace between elements, the five entities), read as bytes: item data
+// may hold any byte but zero. The document is fed in chunks of any size and
+// never held whole; only the object paths, format names and data sizes are
+// kept.
+//
+// Errors are text::TError naming what does not match.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pkgtool {
+
+// One Item: its format and the size of its data after the entities are
+// read (the bytes the clipboard held).
+struct TFormatData {
+    std::string Name;  // Windows-1251
+    std::uint64_t Size = 0;
+};
+
+struct TPackageObject {
+    std::string ObjectPath;  // Windows-1251, as the document holds it
+    std::vector<TFormatData> Formats;
+};
+
+struct TPackageSection {
+    std::string Tag;
+    std::vector<TPackageObject> Objects;
+};
+
+struct TPackageContents {
+    std::string Copyright;                  // Windows-1251
+    std::vector<TPackageSection> Sections;  // the four sections, in document order
+    std::uint64_t Bytes = 0;                // size of the document
+};
+
+class TPackageXmlReader {
+public:
+    // The longest tag read whole (a start tag with its attribute value).
+    static constexpr std::size_t kMaxTagLength = 1 << 20;
+
+    TPackageXmlReader();
+
+    // Reads the next `size` bytes of the document. Throws text::TError at the
+    // first thing that does not fit the layout.
+    void Feed(const char* data, std::size_t size);
+    // Checks that the document ended where it may and returns what it holds.
+    TPackageContents Finish();
+
+private:
+    void Tag(const std::string& markup);
+    void StartElement(const std::string& name, std::vector<std::pair<std::string, std::string>>& attributes,
+                      bool empty);
+    void EndElement(const std::string& name);
+    void TextBytes(const char* data, std::size_t size);
+    [[noreturn]] void Fail(const std::string& what) const;
+
+    enum class TState { Text, Markup, Entity };
+    TState state_ = TState::Text;
+    std::string markup_;
+    char quote_ = 0;  // the quote an attribute value in markup_ is open with
+    std::string entity_;
+    std::uint64_t itemSize_ = 0;   // decoded bytes of the current Item
+
+    std::vector<std::string> open_;  // the elements open, outermost first
+    bool rootClosed_ = false;
+    TPackageContents contents_;
+    std::vector<std::string> expectedFormats_;  // of the current AddObject
+};
+
+}  // namespace pkgtool

@@ -1,0 +1,228 @@
+// pkgtool inspect on packages built by the project's assembly, on damaged
+// ones and on one whose document does not match the layout.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "../platform/ClipboardFakes.h"
+#include "PkgtoolTestUtil.h"
+#include "package/PackageAssembly.h"
+#include "package/PackageDocument.h"
+#include "text/Codepage.h"
+#include "zip/ZipWriter.h"
+
+using namespace pkgtest;
+
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    for (unsigned char c : bytes) {
+        s += digits[c >> 4];
+        s += digits[c & 15];
+    }
+    return s;
+}
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+// Items of one object: format list of its kind, each with the given text.
+void AddObject(xml::TXmlDElement* section, const std::string& pathUtf8, const std::vector<std::string>& texts) {
+    static const char* formats[] = {"CF_TEXT", "CF_UNICODETEXT", "1C:MD8 Data", "1C:MD8 External Data", "1C:MD8 Info",
+                                    "1C:V8MngCmdObjectsDataFormat"};
+    xml::TXmlDElement* object = package::AddChildElement("AddObject", section);
+    package::SetElementAttribute("ObjectPath", text::Utf8ToCp1251(pathUtf8), object);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        xml::TXmlDElement* item = package::AddChildElement("Item", object);
+        package::SetElementAttribute("FormatName", formats[i], item);
+        item->SetText(text::Utf8ToCp1251(texts[i]));
+    }
+}
+
+class InspectTest : public TTempDirTest {
+protected:
+    void SetUp() override {
+        TTempDirTest::SetUp();
+        fs::create_directories(Dir / "tmp");
+        setenv("TMP", (Dir / "tmp").c_str(), 1);
+        package::SetUpPackageDocument(doc_);
+        AddObject(doc_.CommonModules, "Общие.Общие модули.Сервис", {"a", "bb", "ccc", "", "e<&>\"'", "Модуль"});
+        AddObject(doc_.Directories, "Справочники.Склады", {"1", "2", "3", "4", "5", "6"});
+        AddObject(doc_.Directories, "Справочники.Склады.Реквизит.Адрес", {"x", "", "", "", std::string(1000, 'z')});
+        AddObject(doc_.Subsystems, "Общие.Подсистемы.Склад", {"s", "u", "b", "s", "ys"});
+        WriteFile(Dir / "license.txt", "Agreement text");
+        WriteFile(Dir / "description.txt", text::Utf8ToCp1251("Описание пакета: склад"));
+    }
+    void TearDown() override {
+        unsetenv("TMP");
+        TTempDirTest::TearDown();
+    }
+    fs::path Build(const std::string& keyUtf8) {
+        const fs::path package = Dir / "Пакет.1c82pkg";
+        package::TAssemblyInput in{(Dir / "license.txt").string(), (Dir / "description.txt").string(),
+                                   text::PathTo1251(package), text::Utf8ToCp1251(keyUtf8)};
+        platform::fakes::TFakeClock clock;
+        platform::fakes::TFakeClipboard clipboard(clock);
+        package::AssemblePackage(*doc_.Document, in, clipboard, clock);
+        return package;
+    }
+    package::TPackageDocument doc_;
+};
+
+const std::string kObjects =
+    "CommonModules: 1 object\n"
+    "  Общие.Общие модули.Сервис\n"
+    "    CF_TEXT\t1\n    CF_UNICODETEXT\t2\n    1C:MD8 Data\t3\n    1C:MD8 External Data\t0\n"
+    "    1C:MD8 Info\t6\n    1C:V8MngCmdObjectsDataFormat\t6\n"
+    "Directories: 2 objects\n"
+    "  Справочники.Склады\n"
+    "    CF_TEXT\t1\n    CF_UNICODETEXT\t1\n    1C:MD8 Data\t1\n    1C:MD8 External Data\t1\n"
+    "    1C:MD8 Info\t1\n    1C:V8MngCmdObjectsDataFormat\t1\n"
+    "  Справочники.Склады.Реквизит.Адрес\n"
+    "    CF_TEXT\t1\n    CF_UNICODETEXT\t0\n    1C:MD8 Data\t0\n    1C:MD8 External Data\t0\n"
+    "    1C:MD8 Info\t1000\n"
+    "Processings: 0 objects\n"
+    "Subsystems: 1 object\n"
+    "  Общие.Подсистемы.Склад\n"
+    "    CF_TEXT\t1\n    CF_UNICODETEXT\t1\n    1C:MD8 Data\t1\n    1C:MD8 External Data\t1\n"
+    "    1C:MD8 Info\t2\n";
+
+TEST_F(InspectTest, ListsEntriesAndObjectsOfAPackageOfTheAssembly) {
+    const fs::path package = Build("");
+    const TRun r = RunTool({"inspect", package.string()});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    // Each entry line as Python's zipfile sees the entry.
+    const std::string listing = Capture("python3 " LIST_PACKAGE_SCRIPT " '" + package.string() + "' " +
+                                        Hex(std::string(package::kDefaultPackagePassword)) + " " +
+                                        Hex(std::string(package::kImagePassword)));
+    std::istringstream lines(listing);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+        EXPECT_NE(r.Out.find(line + "\n"), std::string::npos) << "missing: " << line << "\nin:\n" << r.Out;
+    EXPECT_EQ(count, 4);  // agreement, description, image.0; PackageData.xml
+    EXPECT_NE(r.Out.find("package: 3 entries, opened with the default package password\n"), std::string::npos);
+    EXPECT_NE(r.Out.find("  Пользовательское соглашение.txt\t"), std::string::npos);
+    const std::string xmlSize = std::to_string(doc_.Document->GetXml().size());
+    EXPECT_NE(r.Out.find("PackageData.xml: " + xmlSize + " bytes, 4 objects, matches the package layout\n"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_NE(r.Out.find("  copyright: Создано программой Мастер создания пакета инсталляции 1С 8.2\n" + kObjects),
+              std::string::npos)
+        << r.Out;
+}
+
+TEST_F(InspectTest, XmlAndJsonGiveTheSameFacts) {
+    const fs::path package = Build("Ключ-1");
+    TRun r = RunTool({"inspect", "--key", "Ключ-1", "--xml", package.string()});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(r.Out == doc_.Document->GetXml()) << "--xml gave other bytes than the document";
+
+    r = RunTool({"inspect", "--key", "Ключ-1", "--json", package.string()});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const nlohmann::json j = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(j["defaultKey"], false);
+    ASSERT_EQ(j["entries"].size(), 3u);
+    EXPECT_EQ(j["entries"][1]["name"], "Описание пакета.txt");
+    EXPECT_EQ(j["entries"][1]["size"], 22);  // "Описание пакета: склад" in Windows-1251
+    EXPECT_EQ(j["entries"][1]["encrypted"], true);
+    EXPECT_EQ(j["image"]["entries"][0]["name"], "PackageData.xml");
+    const auto& sections = j["packageData"]["sections"];
+    ASSERT_EQ(sections.size(), 4u);
+    EXPECT_EQ(sections[2]["name"], "Processings");
+    EXPECT_EQ(sections[2]["objects"].size(), 0u);
+    EXPECT_EQ(sections[1]["objects"][1]["objectPath"], "Справочники.Склады.Реквизит.Адрес");
+    EXPECT_EQ(sections[1]["objects"][1]["formats"][4]["name"], "1C:MD8 Info");
+    EXPECT_EQ(sections[1]["objects"][1]["formats"][4]["size"], 1000);
+    EXPECT_EQ(sections[0]["objects"][0]["formats"][4]["size"], 6);
+}
+
+TEST_F(InspectTest, WrongKeyIsAnErrorNotData) {
+    const fs::path package = Build("Ключ-1");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"inspect", package.string()}, {"inspect", "--key", "Ключ-2", package.string()},
+          {"inspect", "--key", "Ключ-2", "--xml", package.string()}}) {
+        const TRun r = RunTool(args);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_EQ(r.Out, "");
+        EXPECT_NE(r.Err.find("password"), std::string::npos) << r.Err;
+    }
+    const TRun r = RunTool({"inspect", "--key", "Ключ-1", package.string()});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("opened with the key given"), std::string::npos);
+}
+
+TEST_F(InspectTest, DamagedPackagesGiveACleanError) {
+    const std::string good = ReadAll(Build(""));
+    std::vector<std::pair<std::string, std::string>> damaged = {
+        {"empty", ""},
+        {"text", "this is not a package"},
+        {"half", good.substr(0, good.size() / 2)},
+        {"no end", good.substr(0, good.size() - 1)},
+    };
+    // Single-byte changes at a spread of places: records, encrypted data of
+    // every entry, the directory.
+    for (std::size_t at = 0; at < good.size(); at += good.size() / 40 + 1) {
+        std::string s = good;
+        s[at] = static_cast<char>(s[at] ^ 0x5A);
+        damaged.emplace_back("byte " + std::to_string(at), s);
+    }
+    int refused = 0;
+    for (const auto& [what, bytes] : damaged) {
+        const fs::path path = Dir / "damaged.1c82pkg";
+        WriteFile(path, bytes);
+        const TRun r = RunTool({"inspect", path.string()});
+        if (r.Status == 0) continue;  // a byte no check covers (a version, an attribute)
+        ++refused;
+        EXPECT_EQ(r.Status, 1) << what;
+        EXPECT_EQ(r.Out, "") << what;
+        EXPECT_NE(r.Err, "") << what;
+    }
+    // Here every one of them falls on a checked byte.
+    EXPECT_EQ(refused, static_cast<int>(damaged.size()));
+
+    const TRun missing = RunTool({"inspect", (Dir / "нет.1c82pkg").string()});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("Cannot open file"), std::string::npos) << missing.Err;
+}
+
+TEST_F(InspectTest, ADocumentOffTheLayoutIsAnError) {
+    // A package whose PackageData.xml has its sections in another order.
+    const fs::path src = Dir / "src";
+    fs::create_directories(src);
+    WriteFile(src / "PackageData.xml", "<1C8InstallationPackage copyright=\"c\"><Directories/><CommonModules/>"
+                                       "<Processings/><Subsystems/></1C8InstallationPackage>");
+    auto write = [](const fs::path& archive, const fs::path& base, const std::string& name, std::string_view password) {
+        zip::TZipWriter w;
+        w.Create(archive);
+        w.SetBaseDirectory(base);
+        w.AddFile(name, true);
+        w.SetPassword(std::string(password));
+        w.WriteArchive();
+    };
+    write(src / "image.0", src, "PackageData.xml", package::kImagePassword);
+    write(Dir / "p.1c82pkg", src, "image.0", package::kDefaultPackagePassword);
+    TRun r = RunTool({"inspect", (Dir / "p.1c82pkg").string()});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("does not match the package layout"), std::string::npos) << r.Err;
+
+    // A package without image.0.
+    write(Dir / "q.1c82pkg", src, "PackageData.xml", package::kDefaultPackagePassword);
+    r = RunTool({"inspect", (Dir / "q.1c82pkg").string()});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Err, "The package holds no image.0\n");
+}
+
+}  // namespace
