@@ -94,6 +94,8 @@ int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ost
     app.set_version_flag("--version", "pkgtool " + std::string(kVersion));
     app.require_subcommand(1);
     app.fallthrough(false);
+    // Paths begin with "/" under Wine and on Unix: never read them as /options.
+    app.allow_windows_style_options(false);
 
     TPreviewOptions preview;
     CLI::App* previewCmd = app.add_subcommand(

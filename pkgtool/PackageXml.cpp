@@ -53,9 +53,12 @@ void TPackageXmlReader::Feed(const char* data, std::size_t size) {
     while (p < end) {
         switch (state_) {
         case TState::Text: {
-            // A run of plain bytes up to the next markup or entity.
-            const char* stop = p;
-            while (stop < end && *stop != '<' && *stop != '&') ++stop;
+            // A run of plain bytes up to the next markup or entity (memchr:
+            // item data is most of the document).
+            const char* lt = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(end - p)));
+            const char* runEnd = lt ? lt : end;
+            const char* amp = static_cast<const char*>(std::memchr(p, '&', static_cast<std::size_t>(runEnd - p)));
+            const char* stop = amp ? amp : runEnd;
             if (stop > p) TextBytes(p, static_cast<std::size_t>(stop - p));
             contents_.Bytes += static_cast<std::uint64_t>(stop - p);
             p = stop;
@@ -185,10 +188,11 @@ void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attri
         break;
     case 1: {
         const std::size_t index = contents_.Sections.size();
-        if (index == kSectionCount || name != kSections[index].Tag)
-            Fail("<" + name + "> where " +
-                 (index == kSectionCount ? std::string("the root ends") : "<" + std::string(kSections[index].Tag) + ">") +
-                 " belongs");
+        if (index == kSectionCount) Fail("<" + name + "> after the four sections");
+        if (name != kSections[index].Tag) {
+            std::string wanted(kSections[index].Tag);
+            Fail("<" + name + "> where <" + wanted + "> belongs");
+        }
         if (!attributes.empty()) Fail("<" + name + "> carries attributes");
         contents_.Sections.push_back({name, {}});
         break;

@@ -26,8 +26,9 @@ public:
         object.Name = path;
         const package::TObjectKind* kind = package::FindObjectKind(path);
         if (!kind) {
-            object.Section = "-";
-            object.ObjectPath = "-";
+            // Built, not assigned from a literal: GCC 12 warns wrongly (-Wrestrict) on that.
+            object.Section = std::string(1, '-');
+            object.ObjectPath = object.Section;
             preview_.Objects.push_back(std::move(object));
             return false;
         }

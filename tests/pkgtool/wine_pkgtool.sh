@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# pkgtool.exe under Wine: --version, preview of a sample report, and inspect
+# of the package that the build_package scenario wrote (its key, its
+# PackageData.xml byte for byte, a wrong key refused).
+#   wine_pkgtool.sh WINRUN PKGTOOL_EXE BUILD_OUT DATA_DIR WORK_DIR
+set -uo pipefail
+winrun="$1" exe="$2" out="$3" data="$4" work="$5"
+mkdir -p "$work"
+failures=0
+check() {  # check <what> <command...>
+    local what="$1"; shift
+    if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+run() {  # run <stdout file> <args...>: the exit status of pkgtool.exe
+    local file="$1"; shift
+    "$winrun" "$exe" "$@" >"$work/$file" 2>"$work/$file.err"
+}
+
+run version.txt --version
+check "--version" grep -qx "pkgtool 1.0.0" "$work/version.txt"
+
+run preview.txt preview "$data/report.txt"
+check "preview exits 0" test $? -eq 0
+check "preview prints what a build would capture" cmp -s "$work/preview.txt" "$data/report.preview.txt"
+
+key="$(cat "$out/expected.key")"
+run package.xml inspect --key "$key" --xml "$out/Пакет.1c82pkg"
+check "inspect --xml exits 0" test $? -eq 0
+check "inspect --xml gives PackageData.xml byte for byte" cmp -s "$work/package.xml" "$out/expected.xml"
+
+run inspect.txt inspect --key "$key" "$out/Пакет.1c82pkg"
+check "inspect exits 0" test $? -eq 0
+check "inspect lists the agreement" grep -q "^  Пользовательское соглашение.txt	" "$work/inspect.txt"
+check "inspect checks the layout" grep -q "matches the package layout" "$work/inspect.txt"
+
+run wrong.txt inspect --key "not-the-key" "$out/Пакет.1c82pkg"
+check "a wrong key exits 1" test $? -eq 1
+check "a wrong key is named" grep -q "Wrong password" "$work/wrong.txt.err"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed; outputs in $work"
+    exit 1
+fi
