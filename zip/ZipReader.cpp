@@ -3,6 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -158,7 +162,119 @@ void DecodeName(TZipEntry& entry, const TExtraFields& extra) {
 }
 
 // An entry name (UTF-8) inside a message (Windows-1251).
-std::string Quoted(const std::string& name) { return "\"" + text::Utf8ToCp1251(name) + "\""; }
+std::string Quoted(const std::string& name) {
+    std::string s(1, '"');
+    s += text::Utf8ToCp1251(name);
+    s += '"';
+    return s;
+}
+
+// Delivers an entry's data in chunks, decrypted when a cipher is given. For
+// a large encrypted entry a thread of its own reads and decrypts ahead while
+// the caller inflates: the cipher is a serial chain of table lookups per
+// byte, about as slow as inflate itself, and the two then run side by side.
+// At most kSlots chunks are in flight.
+class TChunkSource {
+public:
+    TChunkSource(IByteSource& source, std::uint64_t offset, std::uint64_t size, TPkCipher* cipher, bool ahead)
+        : source_(source), offset_(offset), left_(size), cipher_(cipher) {
+        for (int i = 0; i < (ahead ? kSlots : 1); ++i) buffers_[i] = std::make_unique<unsigned char[]>(TZipReader::kChunkSize);
+        if (ahead) thread_ = std::thread([this] { Produce(); });
+    }
+    ~TChunkSource() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    TChunkSource(const TChunkSource&) = delete;
+    TChunkSource& operator=(const TChunkSource&) = delete;
+
+    // The next chunk, valid until the next call; size 0 at the end. What
+    // reading failed with is thrown here.
+    std::pair<const unsigned char*, std::size_t> Next() {
+        if (!thread_.joinable()) {
+            const std::size_t n = Fill(buffers_[0].get());
+            return {buffers_[0].get(), n};
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (holding_) {
+            holding_ = false;
+            head_ = (head_ + 1) % kSlots;
+            --count_;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [this] { return count_ > 0 || done_; });
+        if (count_ == 0) {
+            if (error_) std::rethrow_exception(error_);
+            return {nullptr, 0};
+        }
+        holding_ = true;
+        return {buffers_[head_].get(), sizes_[head_]};
+    }
+
+private:
+    static constexpr int kSlots = 4;
+
+    // Reads and decrypts the next chunk into `buffer`; 0 at the end.
+    std::size_t Fill(unsigned char* buffer) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left_, TZipReader::kChunkSize));
+        if (n == 0) return 0;
+        source_.ReadAt(offset_, buffer, n);
+        offset_ += n;
+        left_ -= n;
+        if (cipher_) cipher_->Decrypt(buffer, n);
+        return n;
+    }
+
+    void Produce() {
+        try {
+            for (;;) {
+                int slot = 0;
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    changed_.wait(lock, [this] { return count_ < kSlots || stop_; });
+                    if (stop_) return;
+                    slot = (head_ + count_) % kSlots;
+                }
+                const std::size_t n = Fill(buffers_[slot].get());
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (n == 0) {
+                    done_ = true;
+                    changed_.notify_all();
+                    return;
+                }
+                sizes_[slot] = n;
+                ++count_;
+                changed_.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            error_ = std::current_exception();
+            done_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    IByteSource& source_;
+    std::uint64_t offset_;
+    std::uint64_t left_;
+    TPkCipher* cipher_;
+    std::unique_ptr<unsigned char[]> buffers_[kSlots];
+    std::size_t sizes_[kSlots] = {};
+    int head_ = 0;          // the oldest filled slot
+    int count_ = 0;         // filled slots, the one the caller holds included
+    bool holding_ = false;  // the caller works on buffers_[head_]
+    bool done_ = false;
+    bool stop_ = false;
+    std::exception_ptr error_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -453,7 +569,9 @@ void TZipReader::ReadEntry(const TZipEntry& e, std::string_view password, const 
         inflater.open = true;
     }
 
-    const auto in = std::make_unique<unsigned char[]>(kChunkSize);
+    // Reading ahead pays for itself only over a few chunks.
+    const bool ahead = cipher && left > 4 * kChunkSize;
+    TChunkSource chunks(source_, offset, left, cipher.get(), ahead);
     const auto out = std::make_unique<unsigned char[]>(kChunkSize);
     std::uint64_t produced = 0;
     uLong crc = crc32(0, nullptr, 0);
@@ -465,19 +583,16 @@ void TZipReader::ReadEntry(const TZipEntry& e, std::string_view password, const 
         crc = crc32(crc, data, static_cast<uInt>(size));
         sink(reinterpret_cast<const char*>(data), size);
     };
-    while (left > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunkSize));
-        source_.ReadAt(offset, in.get(), n);
-        offset += n;
-        left -= n;
-        if (cipher) cipher->Decrypt(in.get(), n);
+    for (;;) {
+        const auto [in, n] = chunks.Next();
+        if (n == 0) break;
         if (e.Method == kMethodStored) {
-            deliver(in.get(), n);
+            deliver(in, n);
             continue;
         }
         if (streamEnd) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
         z_stream& z = inflater.z;
-        z.next_in = in.get();
+        z.next_in = const_cast<unsigned char*>(in);
         z.avail_in = static_cast<uInt>(n);
         do {
             z.next_out = out.get();
