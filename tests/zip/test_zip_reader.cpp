@@ -254,6 +254,47 @@ TEST(ZipReaderHostile, SizesBeyondTheFileAreRefusedBeforeAnyAllocation) {
     ExpectDamaged(entry + dir + zip64End + locator + EndRecord(0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF), "more entries");
 }
 
+TEST(ZipReaderHostile, EveryBoundIsExact) {
+    // Data that runs one byte into the central directory (both headers agree
+    // on the size, one more than the data holds).
+    const std::string local = LocalRecord("a", "alphab", Crc("alphab"));
+    const std::string body = local + "alpha";
+    const std::string dir = CentralRecord("a", 6, Crc("alphab"), 0, 6);
+    ExpectDamaged(body + dir + EndRecord(1, dir.size(), body.size()), "runs past the entries");
+
+    // A directory larger than its entries: bytes that belong to nothing.
+    const std::string one = LocalRecord("a", "alpha", Crc("alpha")) + "alpha";
+    const std::string padded = CentralRecord("a", 5, Crc("alpha"), 0, 5) + std::string(10, '\0');
+    ExpectDamaged(one + padded + EndRecord(1, padded.size(), one.size()), "more than its entries");
+}
+
+TEST(ZipReaderHostile, Zip64SizesAreReadInTheirOrder) {
+    // Both sizes of a deflated entry in ZIP64 fields (uncompressed first),
+    // though they would fit: a reader must take them in the field's order.
+    const std::string plain = std::string(3000, 'q') + "end";
+    std::string deflated(compressBound(plain.size()), '\0');
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+    z.avail_in = static_cast<uInt>(plain.size());
+    z.next_out = reinterpret_cast<Bytef*>(deflated.data());
+    z.avail_out = static_cast<uInt>(deflated.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    deflated.resize(z.total_out);
+    deflateEnd(&z);
+    const std::string name = "z64";
+    const std::string extra = L16(1) + L16(16) + L64(plain.size()) + L64(deflated.size());
+    const std::string local = L32(0x04034B50) + L16(45) + L16(0) + L16(8) + L16(0) + L16(0x21) + L32(Crc(plain)) +
+                              L32(0xFFFFFFFF) + L32(0xFFFFFFFF) + L16(name.size()) + L16(extra.size()) + name + extra;
+    const std::string central = L32(0x02014B50) + L16(45) + L16(45) + L16(0) + L16(8) + L16(0) + L16(0x21) +
+                                L32(Crc(plain)) + L32(0xFFFFFFFF) + L32(0xFFFFFFFF) + L16(name.size()) +
+                                L16(extra.size()) + L16(0) + L16(0) + L16(0) + L32(0) + L32(0) + name + extra;
+    const std::string bytes = local + deflated + central + EndRecord(1, central.size(), local.size() + deflated.size());
+    const TOutcome o = ReadArchive(bytes, "");
+    ASSERT_TRUE(o.Ok) << o.Error;
+    EXPECT_TRUE(o.Contents.at(0) == plain);
+}
+
 TEST(ZipReaderHostile, InflatedDataLongerOrShorterThanItsHeaderIsStopped) {
     // 1 MiB of zeros deflates to about 1 KiB; the headers say 10 bytes.
     std::string plain(1 << 20, '\0');
