@@ -116,11 +116,12 @@ std::string InspectionText(const TInspection& r) {
                    Hex32(e.Crc) + "\n";
         }
     };
-    out += "package: " + std::to_string(r.Entries.size()) + " entries, opened with " +
+    auto entriesWord = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " entry" : " entries"); };
+    out += "package: " + entriesWord(r.Entries.size()) + ", opened with " +
            (r.DefaultKey ? "the default package password" : "the key given") + "\n";
     out += "  name\tmethod\tpacked\tsize\tmodified\tencryption\tCRC (verified)\n";
     entries(r.Entries);
-    out += "image.0: " + std::to_string(r.ImageEntries.size()) + " entries, opened with the inner password\n";
+    out += "image.0: " + entriesWord(r.ImageEntries.size()) + ", opened with the inner password\n";
     entries(r.ImageEntries);
     std::size_t objects = 0;
     for (const TPackageSection& s : r.Contents.Sections) objects += s.Objects.size();

@@ -38,6 +38,14 @@ char EntityByte(std::string_view name) {
 
 constexpr std::size_t kLongestEntity = 4;  // "quot", "apos"
 
+// The static name equal to `format` (one of the formats of the kind table),
+// so that an object keeps its formats without a string each.
+std::string_view StaticFormatName(std::string_view format) {
+    for (std::string_view known : package::kCommonFormats)
+        if (known == format) return known;
+    return package::kFormatMngCmdObjects;
+}
+
 }  // namespace
 
 TPackageXmlReader::TPackageXmlReader() = default;
@@ -225,7 +233,8 @@ void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attri
             Fail("the object \"" + object.ObjectPath + "\" has the format \"" + format + "\" where " +
                  (index == expectedFormats_.size() ? std::string("its formats end")
                                                    : "\"" + expectedFormats_[index] + "\" belongs"));
-        object.Formats.push_back({std::move(format), 0});
+        if (object.Formats.empty()) object.Formats.reserve(expectedFormats_.size());
+        object.Formats.push_back({StaticFormatName(format), 0});
         itemSize_ = 0;
         break;
     }

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pkgtool {
@@ -24,7 +25,7 @@ namespace pkgtool {
 // One Item: its format and the size of its data after the entities are
 // read (the bytes the clipboard held).
 struct TFormatData {
-    std::string Name;  // Windows-1251
+    std::string_view Name;  // one of the format names of package/PackageDocument.h (static storage)
     std::uint64_t Size = 0;
 };
 
