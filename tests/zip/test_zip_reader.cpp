@@ -80,6 +80,7 @@ protected:
         files_ = {
             {"a.txt", XmlLike(100000)},
             {"noise.bin", Noise(70000, 5)},
+            {"big.bin", Noise(3 << 20, 9)},  // encrypted and large: decrypted on the read-ahead thread
             {"empty.txt", ""},
             {"Описание пакета.txt", "Описание: cp1251? no, bytes \x01\x02\xFF"},
         };
@@ -368,6 +369,38 @@ TEST(ZipReaderHostile, LocalHeaderAndDirectoryMustAgree) {
     ExpectDamaged(patched(central + 16, L32(0x12345678)), "disagrees");  // central CRC
     // Data that does not match a CRC both headers agree on.
     ExpectDamaged(StoredArchive({{"a.txt", "alpha", 0x12345678}}), "CRC error");
+}
+
+// Damage in the middle of a large encrypted entry ends the read with an
+// error while the read-ahead thread is still busy; the reader stops it.
+TEST_F(ZipReaderTest, DamageInALargeEntryEndsTheReadCleanly) {
+    const fs::path archive = Dir / "big.zip";
+    zip::TZipWriter w;
+    w.Create(archive);
+    w.SetBaseDirectory(Src);
+    w.AddFile("big.bin", false);
+    w.SetPassword("pw");
+    w.WriteArchive();
+    std::string bytes = ReadAll(archive);
+    std::uint64_t middle = 0;
+    {
+        zip::TMemorySource source(bytes);
+        zip::TZipReader reader(source);
+        const zip::TZipEntry& e = reader.Entries().at(0);
+        ASSERT_GT(e.CompressedSize, 4 * zip::TZipReader::kChunkSize);
+        middle = e.DataOffset + e.CompressedSize / 3;
+    }
+    bytes[middle] = static_cast<char>(bytes[middle] ^ 0x10);
+    zip::TMemorySource source(bytes);
+    zip::TZipReader reader(source);
+    std::uint64_t delivered = 0;
+    try {
+        reader.ReadEntry(reader.Entries().at(0), "pw", [&](const char*, std::size_t n) { delivered += n; });
+        ADD_FAILURE() << "damaged data was read";
+    } catch (const zip::TZipError& e) {
+        EXPECT_NE(std::string(e.what()).find("wrong password"), std::string::npos) << e.what();
+    }
+    EXPECT_GT(delivered, 0u);
 }
 
 // Every single-bit change of a small encrypted archive of the writer is
