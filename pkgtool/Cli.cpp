@@ -65,11 +65,8 @@ int RunPreview(const TPreviewOptions& o, std::ostream& out, std::ostream& err) {
 int RunInspect(const TInspectOptions& o, std::ostream& out, std::ostream& err) {
     const std::string key1251 = text::Utf8ToCp1251(o.Key);
     try {
-        TXmlSink sink;
-        if (o.Xml) sink = [&out](const char* data, std::size_t size) { out.write(data, static_cast<std::streamsize>(size)); };
-        const TInspection inspection = InspectPackage(PathFromUtf8(o.Package), key1251, sink);
-        if (o.Json) out << InspectionJson(inspection);
-        else if (!o.Xml) out << InspectionText(inspection);
+        const std::unique_ptr<IInspectionSink> printer = o.Xml ? XmlPrinter(out) : o.Json ? JsonPrinter(out) : TextPrinter(out);
+        InspectPackage(PathFromUtf8(o.Package), key1251, *printer);
     } catch (const text::TError& e) {
         out.flush();
         PrintError(err, e.what());

@@ -3,9 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <ostream>
 #include <system_error>
 
 #include "package/PackageAssembly.h"
+#include "package/PackageDocument.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -60,9 +62,7 @@ void Discard(const char*, std::size_t) {}
 
 }  // namespace
 
-TInspection InspectPackage(const fs::path& path, std::string_view key1251, const TXmlSink& xmlSink) {
-    TInspection result;
-    result.DefaultKey = key1251.empty();
+void InspectPackage(const fs::path& path, std::string_view key1251, IInspectionSink& sink) {
     const std::string password = package::PackagePassword(key1251);
 
     zip::TFileSource file(path);
@@ -75,8 +75,9 @@ TInspection InspectPackage(const fs::path& path, std::string_view key1251, const
     // kept in a private file to be opened as an archive in its turn.
     TScratchDirectory scratch;
     const fs::path imagePath = scratch.Path() / "image.0";
+    std::vector<TEntryInfo> entries;
     for (const zip::TZipEntry& e : archive.Entries()) {
-        result.Entries.push_back(Describe(e));
+        entries.push_back(Describe(e));
         if (&e != image) {
             archive.ReadEntry(e, password, Discard);
             continue;
@@ -85,65 +86,126 @@ TInspection InspectPackage(const fs::path& path, std::string_view key1251, const
         archive.ReadEntry(e, password, [&copy](const char* data, std::size_t size) { copy.WriteAll(data, size); });
         copy.Close();
     }
+    sink.Entries(entries, key1251.empty());
 
     zip::TFileSource imageFile(imagePath);
     zip::TZipReader inner(imageFile);
     const std::string xmlName(package::package_names::PackageData);
     const zip::TZipEntry* xml = inner.Find(xmlName);
     if (!xml) throw text::TError(imageName + " holds no " + xmlName);
-    TPackageXmlReader reader;
+    std::vector<TEntryInfo> imageEntries;
     for (const zip::TZipEntry& e : inner.Entries()) {
-        result.ImageEntries.push_back(Describe(e));
-        if (&e != xml) {
-            inner.ReadEntry(e, package::kImagePassword, Discard);
-            continue;
-        }
-        inner.ReadEntry(e, package::kImagePassword, [&](const char* data, std::size_t size) {
-            reader.Feed(data, size);
-            if (xmlSink) xmlSink(data, size);
-        });
+        imageEntries.push_back(Describe(e));
+        if (&e != xml) inner.ReadEntry(e, package::kImagePassword, Discard);
     }
-    result.Contents = reader.Finish();
-    return result;
+    sink.ImageEntries(imageEntries);
+
+    TPackageXmlReader reader(
+        [&sink](const std::string& section, const TPackageObject& object) { sink.Object(section, object); });
+    inner.ReadEntry(*xml, package::kImagePassword, [&](const char* data, std::size_t size) {
+        reader.Feed(data, size);
+        sink.Xml(data, size);
+    });
+    sink.End(reader.Finish());
 }
 
-std::string InspectionText(const TInspection& r) {
-    std::string out;
-    auto entries = [&out](const std::vector<TEntryInfo>& list) {
-        for (const TEntryInfo& e : list) {
-            out += "  " + e.Name + "\t" + e.Method + "\t" + std::to_string(e.CompressedSize) + "\t" +
-                   std::to_string(e.Size) + "\t" + e.Time + "\t" + (e.Encrypted ? "encrypted" : "plain") + "\tCRC " +
-                   Hex32(e.Crc) + "\n";
-        }
-    };
-    auto entriesWord = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " entry" : " entries"); };
-    out += "package: " + entriesWord(r.Entries.size()) + ", opened with " +
-           (r.DefaultKey ? "the default package password" : "the key given") + "\n";
-    out += "  name\tmethod\tpacked\tsize\tmodified\tencryption\tCRC (verified)\n";
-    entries(r.Entries);
-    out += "image.0: " + entriesWord(r.ImageEntries.size()) + ", opened with the inner password\n";
-    entries(r.ImageEntries);
-    std::size_t objects = 0;
-    for (const TPackageSection& s : r.Contents.Sections) objects += s.Objects.size();
-    out += "PackageData.xml: " + std::to_string(r.Contents.Bytes) + " bytes, " + std::to_string(objects) +
-           " objects, matches the package layout\n";
-    out += "  copyright: " + text::Cp1251ToUtf8(r.Contents.Copyright) + "\n";
-    for (const TPackageSection& s : r.Contents.Sections) {
-        out += s.Tag + ": " + std::to_string(s.Objects.size()) + (s.Objects.size() == 1 ? " object\n" : " objects\n");
-        for (const TPackageObject& o : s.Objects) {
-            out += "  " + text::Cp1251ToUtf8(o.ObjectPath) + "\n";
-            for (const TFormatData& f : o.Formats)
-                out += "    " + text::Cp1251ToUtf8(f.Name) + "\t" + std::to_string(f.Size) + "\n";
-        }
-    }
-    return out;
-}
+namespace {
 
-std::string InspectionJson(const TInspection& r) {
-    using nlohmann::ordered_json;
-    auto entries = [](const std::vector<TEntryInfo>& list) {
-        ordered_json a = ordered_json::array();
-        for (const TEntryInfo& e : list) {
+std::string EntriesWord(std::size_t n) { return std::to_string(n) + (n == 1 ? " entry" : " entries"); }
+
+// The section tags in document order.
+const std::string_view kSectionTags[] = {package::kCommonModulesTag, package::kDirectoriesTag,
+                                         package::kProcessingsTag, package::kSubsystemsTag};
+
+// Walks the four sections in order as objects arrive, so that empty ones
+// are announced too.
+class TSectionCursor {
+public:
+    // Calls `open` for each section up to and including `tag` not yet opened.
+    template <class F>
+    void Reach(std::string_view tag, F open) {
+        while (next_ < std::size(kSectionTags) && (next_ == 0 || kSectionTags[next_ - 1] != tag)) open(kSectionTags[next_++]);
+    }
+    template <class F>
+    void Finish(F open) {
+        while (next_ < std::size(kSectionTags)) open(kSectionTags[next_++]);
+    }
+    bool Any() const { return next_ > 0; }
+
+private:
+    std::size_t next_ = 0;
+};
+
+class TTextPrinter : public IInspectionSink {
+public:
+    explicit TTextPrinter(std::ostream& out) : out_(out) {}
+    void Entries(const std::vector<TEntryInfo>& entries, bool defaultKey) override {
+        out_ << "package: " << EntriesWord(entries.size()) << ", opened with "
+             << (defaultKey ? "the default package password" : "the key given") << "\n"
+             << "  name\tmethod\tpacked\tsize\tmodified\tencryption\tCRC\n";
+        List(entries);
+    }
+    void ImageEntries(const std::vector<TEntryInfo>& entries) override {
+        out_ << "image.0: " << EntriesWord(entries.size()) << ", opened with the inner password\n";
+        List(entries);
+    }
+    void Xml(const char*, std::size_t) override {}
+    void Object(const std::string& section, const TPackageObject& o) override {
+        sections_.Reach(section, [this](std::string_view tag) { out_ << tag << ":\n"; });
+        out_ << "  " << text::Cp1251ToUtf8(o.ObjectPath) << "\n";
+        for (const TFormatData& f : o.Formats) out_ << "    " << text::Cp1251ToUtf8(f.Name) << "\t" << f.Size << "\n";
+    }
+    void End(const TPackageContents& c) override {
+        sections_.Finish([this](std::string_view tag) { out_ << tag << ":\n"; });
+        std::uint64_t objects = 0;
+        for (const TPackageSection& s : c.Sections) objects += s.ObjectCount;
+        out_ << "PackageData.xml: " << c.Bytes << " bytes, " << objects << (objects == 1 ? " object" : " objects")
+             << ", every CRC verified, matches the package layout\n"
+             << "  copyright: " << text::Cp1251ToUtf8(c.Copyright) << "\n";
+    }
+
+private:
+    void List(const std::vector<TEntryInfo>& entries) {
+        for (const TEntryInfo& e : entries)
+            out_ << "  " << e.Name << "\t" << e.Method << "\t" << e.CompressedSize << "\t" << e.Size << "\t" << e.Time
+                 << "\t" << (e.Encrypted ? "encrypted" : "plain") << "\tCRC " << Hex32(e.Crc) << "\n";
+    }
+    std::ostream& out_;
+    TSectionCursor sections_;
+};
+
+// JSON written as the inspection goes: the structure by hand, every value
+// through nlohmann-json.
+class TJsonPrinter : public IInspectionSink {
+public:
+    explicit TJsonPrinter(std::ostream& out) : out_(out) {}
+    void Entries(const std::vector<TEntryInfo>& entries, bool defaultKey) override {
+        out_ << "{\n  \"defaultKey\": " << (defaultKey ? "true" : "false") << ",\n  \"entries\": " << List(entries, 2)
+             << ",\n";
+    }
+    void ImageEntries(const std::vector<TEntryInfo>& entries) override {
+        out_ << "  \"image\": {\n    \"entries\": " << List(entries, 4) << "\n  },\n  \"packageData\": {\n    \"sections\": [";
+    }
+    void Xml(const char*, std::size_t) override {}
+    void Object(const std::string& section, const TPackageObject& o) override {
+        sections_.Reach(section, [this](std::string_view tag) { OpenSection(tag); });
+        nlohmann::ordered_json formats = nlohmann::ordered_json::array();
+        for (const TFormatData& f : o.Formats) formats.push_back({{"name", text::Cp1251ToUtf8(f.Name)}, {"size", f.Size}});
+        const nlohmann::ordered_json object = {{"objectPath", text::Cp1251ToUtf8(o.ObjectPath)}, {"formats", formats}};
+        out_ << (firstObject_ ? "\n" : ",\n") << "          " << object.dump();
+        firstObject_ = false;
+    }
+    void End(const TPackageContents& c) override {
+        sections_.Finish([this](std::string_view tag) { OpenSection(tag); });
+        CloseSection();
+        out_ << "\n    ],\n    \"size\": " << c.Bytes << ",\n    \"copyright\": "
+             << nlohmann::json(text::Cp1251ToUtf8(c.Copyright)).dump() << "\n  }\n}\n";
+    }
+
+private:
+    static std::string List(const std::vector<TEntryInfo>& entries, int indent) {
+        nlohmann::ordered_json a = nlohmann::ordered_json::array();
+        for (const TEntryInfo& e : entries) {
             a.push_back({{"name", e.Name},
                          {"method", e.Method},
                          {"compressedSize", e.CompressedSize},
@@ -152,25 +214,50 @@ std::string InspectionJson(const TInspection& r) {
                          {"encrypted", e.Encrypted},
                          {"crc", Hex32(e.Crc)}});
         }
-        return a;
-    };
-    ordered_json sections = ordered_json::array();
-    for (const TPackageSection& s : r.Contents.Sections) {
-        ordered_json objects = ordered_json::array();
-        for (const TPackageObject& o : s.Objects) {
-            ordered_json formats = ordered_json::array();
-            for (const TFormatData& f : o.Formats) formats.push_back({{"name", text::Cp1251ToUtf8(f.Name)}, {"size", f.Size}});
-            objects.push_back({{"objectPath", text::Cp1251ToUtf8(o.ObjectPath)}, {"formats", formats}});
+        // Indented to sit at its place in the document.
+        std::string text = a.dump(2), out;
+        for (char c : text) {
+            out += c;
+            if (c == '\n') out.append(static_cast<std::size_t>(indent), ' ');
         }
-        sections.push_back({{"name", s.Tag}, {"objects", objects}});
+        return out;
     }
-    ordered_json doc = {
-        {"defaultKey", r.DefaultKey},
-        {"entries", entries(r.Entries)},
-        {"image", {{"entries", entries(r.ImageEntries)}}},
-        {"packageData", {{"size", r.Contents.Bytes}, {"copyright", text::Cp1251ToUtf8(r.Contents.Copyright)}, {"sections", sections}}},
-    };
-    return doc.dump(2) + "\n";
-}
+    void OpenSection(std::string_view tag) {
+        CloseSection();
+        out_ << (sectionOpen_ || anySection_ ? ",\n" : "\n") << "      {\n        \"name\": \"" << tag
+             << "\",\n        \"objects\": [";
+        sectionOpen_ = anySection_ = true;
+        firstObject_ = true;
+    }
+    void CloseSection() {
+        if (!sectionOpen_) return;
+        out_ << (firstObject_ ? "]\n      }" : "\n        ]\n      }");
+        sectionOpen_ = false;
+    }
+    std::ostream& out_;
+    TSectionCursor sections_;
+    bool sectionOpen_ = false;
+    bool anySection_ = false;
+    bool firstObject_ = true;
+};
+
+class TXmlPrinter : public IInspectionSink {
+public:
+    explicit TXmlPrinter(std::ostream& out) : out_(out) {}
+    void Entries(const std::vector<TEntryInfo>&, bool) override {}
+    void ImageEntries(const std::vector<TEntryInfo>&) override {}
+    void Xml(const char* data, std::size_t size) override { out_.write(data, static_cast<std::streamsize>(size)); }
+    void Object(const std::string&, const TPackageObject&) override {}
+    void End(const TPackageContents&) override {}
+
+private:
+    std::ostream& out_;
+};
+
+}  // namespace
+
+std::unique_ptr<IInspectionSink> TextPrinter(std::ostream& out) { return std::make_unique<TTextPrinter>(out); }
+std::unique_ptr<IInspectionSink> JsonPrinter(std::ostream& out) { return std::make_unique<TJsonPrinter>(out); }
+std::unique_ptr<IInspectionSink> XmlPrinter(std::ostream& out) { return std::make_unique<TXmlPrinter>(out); }
 
 }  // namespace pkgtool

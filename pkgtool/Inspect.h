@@ -3,12 +3,13 @@
 // package and of its inner archive image.0 is decrypted and inflated and its
 // CRC verified, and PackageData.xml is read against the package layout.
 // Nothing is held whole: image.0 goes through a private temporary file,
-// PackageData.xml is streamed.
+// PackageData.xml is streamed and its objects are handed on one by one.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
+#include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,7 @@
 
 namespace pkgtool {
 
-// One entry of an archive as its headers describe it (all CRCs verified).
+// One entry of an archive as its headers describe it.
 struct TEntryInfo {
     std::string Name;    // UTF-8
     std::string Method;  // "stored", "deflated" or "method N"
@@ -28,24 +29,33 @@ struct TEntryInfo {
     std::uint32_t Crc = 0;
 };
 
-struct TInspection {
-    bool DefaultKey = false;               // opened with the default package password
-    std::vector<TEntryInfo> Entries;       // of the package, in directory order
-    std::vector<TEntryInfo> ImageEntries;  // of image.0
-    TPackageContents Contents;             // of PackageData.xml
+// Receives an inspection as it goes. A fault ends it with an exception and
+// no End.
+class IInspectionSink {
+public:
+    virtual ~IInspectionSink() = default;
+    // The package's entries, every one read and its CRC verified.
+    virtual void Entries(const std::vector<TEntryInfo>& entries, bool defaultKey) = 0;
+    // image.0's entries; PackageData.xml is verified only at End.
+    virtual void ImageEntries(const std::vector<TEntryInfo>& entries) = 0;
+    // PackageData.xml's bytes as they are read.
+    virtual void Xml(const char* data, std::size_t size) = 0;
+    // One object of the document, checked against the layout.
+    virtual void Object(const std::string& section, const TPackageObject& object) = 0;
+    // Everything checked: the document's size, copyright and object counts
+    // (its sections hold no objects: those went to Object).
+    virtual void End(const TPackageContents& contents) = 0;
 };
 
-// Receives PackageData.xml's bytes as they are read.
-using TXmlSink = std::function<void(const char* data, std::size_t size)>;
-
 // Inspects the package at `path`, opening it with `key1251` (Windows-1251;
-// empty: the default package password). `xmlSink`, when given, receives
-// PackageData.xml's bytes. Throws text::TError (zip::TZipError for the
-// archives) with the first fault found.
-TInspection InspectPackage(const std::filesystem::path& path, std::string_view key1251, const TXmlSink& xmlSink = {});
+// empty: the default package password). Throws text::TError
+// (zip::TZipError for the archives) with the first fault found.
+void InspectPackage(const std::filesystem::path& path, std::string_view key1251, IInspectionSink& sink);
 
-// The report of an inspection as text (UTF-8) and as JSON.
-std::string InspectionText(const TInspection& inspection);
-std::string InspectionJson(const TInspection& inspection);
+// Printers of an inspection to `out` as it goes: the text report, the same
+// facts as JSON, or PackageData.xml's bytes. All UTF-8.
+std::unique_ptr<IInspectionSink> TextPrinter(std::ostream& out);
+std::unique_ptr<IInspectionSink> JsonPrinter(std::ostream& out);
+std::unique_ptr<IInspectionSink> XmlPrinter(std::ostream& out);
 
 }  // namespace pkgtool

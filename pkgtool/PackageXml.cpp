@@ -50,6 +50,8 @@ std::string_view StaticFormatName(std::string_view format) {
 
 TPackageXmlReader::TPackageXmlReader() = default;
 
+TPackageXmlReader::TPackageXmlReader(TObjectCallback onObject) : onObject_(std::move(onObject)) {}
+
 void TPackageXmlReader::Fail(const std::string& what) const {
     throw text::TError("PackageData.xml does not match the package layout: " + what + " (at byte " +
                        std::to_string(contents_.Bytes) + ")");
@@ -252,6 +254,12 @@ void TPackageXmlReader::EndElement(const std::string& name) {
         if (object.Formats.size() != expectedFormats_.size())
             Fail("the object \"" + object.ObjectPath + "\" has " + std::to_string(object.Formats.size()) +
                  " formats, not " + std::to_string(expectedFormats_.size()));
+        TPackageSection& section = contents_.Sections.back();
+        ++section.ObjectCount;
+        if (onObject_) {
+            onObject_(section.Tag, object);
+            section.Objects.pop_back();
+        }
         return open_.pop_back();
     }
     if (open_.size() == 4) contents_.Sections.back().Objects.back().Formats.back().Size = itemSize_;

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +37,8 @@ struct TPackageObject {
 
 struct TPackageSection {
     std::string Tag;
-    std::vector<TPackageObject> Objects;
+    std::vector<TPackageObject> Objects;  // empty when they were handed to an object callback
+    std::uint64_t ObjectCount = 0;
 };
 
 struct TPackageContents {
@@ -50,7 +52,15 @@ public:
     // The longest tag read whole (a start tag with its attribute value).
     static constexpr std::size_t kMaxTagLength = 1 << 20;
 
+    // Called for each object as soon as its AddObject element is complete
+    // and checked, with the tag of its section.
+    using TObjectCallback = std::function<void(const std::string& section, const TPackageObject& object)>;
+
+    // Keeps every object in the sections it returns.
     TPackageXmlReader();
+    // Hands every object to `onObject` and keeps none, so that memory stays
+    // the same however many objects the document holds.
+    explicit TPackageXmlReader(TObjectCallback onObject);
 
     // Reads the next `size` bytes of the document. Throws text::TError at the
     // first thing that does not fit the layout.
@@ -77,6 +87,7 @@ private:
     bool rootClosed_ = false;
     TPackageContents contents_;
     std::vector<std::string> expectedFormats_;  // of the current AddObject
+    TObjectCallback onObject_;
 };
 
 }  // namespace pkgtool

@@ -75,26 +75,31 @@ protected:
                                    text::PathTo1251(package), text::Utf8ToCp1251(keyUtf8)};
         platform::fakes::TFakeClock clock;
         platform::fakes::TFakeClipboard clipboard(clock);
-        package::AssemblePackage(*doc_.Document, in, clipboard, clock);
+        // Fixed "random" bytes: the archives' layout (whether Deflate beats
+        // storing image.0) is then the same in every run.
+        std::uint8_t next = 1;
+        package::AssemblePackage(*doc_.Document, in, clipboard, clock, [&next](void* data, std::size_t size) {
+            for (std::size_t i = 0; i < size; ++i) static_cast<std::uint8_t*>(data)[i] = next++;
+        });
         return package;
     }
     package::TPackageDocument doc_;
 };
 
 const std::string kObjects =
-    "CommonModules: 1 object\n"
+    "CommonModules:\n"
     "  Общие.Общие модули.Сервис\n"
     "    CF_TEXT\t1\n    CF_UNICODETEXT\t2\n    1C:MD8 Data\t3\n    1C:MD8 External Data\t0\n"
     "    1C:MD8 Info\t6\n    1C:V8MngCmdObjectsDataFormat\t6\n"
-    "Directories: 2 objects\n"
+    "Directories:\n"
     "  Справочники.Склады\n"
     "    CF_TEXT\t1\n    CF_UNICODETEXT\t1\n    1C:MD8 Data\t1\n    1C:MD8 External Data\t1\n"
     "    1C:MD8 Info\t1\n    1C:V8MngCmdObjectsDataFormat\t1\n"
     "  Справочники.Склады.Реквизит.Адрес\n"
     "    CF_TEXT\t1\n    CF_UNICODETEXT\t0\n    1C:MD8 Data\t0\n    1C:MD8 External Data\t0\n"
     "    1C:MD8 Info\t1000\n"
-    "Processings: 0 objects\n"
-    "Subsystems: 1 object\n"
+    "Processings:\n"
+    "Subsystems:\n"
     "  Общие.Подсистемы.Склад\n"
     "    CF_TEXT\t1\n    CF_UNICODETEXT\t1\n    1C:MD8 Data\t1\n    1C:MD8 External Data\t1\n"
     "    1C:MD8 Info\t2\n";
@@ -116,10 +121,9 @@ TEST_F(InspectTest, ListsEntriesAndObjectsOfAPackageOfTheAssembly) {
     EXPECT_NE(r.Out.find("package: 3 entries, opened with the default package password\n"), std::string::npos);
     EXPECT_NE(r.Out.find("  Пользовательское соглашение.txt\t"), std::string::npos);
     const std::string xmlSize = std::to_string(doc_.Document->GetXml().size());
-    EXPECT_NE(r.Out.find("PackageData.xml: " + xmlSize + " bytes, 4 objects, matches the package layout\n"),
-              std::string::npos)
-        << r.Out;
-    EXPECT_NE(r.Out.find("  copyright: Создано программой Мастер создания пакета инсталляции 1С 8.2\n" + kObjects),
+    EXPECT_NE(r.Out.find(kObjects + "PackageData.xml: " + xmlSize +
+                         " bytes, 4 objects, every CRC verified, matches the package layout\n"
+                         "  copyright: Создано программой Мастер создания пакета инсталляции 1С 8.2\n"),
               std::string::npos)
         << r.Out;
 }
@@ -187,10 +191,11 @@ TEST_F(InspectTest, DamagedPackagesGiveACleanError) {
         if (r.Status == 0) continue;  // a byte no check covers (a version, an attribute)
         ++refused;
         EXPECT_EQ(r.Status, 1) << what;
-        EXPECT_EQ(r.Out, "") << what;
+        // Objects may have been printed before the fault; the verdict never is.
+        EXPECT_EQ(r.Out.find("matches the package layout"), std::string::npos) << what;
         EXPECT_NE(r.Err, "") << what;
     }
-    // Here every one of them falls on a checked byte.
+    // With the fixed encryption headers, every one of them falls on a checked byte.
     EXPECT_EQ(refused, static_cast<int>(damaged.size()));
 
     const TRun missing = RunTool({"inspect", (Dir / "нет.1c82pkg").string()});

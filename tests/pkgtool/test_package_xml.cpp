@@ -123,3 +123,26 @@ TEST(PackageXml, RefusesWhatTheLayoutDoesNotHave) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PackageXml, HandsObjectsOnOneByOneAndKeepsNone) {
+    const std::string doc = Document("", "<AddObject ObjectPath=\"Справочники.А\">" + kSix + "</AddObject>" +
+                                             "<AddObject ObjectPath=\"Справочники.Б\">" + kSix + "</AddObject>",
+                                     "", "<AddObject ObjectPath=\"Общие.Подсистемы.В\">" + kFive + "</AddObject>");
+    std::vector<std::string> seen;
+    pkgtool::TPackageXmlReader reader([&seen](const std::string& section, const pkgtool::TPackageObject& o) {
+        seen.push_back(section + " " + text::Cp1251ToUtf8(o.ObjectPath) + " " + std::to_string(o.Formats.size()));
+    });
+    const std::string bytes = text::Utf8ToCp1251(doc);
+    reader.Feed(bytes.data(), bytes.size());
+    const pkgtool::TPackageContents c = reader.Finish();
+    EXPECT_EQ(seen, (std::vector<std::string>{"Directories Справочники.А 6", "Directories Справочники.Б 6",
+                                              "Subsystems Общие.Подсистемы.В 5"}));
+    ASSERT_EQ(c.Sections.size(), 4u);
+    EXPECT_EQ(c.Sections[1].ObjectCount, 2u);
+    EXPECT_EQ(c.Sections[3].ObjectCount, 1u);
+    for (const pkgtool::TPackageSection& s : c.Sections) EXPECT_TRUE(s.Objects.empty()) << s.Tag;
+}
+
+}  // namespace
