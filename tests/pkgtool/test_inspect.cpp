@@ -153,6 +153,24 @@ TEST_F(InspectTest, XmlAndJsonGiveTheSameFacts) {
     EXPECT_EQ(sections[0]["objects"][0]["formats"][4]["size"], 6);
 }
 
+TEST_F(InspectTest, APackageWithoutObjectsShowsItsFourEmptySections) {
+    package::SetUpPackageDocument(doc_);
+    const fs::path package = Build("");
+    TRun r = RunTool({"inspect", package.string()});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("CommonModules:\nDirectories:\nProcessings:\nSubsystems:\nPackageData.xml: " +
+                         std::to_string(doc_.Document->GetXml().size()) + " bytes, 0 objects,"),
+              std::string::npos)
+        << r.Out;
+    r = RunTool({"inspect", "--json", package.string()});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const nlohmann::json j = nlohmann::json::parse(r.Out);
+    const auto& sections = j["packageData"]["sections"];
+    ASSERT_EQ(sections.size(), 4u);
+    EXPECT_EQ(sections[3]["name"], "Subsystems");
+    for (const auto& section : sections) EXPECT_EQ(section["objects"].size(), 0u);
+}
+
 TEST_F(InspectTest, WrongKeyIsAnErrorNotData) {
     const fs::path package = Build("Ключ-1");
     for (const std::vector<std::string>& args :
