@@ -65,6 +65,7 @@ struct TSimOptions {
     UINT CtrlFDelayMs = 0;          // from Ctrl+F to the search window
     UINT MenuDelayMs = 0;           // from the menu's Enter to the search window
     UINT HoldOpenMs = 0;            // the render keeps the clipboard open this long halfway
+    bool KeyTimes = false;          // key lines carry the input's time stamp
 };
 
 // Modifier sets of the chords, as bits.
@@ -184,6 +185,7 @@ private:
     void RequestConfiguration();
     void OpenConfiguration();
     void RequestSearch(const wchar_t* how, UINT delayMs, UINT_PTR timer);
+    void StartDelay(UINT_PTR timer, const std::wstring& what, UINT delayMs);
     void OpenSearch(const wchar_t* how);
     void CloseSearch();
     void StartCopy();
@@ -217,6 +219,7 @@ private:
     bool holding_ = false;    // the render holds the clipboard open (--hold-open)
     int rendered_ = 0;        // formats put on the clipboard by the render under way
     std::set<HWND> decoys_;
+    std::set<UINT_PTR> pendingTimers_;  // delayed windows not yet opened
 };
 
 // Every window of the simulator shares this procedure; the window's class
@@ -335,6 +338,7 @@ LRESULT TSimulator::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     case WM_TIMER:
         KillTimer(hwnd, wp);
+        pendingTimers_.erase(wp);
         if (wp == kConfigurationTimer) OpenConfiguration();
         else if (wp == kCtrlFTimer) OpenSearch(L"Ctrl+F");
         else if (wp == kMenuTimer) OpenSearch(L"menu");
@@ -522,7 +526,10 @@ void TSimulator::PaintGrid(HWND hwnd)
 bool TSimulator::HandleKey(const MSG& msg)
 {
     bool down = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
-    Log(std::wstring(down ? L"key down " : L"key up ") + KeyName(msg.wParam));
+    // The message's time is set when the key enters the system, so gaps
+    // between stamps are the sender's pauses, whatever the simulator's delays.
+    Log(std::wstring(down ? L"key down " : L"key up ") + KeyName(msg.wParam) +
+        (options_.KeyTimes ? L" t=" + std::to_wstring(msg.time) : L""));
     // Modifiers only change the key state, which GetMessage has already
     // recorded; the tree never sees them.
     bool consumed = down ? HandleKeyDown(msg.wParam, msg.lParam) : IsModifier(msg.wParam);
@@ -653,8 +660,19 @@ void TSimulator::RequestConfiguration()
         OpenConfiguration();
         return;
     }
-    Log(L"delay configuration " + std::to_wstring(options_.ConfigurationDelayMs));
-    SetTimer(frame_, kConfigurationTimer, options_.ConfigurationDelayMs, nullptr);
+    StartDelay(kConfigurationTimer, L"configuration", options_.ConfigurationDelayMs);
+}
+
+// A request while the same one is pending changes nothing: the window opens
+// when the first request's delay ends.
+void TSimulator::StartDelay(UINT_PTR timer, const std::wstring& what, UINT delayMs)
+{
+    if (!pendingTimers_.insert(timer).second) {
+        Log(L"pending " + what);
+        return;
+    }
+    Log(L"delay " + what + L" " + std::to_wstring(delayMs));
+    SetTimer(frame_, timer, delayMs, nullptr);
 }
 
 void TSimulator::RequestSearch(const wchar_t* how, UINT delayMs, UINT_PTR timer)
@@ -663,8 +681,7 @@ void TSimulator::RequestSearch(const wchar_t* how, UINT delayMs, UINT_PTR timer)
         OpenSearch(how);
         return;
     }
-    Log(std::wstring(L"delay search ") + how + L" " + std::to_wstring(delayMs));
-    SetTimer(frame_, timer, delayMs, nullptr);
+    StartDelay(timer, std::wstring(L"search ") + how, delayMs);
 }
 
 void TSimulator::OpenConfiguration()
@@ -832,7 +849,7 @@ const wchar_t kUsage[] =
     L"designer_sim [--config FILE] [--log FILE] [--caption TEXT] [--latency MS [--keep-stale]]\n"
     L"             [--drop-format NAME --drop-node PATH] [--search any|second|never]\n"
     L"             [--no-config-window | --top-level-config-window] [--decoys]\n"
-    L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS]";
+    L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS] [--key-times]";
 
 // Returns an empty string on success, else the complaint.
 std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
@@ -854,6 +871,7 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
         std::wstring v;
         if (a == L"--no-config-window") o.ConfigurationWindow = false;
         else if (a == L"--decoys") o.Decoys = true;
+        else if (a == L"--key-times") o.KeyTimes = true;
         else if (a == L"--config-delay") { if (!millis(o.ConfigurationDelayMs)) return L"--config-delay needs milliseconds"; }
         else if (a == L"--ctrl-f-delay") { if (!millis(o.CtrlFDelayMs)) return L"--ctrl-f-delay needs milliseconds"; }
         else if (a == L"--menu-delay") { if (!millis(o.MenuDelayMs)) return L"--menu-delay needs milliseconds"; }

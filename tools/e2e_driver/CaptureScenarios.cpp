@@ -54,6 +54,52 @@ long long CountLines(TSimSession& sim, const std::wstring& line)
     return std::count(lines.begin(), lines.end(), line);
 }
 
+// The pauses a capture makes after each step, checked on the simulator's key
+// stamps (taken when a key enters the system): the gap from a step's last
+// key-up to the next key-down is at least the step's wait. A slow machine
+// only makes gaps longer; a client that shortens a wait makes them shorter.
+void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag)
+{
+    const DWORD kTolerance = 5;  // the stamps' rounding and the sleep's granularity
+    std::wstring chordKey;       // the step's key: its last non-modifier key-down
+    bool chordWithCtrl = false, ctrlDown = false;
+    DWORD lastUp = 0;
+    int checked = 0;
+    std::wstring short_;
+    for (const std::wstring& line : LinesWithPrefix(sim, L"key ")) {
+        size_t at = line.find(L" t=");
+        if (at == std::wstring::npos) continue;
+        const DWORD t = static_cast<DWORD>(std::stoul(line.substr(at + 3)));
+        const std::wstring key = line.substr(0, at);
+        if (key.compare(0, 9, L"key down ") == 0) {
+            DWORD wait = 0;
+            if (lastUp && !ctrlDown) {
+                if (chordKey == L"ESCAPE" || (chordKey == L"C" && chordWithCtrl)) wait = client::kAfterCaptureKeysMs;
+                else if (chordKey == L"F") wait = client::kAfterCtrlFMs;
+                else if (chordKey == L"RETURN") wait = client::kAfterMenuSearchMs;
+                else if (chordKey == L"INSERT") wait = client::kAfterProbeCopyMs;
+            }
+            if (wait) {
+                ++checked;
+                if (t - lastUp + kTolerance < wait)
+                    short_ += chordKey + L": " + std::to_wstring(t - lastUp) + L" ms < " + std::to_wstring(wait) + L"; ";
+            }
+            const std::wstring name = key.substr(9);
+            if (name == L"CONTROL") ctrlDown = true;
+            else if (name != L"SHIFT" && name != L"MENU") {
+                chordKey = name;
+                chordWithCtrl = ctrlDown;
+            }
+            lastUp = 0;
+        } else {
+            if (key == L"key up CONTROL") ctrlDown = false;
+            lastUp = t;
+        }
+    }
+    c.Check.Check(checked >= 4 && short_.empty(), L"every wait of the capture was kept (" + tag + L")",
+                  std::to_wstring(checked) + L" waits checked; " + short_);
+}
+
 HWND FirstChild(HWND h) { return h ? GetWindow(h, GW_CHILD) : nullptr; }
 
 // The windows a careless client would take: every one of them must be a
@@ -204,25 +250,47 @@ void CaptureWithDelays(TScenarioContext& c)
         std::vector<std::wstring> switches;
         long long ctrlF, menuKeys;  // Ctrl+F and Ctrl+F10 chords the capture sends
         const wchar_t* what;
+        // Log lines that must follow each other: the window opened late,
+        // after the key-ups of the chord that asked for it.
+        std::vector<std::wstring> late;
     };
     const TCase cases[] = {
-        {L"capture_delay_fast", {L"--config-delay", L"800", L"--ctrl-f-delay", L"60"}, 1, 0,
-         L"configuration window after 800 ms and search window 60 ms after Ctrl+F: found at the first Ctrl+F"},
+        {L"capture_delay_fast", {L"--config-delay", L"800", L"--ctrl-f-delay", L"60"}, 1, -1,
+         L"configuration window after 800 ms and search window 60 ms after Ctrl+F: found at the first Ctrl+F",
+         {L"delay configuration 800", L"key up CONTROL", L"open configuration", L"delay search Ctrl+F 60", L"key up CONTROL",
+          L"open search Ctrl+F"}},
         {L"capture_delay_menu", {L"--config-delay", L"800", L"--search", L"second", L"--menu-delay", L"4000"}, 1, 1,
-         L"search window 4000 ms after the menu keys: found in the first attempt"},
+         L"search window 4000 ms after the menu keys: found in the first attempt",
+         {L"delay search menu 4000", L"key up RETURN", L"open search menu"}},
         {L"capture_delay_ctrl_f", {L"--ctrl-f-delay", L"300"}, 1, 1,
-         L"search window 300 ms after Ctrl+F: found only after the second-try keys, in the first attempt"},
+         L"search window 300 ms after Ctrl+F: found only after the second-try keys, in the first attempt",
+         {L"delay search Ctrl+F 300", L"key up CONTROL", L"key down F10"}},
     };
     for (const TCase& tc : cases) {
-        TSimSession sim(c.SimExe, tc.tag, tc.switches);
+        std::vector<std::wstring> switches = tc.switches;
+        switches.push_back(L"--key-times");
+        TSimSession sim(c.SimExe, tc.tag, switches);
         if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
         client::TDesignerWindows w = CaptureDesigner(c, sim);
         c.Check.Check(w.TreeGrid != nullptr && w.TreeGrid == client::FindTreeGrid(w.ConfigurationWindow), tc.what);
-        c.Check.Equal(CountLines(sim, L"key down F"), tc.ctrlF, std::wstring(L"Ctrl+F chords sent (") + tc.tag + L")");
-        c.Check.Equal(CountLines(sim, L"key down F10"), tc.menuKeys,
-                      std::wstring(L"second-try chords sent (") + tc.tag + L")");
+        TLines keys = LinesWithPrefix(sim, L"key ");
+        for (auto& k : keys) k = k.substr(0, k.find(L" t="));
+        c.Check.Equal(std::count(keys.begin(), keys.end(), L"key down F"), tc.ctrlF,
+                      std::wstring(L"Ctrl+F chords sent (") + tc.tag + L")");
+        // Whether 60 ms after Ctrl+F is early enough depends on when the
+        // simulator gets the processor, so that case counts no menu paths.
+        if (tc.menuKeys >= 0)
+            c.Check.Equal(std::count(keys.begin(), keys.end(), L"key down F10"), tc.menuKeys,
+                          std::wstring(L"second-try chords sent (") + tc.tag + L")");
+        CheckWaits(c, sim, tc.tag);
         c.Check.Check(LinesWithPrefix(sim, L"stuck ").empty() && LinesWithPrefix(sim, L"repeat ").empty(),
                       std::wstring(L"no key held over (") + tc.tag + L")");
+        TLines lines = sim.Log().Lines();
+        for (auto& l : lines) l = l.substr(0, l.find(L" t="));
+        auto at = lines.begin();
+        for (const std::wstring& line : tc.late)
+            if (at != lines.end()) at = std::find(at, lines.end(), line);
+        c.Check.Check(at != lines.end(), std::wstring(L"the simulator's reactions came late (") + tc.tag + L")", Join(tc.late));
     }
 }
 
@@ -234,6 +302,13 @@ client::TDesignerWindows CaptureDesigner(TScenarioContext& c, TSimSession& sim)
     w.MainFrame = sim.Frame();
     wnd::MakeForeground(sim.Frame(), kTimeout);
     c.CaptureWindows(w);
+    // A capture that found the search window ends with Esc; let the
+    // simulator take it before anyone reads the log.
+    if (w.SearchWindow)
+        wait::Until([&] {
+            TLines keys = LinesWithPrefix(sim, L"key ");
+            return !keys.empty() && keys.back().compare(0, 13, L"key up ESCAPE") == 0;
+        }, kTimeout, 20);
     return w;
 }
 

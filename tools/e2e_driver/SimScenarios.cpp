@@ -339,6 +339,11 @@ void TreePaths(TScenarioContext& c)
     SendMessageA(tree, WM_KEYDOWN, VK_SPACE, 0);
     for (unsigned char ch : text::ToCodePage(L"модули", 1251)) SendMessageA(tree, WM_CHAR, ch, 0);
     c.Check.Equal(sim.Selected(tree), L"Общие.Общие формы", L"the blank as VK_SPACE does not reach Общие модули");
+    // Any key-down ends the typed text: the next character starts afresh.
+    sim.TypePath(tree, L"Справочники.Ск");
+    SendMessageA(tree, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageA(tree, WM_CHAR, static_cast<unsigned char>(text::ToCodePage(L"Н", 1251)[0]), 0);
+    c.Check.Equal(sim.Selected(tree), L"Справочники.Номенклатура", L"a key-down between characters starts a new search");
 
     // Mouse clicks on rows: a real click (cursor and button) and a posted one.
     // The rows are 18 pixels high from y = 2; with Справочники.Склады
