@@ -369,8 +369,6 @@ LRESULT TSimulator::LocalFrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     case WM_SIZE:
         FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp));
         return 0;
-    case WM_TIMER:
-        return 0;
     case WM_SETFOCUS:
         if (hwnd == configuration_ && grid_) SetFocus(grid_);
         if (hwnd == search_ && searchEdit_) SetFocus(searchEdit_);

@@ -312,7 +312,7 @@ void BuildKeyLog(TScenarioContext& c) {
     fs::create_directories(out, ec);
     WriteFile(out / L"Отчет.txt", ReportOf({"Справочник.Склады"_cp1251, "ОбщийМодуль.Сервис"_cp1251}));
 
-    TSimSession sim(c.SimExe, L"build_keys", {L"--latency", L"200"});
+    TSimSession sim(c.SimExe, L"build_keys", {L"--latency", L"200", L"--key-times"});
     if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
     client::TDesignerWindows w = CaptureDesigner(c, sim);
     if (!c.Check.Check(w.TreeGrid != nullptr, L"the capture finds the tree")) return;
@@ -331,12 +331,14 @@ void BuildKeyLog(TScenarioContext& c) {
     expected.insert(expected.end(), copy.begin(), copy.end());  // the probe in the search window
     expected.insert(expected.end(), {L"key down ESCAPE", L"key up ESCAPE"});
     for (int object = 0; object < 2; ++object) expected.insert(expected.end(), copy.begin(), copy.end());
-    const std::vector<std::wstring> got = LinesWithPrefix(sim, L"key ");
+    std::vector<std::wstring> got = LinesWithPrefix(sim, L"key ");
+    for (auto& l : got) l = l.substr(0, l.find(L" t="));
     std::wstring shown;
     for (const auto& l : got) shown += l.substr(4) + L"; ";
     c.Check.Check(got == expected, L"the keys of the capture and the build, each chord released in reverse", shown);
     c.Check.Check(LinesWithPrefix(sim, L"stuck ").empty() && LinesWithPrefix(sim, L"repeat ").empty(),
                   L"no key was held into another chord");
+    CheckWaits(c, sim, L"build_keys");
     std::wstring held;
     for (int vk : {VK_CONTROL, VK_SHIFT, VK_MENU, VK_INSERT, int('C'), int('F'), int('J'), VK_F10, VK_ESCAPE, VK_RIGHT,
                    VK_RETURN})

@@ -54,52 +54,6 @@ long long CountLines(TSimSession& sim, const std::wstring& line)
     return std::count(lines.begin(), lines.end(), line);
 }
 
-// The pauses a capture makes after each step, checked on the simulator's key
-// stamps (taken when a key enters the system): the gap from a step's last
-// key-up to the next key-down is at least the step's wait. A slow machine
-// only makes gaps longer; a client that shortens a wait makes them shorter.
-void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag)
-{
-    const DWORD kTolerance = 5;  // the stamps' rounding and the sleep's granularity
-    std::wstring chordKey;       // the step's key: its last non-modifier key-down
-    bool chordWithCtrl = false, ctrlDown = false;
-    DWORD lastUp = 0;
-    int checked = 0;
-    std::wstring short_;
-    for (const std::wstring& line : LinesWithPrefix(sim, L"key ")) {
-        size_t at = line.find(L" t=");
-        if (at == std::wstring::npos) continue;
-        const DWORD t = static_cast<DWORD>(std::stoul(line.substr(at + 3)));
-        const std::wstring key = line.substr(0, at);
-        if (key.compare(0, 9, L"key down ") == 0) {
-            DWORD wait = 0;
-            if (lastUp && !ctrlDown) {
-                if (chordKey == L"ESCAPE" || (chordKey == L"C" && chordWithCtrl)) wait = client::kAfterCaptureKeysMs;
-                else if (chordKey == L"F") wait = client::kAfterCtrlFMs;
-                else if (chordKey == L"RETURN") wait = client::kAfterMenuSearchMs;
-                else if (chordKey == L"INSERT") wait = client::kAfterProbeCopyMs;
-            }
-            if (wait) {
-                ++checked;
-                if (t - lastUp + kTolerance < wait)
-                    short_ += chordKey + L": " + std::to_wstring(t - lastUp) + L" ms < " + std::to_wstring(wait) + L"; ";
-            }
-            const std::wstring name = key.substr(9);
-            if (name == L"CONTROL") ctrlDown = true;
-            else if (name != L"SHIFT" && name != L"MENU") {
-                chordKey = name;
-                chordWithCtrl = ctrlDown;
-            }
-            lastUp = 0;
-        } else {
-            if (key == L"key up CONTROL") ctrlDown = false;
-            lastUp = t;
-        }
-    }
-    c.Check.Check(checked >= 4 && short_.empty(), L"every wait of the capture was kept (" + tag + L")",
-                  std::to_wstring(checked) + L" waits checked; " + short_);
-}
-
 HWND FirstChild(HWND h) { return h ? GetWindow(h, GW_CHILD) : nullptr; }
 
 // The windows a careless client would take: every one of them must be a
@@ -295,6 +249,51 @@ void CaptureWithDelays(TScenarioContext& c)
 }
 
 }  // namespace
+
+void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag)
+{
+    const DWORD kTolerance = 5;  // the stamps' rounding and the sleep's granularity
+    std::wstring chordKey;       // the step's key: its last non-modifier key-down
+    bool chordWithCtrl = false, ctrlDown = false;
+    bool escapeWaits = false;    // the Esc of Alt+J, C, Esc; the probe's Esc has no wait after it
+    DWORD lastUp = 0;
+    int checked = 0;
+    std::wstring short_;
+    for (const std::wstring& line : LinesWithPrefix(sim, L"key ")) {
+        size_t at = line.find(L" t=");
+        if (at == std::wstring::npos) continue;
+        const DWORD t = static_cast<DWORD>(std::stoul(line.substr(at + 3)));
+        const std::wstring key = line.substr(0, at);
+        if (key.compare(0, 9, L"key down ") == 0) {
+            DWORD wait = 0;
+            if (lastUp && !ctrlDown) {
+                if (chordKey == L"ESCAPE" && escapeWaits) wait = client::kAfterCaptureKeysMs;
+                else if (chordKey == L"C" && chordWithCtrl) wait = client::kAfterOpenConfigurationMs;
+                else if (chordKey == L"F") wait = client::kAfterCtrlFMs;
+                else if (chordKey == L"RETURN") wait = client::kAfterMenuSearchMs;
+                else if (chordKey == L"INSERT") wait = client::kAfterProbeCopyMs;
+            }
+            if (wait) {
+                ++checked;
+                if (t - lastUp + kTolerance < wait)
+                    short_ += chordKey + L": " + std::to_wstring(t - lastUp) + L" ms < " + std::to_wstring(wait) + L"; ";
+            }
+            const std::wstring name = key.substr(9);
+            if (name == L"CONTROL") ctrlDown = true;
+            else if (name != L"SHIFT" && name != L"MENU") {
+                if (name == L"ESCAPE") escapeWaits = chordKey == L"C" && !chordWithCtrl;
+                chordKey = name;
+                chordWithCtrl = ctrlDown;
+            }
+            lastUp = 0;
+        } else {
+            if (key == L"key up CONTROL") ctrlDown = false;
+            lastUp = t;
+        }
+    }
+    c.Check.Check(checked >= 4 && short_.empty(), L"every wait of the capture was kept (" + tag + L")",
+                  std::to_wstring(checked) + L" waits checked; " + short_);
+}
 
 client::TDesignerWindows CaptureDesigner(TScenarioContext& c, TSimSession& sim)
 {

@@ -34,6 +34,12 @@ const std::vector<TScenario>& CaptureScenarios();
 // Runs context.CaptureWindows on the simulator's frame (brought to the front
 // first, as when the user has just pointed at it) and returns what it found.
 client::TDesignerWindows CaptureDesigner(TScenarioContext& c, TSimSession& sim);
+// The pauses a capture makes after each step, checked on the stamps of a
+// simulator started with --key-times (taken when a key enters the system):
+// the gap from a step's last key-up to the next key-down is at least the
+// step's wait (client::kAfter...). A slow machine only makes gaps longer; a
+// client that shortens or moves a wait makes them shorter.
+void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag);
 // The log lines of a simulator session that begin with prefix.
 std::vector<std::wstring> LinesWithPrefix(TSimSession& sim, const std::wstring& prefix);
 // Opens the configuration window of a started simulator and
