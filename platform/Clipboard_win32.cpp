@@ -11,7 +11,20 @@ namespace platform {
 
 void TWin32Clock::Sleep(std::uint32_t ms) { ::Sleep(ms); }
 
-std::uint64_t TWin32Clock::NowMs() { return ::GetTickCount64(); }
+std::uint64_t TWin32Clock::NowMs() {
+    // The performance counter, not the tick count: GetTickCount64 moves in
+    // 10-16 ms steps, far too coarse for a delay of 10 or 20 ms.
+    static const std::uint64_t frequency = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);  // never fails on Windows XP and later
+        return static_cast<std::uint64_t>(f.QuadPart);
+    }();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    const std::uint64_t ticks = static_cast<std::uint64_t>(counter.QuadPart);
+    // Split so that ticks * 1000 cannot overflow after a long uptime.
+    return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+}
 
 std::uint32_t TWin32Clipboard::SequenceNumber() { return ::GetClipboardSequenceNumber(); }
 
