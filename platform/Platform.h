@@ -47,7 +47,8 @@ public:
     std::size_t Read(void* data, std::size_t size);
     // Moves the file position to `offset` from the start. Throws on failure.
     void Seek(std::uint64_t offset);
-    // The file's size in bytes.
+    // The file's size in bytes. Throws `Cannot read file "%s". %s` when the
+    // system cannot tell it (never a size of 0 instead).
     std::uint64_t Size() const;
     // Cuts the file to `size` bytes (or extends it with zeros) and moves the
     // file position there. Throws "Stream write error".
@@ -90,6 +91,8 @@ struct TFoundFile {
 // directories, system files always and hidden files unless `includeHidden`
 // (on POSIX a name starting with "." is hidden and no file is "system").
 // An exact-case match wins over other spellings. Nothing found: nullopt.
+// A directory that cannot be read, or a file whose status cannot be read
+// for any reason but its absence, throws `Cannot open file "%s". %s`.
 std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_view name, bool includeHidden);
 
 // MS-DOS date and time of a local broken-down time; years before 1980 clamp

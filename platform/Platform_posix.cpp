@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Faults.h"
 #include "PlatformDetail.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -82,8 +83,11 @@ void TFile::Seek(std::uint64_t offset) {
 }
 
 std::uint64_t TFile::Size() const {
+    if (const int code = faults::Injected(faults::TOperation::FileSize, path_))
+        ThrowFileError("Cannot read file \"%s\". %s", path_, code);
     struct stat st;
-    return ::fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (::fstat(fd_, &st) != 0) ThrowFileError("Cannot read file \"%s\". %s", path_, errno);
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 void TFile::SetSize(std::uint64_t size) {
@@ -125,10 +129,16 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
     std::error_code ec;
     const fs::path dir = directory.empty() ? fs::path(".") : directory;
     std::vector<std::u16string> candidates;
+    // A directory that cannot be read is an error, never "no such file":
+    // the writer skips a missing name silently, and an unreadable folder
+    // must not turn into an archive without its entries.
+    if (const int code = faults::Injected(faults::TOperation::ListDirectory, dir))
+        ThrowFileError("Cannot open file \"%s\". %s", dir, code);
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         std::u16string onDisk = it->path().filename().u16string();
         if (text::EqualsIgnoreCase(onDisk, name)) candidates.push_back(std::move(onDisk));
     }
+    if (ec) ThrowFileError("Cannot open file \"%s\". %s", dir, ec.value());
     // Exact spelling first, then a stable order, so the same directory always
     // gives the same answer.
     std::sort(candidates.begin(), candidates.end(), [&](const std::u16string& a, const std::u16string& b) {
@@ -138,7 +148,13 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
     for (const std::u16string& candidate : candidates) {
         const fs::path full = dir / fs::path(candidate);
         struct stat st;
-        if (::stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        int code = faults::Injected(faults::TOperation::FileStatus, full);
+        if (code == 0 && ::stat(full.c_str(), &st) != 0) code = errno;
+        // Gone since the listing (or a dangling link): not there. Any other
+        // failure is the system's error.
+        if (code == ENOENT) continue;
+        if (code != 0) ThrowFileError("Cannot open file \"%s\". %s", full, code);
+        if (!S_ISREG(st.st_mode)) continue;
         std::uint32_t attributes = kAttrArchive;
         if (!candidate.empty() && candidate[0] == u'.') attributes |= kAttrHidden;
         if ((st.st_mode & S_IWUSR) == 0) attributes |= kAttrReadOnly;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "Faults.h"
 #include "PlatformDetail.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -108,8 +109,11 @@ void TFile::Seek(std::uint64_t offset) {
 }
 
 std::uint64_t TFile::Size() const {
+    if (const int code = faults::Injected(faults::TOperation::FileSize, path_))
+        ThrowFileError("Cannot read file \"%s\". %s", path_, static_cast<DWORD>(code));
     LARGE_INTEGER li;
-    return ::GetFileSizeEx(H(handle_), &li) ? static_cast<std::uint64_t>(li.QuadPart) : 0;
+    if (!::GetFileSizeEx(H(handle_), &li)) ThrowFileError("Cannot read file \"%s\". %s", path_, ::GetLastError());
+    return static_cast<std::uint64_t>(li.QuadPart);
 }
 
 void TFile::SetSize(std::uint64_t size) {
@@ -145,9 +149,18 @@ int LastErrorCode() { return static_cast<int>(::GetLastError()); }
 std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_view name, bool includeHidden) {
     const fs::path dir = directory.empty() ? fs::path(L".") : directory;
     const fs::path pattern = dir / L"*";
+    // A directory that cannot be read is an error, never "no such file":
+    // the writer skips a missing name silently, and an unreadable folder
+    // must not turn into an archive without its entries.
+    if (const int code = faults::Injected(faults::TOperation::ListDirectory, dir))
+        ThrowFileError("Cannot open file \"%s\". %s", dir, static_cast<DWORD>(code));
     WIN32_FIND_DATAW fd;
     TFindHandle find(::FindFirstFileW(W(pattern), &fd));
-    if (!find.Valid()) return std::nullopt;
+    if (!find.Valid()) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) return std::nullopt;  // an empty directory
+        ThrowFileError("Cannot open file \"%s\". %s", dir, code);
+    }
     std::vector<WIN32_FIND_DATAW> matches;
     do {
         const std::u16string_view onDisk(reinterpret_cast<const char16_t*>(fd.cFileName));
@@ -159,6 +172,16 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
                                    TRUE) == CSTR_EQUAL)
             matches.push_back(fd);
     } while (::FindNextFileW(find.Get(), &fd));
+    if (const DWORD code = ::GetLastError(); code != ERROR_NO_MORE_FILES)
+        ThrowFileError("Cannot open file \"%s\". %s", dir, code);
+    // The search data carry each file's status; an injected fault on it
+    // counts like a failed status query.
+    for (auto it = matches.begin(); it != matches.end();) {
+        const DWORD code = static_cast<DWORD>(faults::Injected(faults::TOperation::FileStatus, dir / fs::path(it->cFileName)));
+        if (code == ERROR_FILE_NOT_FOUND) it = matches.erase(it);
+        else if (code != 0) ThrowFileError("Cannot open file \"%s\". %s", dir / fs::path(it->cFileName), code);
+        else ++it;
+    }
     if (matches.empty()) return std::nullopt;
     // NTFS holds one spelling per name; a case-sensitive directory may hold
     // more, and then the exact spelling wins.
