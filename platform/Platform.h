@@ -117,6 +117,33 @@ fs::path TempDirectory();
 // the system allows. Throws `Cannot create file "%s". %s` on failure.
 fs::path CreateUniqueDirectory(const fs::path& parent, std::string_view prefix);
 
+// Gives `to` the last-write time and the attribute bits of `from`, as a
+// system file copy would, except the hidden and system bits: those would
+// make the ZIP writer skip the file. On POSIX the attribute is the read-only
+// bit (no write permission for the owner). Throws `Cannot create file
+// "%s". %s` naming `to`, or `Cannot open file "%s". %s` naming `from`.
+void CopyTimeAndAttributes(const fs::path& from, const fs::path& to);
+
+// Removes `path` with everything in it, clearing the read-only attribute
+// where the system would refuse to delete such a file. Never throws; what
+// cannot be removed stays.
+void RemoveTree(const fs::path& path) noexcept;
+
+// A process, told apart from a later one that reuses its id by the time it
+// started (in the system's own units; 0: unknown).
+struct TProcessIdentity {
+    std::uint32_t Id = 0;
+    std::uint64_t StartTime = 0;
+};
+
+// This process.
+TProcessIdentity CurrentProcess();
+
+// False only when `process` is certainly gone: no running process has its
+// id, or the one that has it now started at another time. When the system
+// does not tell (no rights to ask, an unknown start time), true.
+bool IsRunning(const TProcessIdentity& process);
+
 // Renames `from` to `to`, replacing `to` atomically where the system can.
 // Throws `Cannot create file "%s". %s` naming `to`.
 void ReplaceFile(const fs::path& from, const fs::path& to);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "Faults.h"
@@ -203,6 +205,80 @@ int detail::AlreadyExistsCode() { return EEXIST; }
 
 void ReplaceFile(const fs::path& from, const fs::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) ThrowFileError("Cannot create file \"%s\". %s", to, errno);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void CopyTimeAndAttributes(const fs::path& from, const fs::path& to) {
+    struct stat st;
+    if (::stat(from.c_str(), &st) != 0) ThrowFileError("Cannot open file \"%s\". %s", from, errno);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0) ThrowFileError("Cannot create file \"%s\". %s", to, errno);
+    if ((st.st_mode & S_IWUSR) == 0) {
+        struct stat copy;
+        if (::stat(to.c_str(), &copy) != 0 || ::chmod(to.c_str(), copy.st_mode & 07555) != 0)
+            ThrowFileError("Cannot create file \"%s\". %s", to, errno);
+    }
+}
+
+void RemoveTree(const fs::path& path) noexcept {
+    // A read-only file goes with its folder on POSIX; nothing to clear.
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+namespace {
+
+// The state letter and start time (clock ticks since boot) of a process,
+// from /proc/<id>/stat; nullopt when it cannot be read.
+struct TProcStat {
+    char State = '?';
+    std::uint64_t StartTime = 0;
+};
+
+std::optional<TProcStat> ReadProcStat(std::uint32_t id) {
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(id) + "/stat").c_str(), "r");
+    if (f == nullptr) return std::nullopt;
+    char buffer[1024];
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+    std::fclose(f);
+    buffer[n] = '\0';
+    // "<id> (<name>) <state> ..."; the name may hold blanks and ')', so the
+    // fields are counted from the last ')'. The start time is field 22.
+    const char* p = std::strrchr(buffer, ')');
+    if (p == nullptr) return std::nullopt;
+    TProcStat stat;
+    int field = 2;
+    for (++p; *p != '\0' && field < 22; ++p) {
+        if (*p != ' ') continue;
+        ++field;
+        if (field == 3) stat.State = p[1];
+    }
+    if (field != 22) return std::nullopt;
+    stat.StartTime = std::strtoull(p, nullptr, 10);
+    return stat;
+}
+
+}  // namespace
+
+TProcessIdentity CurrentProcess() {
+    TProcessIdentity self;
+    self.Id = static_cast<std::uint32_t>(::getpid());
+    if (const auto stat = ReadProcStat(self.Id)) self.StartTime = stat->StartTime;
+    return self;
+}
+
+bool IsRunning(const TProcessIdentity& process) {
+    if (process.Id == 0) return true;
+    if (::kill(static_cast<pid_t>(process.Id), 0) != 0 && errno == ESRCH) return false;
+    const auto stat = ReadProcStat(process.Id);
+    if (!stat) return true;
+    // A killed process that its parent has not yet waited for still has
+    // its id, but it will never run again.
+    if (stat->State == 'Z' || stat->State == 'X') return false;
+    return process.StartTime == 0 || stat->StartTime == 0 || stat->StartTime == process.StartTime;
 }
 
 }  // namespace platform

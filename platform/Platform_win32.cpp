@@ -247,3 +247,65 @@ void ReplaceFile(const fs::path& from, const fs::path& to) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+void CopyTimeAndAttributes(const fs::path& from, const fs::path& to) {
+    WIN32_FILE_ATTRIBUTE_DATA source;
+    if (!::GetFileAttributesExW(W(from), GetFileExInfoStandard, &source))
+        ThrowFileError("Cannot open file \"%s\". %s", from, ::GetLastError());
+    HANDLE h = ::CreateFileW(W(to), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+    const BOOL timed = ::SetFileTime(h, nullptr, nullptr, &source.ftLastWriteTime);
+    const DWORD timeError = ::GetLastError();
+    ::CloseHandle(h);
+    if (!timed) ThrowFileError("Cannot create file \"%s\". %s", to, timeError);
+    // Only the bits SetFileAttributes can set, and never hidden or system.
+    constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
+    DWORD attributes = source.dwFileAttributes & kSettable;
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileAttributesW(W(to), attributes))
+        ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+}
+
+void RemoveTree(const fs::path& path) noexcept {
+    // DeleteFile refuses a read-only file, so the bit is cleared first.
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        const DWORD attributes = ::GetFileAttributesW(W(it->path()));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            ::SetFileAttributesW(W(it->path()), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+namespace {
+
+std::uint64_t CreationTime(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+}  // namespace
+
+TProcessIdentity CurrentProcess() {
+    return {static_cast<std::uint32_t>(::GetCurrentProcessId()), CreationTime(::GetCurrentProcess())};
+}
+
+bool IsRunning(const TProcessIdentity& process) {
+    if (process.Id == 0) return true;
+    HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process.Id));
+    if (h == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;  // no such id; else no rights to ask
+    DWORD exitCode = 0;
+    const bool exited = ::GetExitCodeProcess(h, &exitCode) && exitCode != STILL_ACTIVE;
+    const std::uint64_t started = CreationTime(h);
+    ::CloseHandle(h);
+    if (exited) return false;
+    return process.StartTime == 0 || started == 0 || started == process.StartTime;
+}
+
+}  // namespace platform
