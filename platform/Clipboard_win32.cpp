@@ -69,15 +69,11 @@ bool TWin32Clipboard::ReadFormat(std::uint32_t id, const std::function<void(cons
     return true;
 }
 
-void TWin32Clipboard::SetText(const std::string& text1251) {
-    // The text goes as CF_UNICODETEXT converted with the fixed Windows-1251
-    // table, so it is right whatever the machine's ANSI code page; Windows
-    // synthesises CF_TEXT from it for programs that ask for that.
-    const std::u16string wide = text::Cp1251ToUtf16(text1251);
-    const std::size_t bytes = (wide.size() + 1) * sizeof(char16_t);
+namespace {
 
-    ::EmptyClipboard();
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+// Puts a copy of `size` bytes on the open clipboard in `format`.
+void PutBlock(UINT format, const void* data, std::size_t size) {
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, size);
     if (block == nullptr) throw text::TError("Cannot set clipboard data");
     {
         TGlobalLock lock(block);
@@ -85,13 +81,32 @@ void TWin32Clipboard::SetText(const std::string& text1251) {
             ::GlobalFree(block);
             throw text::TError("Cannot set clipboard data");
         }
-        std::memcpy(lock.Data(), wide.c_str(), bytes);
+        std::memcpy(lock.Data(), data, size);
     }
     // On success the system owns the block; on failure it stays ours.
-    if (::SetClipboardData(CF_UNICODETEXT, block) == nullptr) {
+    if (::SetClipboardData(format, block) == nullptr) {
         ::GlobalFree(block);
         throw text::TError("Cannot set clipboard data");
     }
+}
+
+}  // namespace
+
+void TWin32Clipboard::SetText(const std::string& text1251) {
+    // The text goes in three formats. CF_UNICODETEXT is converted with the
+    // fixed Windows-1251 table, so it is right whatever the machine's ANSI
+    // code page. CF_TEXT carries the Windows-1251 bytes themselves: left to
+    // the system, it would be made from the Unicode text in the thread's
+    // input language, and a key with Cyrillic letters would paste as "?"
+    // into programs that read CF_TEXT while an English layout is active.
+    // CF_LOCALE Russian tells readers which code page CF_TEXT is in.
+    const std::u16string wide = text::Cp1251ToUtf16(text1251);
+    const LCID russian = MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_RUSSIAN_RUSSIA), SORT_DEFAULT);
+
+    ::EmptyClipboard();
+    PutBlock(CF_UNICODETEXT, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
+    PutBlock(CF_TEXT, text1251.c_str(), text1251.size() + 1);
+    PutBlock(CF_LOCALE, &russian, sizeof russian);
 }
 
 }  // namespace platform
