@@ -80,9 +80,10 @@ bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector
     };
     // Without access to the clipboard's window station the system returns
     // sequence number 0 and never changes it: then nothing tells a new copy
-    // from an old one, and the whole delay is waited before reading.
+    // from an old one, and the whole delay is waited before reading (on the
+    // clock, since a Sleep shorter than a system tick may end early).
     if (sequenceBefore == 0) {
-        clock.Sleep(delayMs);
+        WaitUntil(delayMs, [] { return false; });
         return true;
     }
     if (!WaitUntil(delayMs, [&] { return changed() && complete() && canOpen(); })) {
