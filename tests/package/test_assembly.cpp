@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -460,8 +461,10 @@ TEST_F(AssemblyTest, ABuildRemovesWhatAKilledBuildLeftButNeverTheFilesOfARunning
     pid_t killed = StartBuildThatHangsMidWrite(assemble, out_);
     const TChildGuard killedGuard{killed};
     ASSERT_GT(killed, 0);
-    Kill(killed);
-    killed = -1;
+    // Killed, but not yet waited for: a zombie still holds its id.
+    ::kill(killed, SIGKILL);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(killed), &info, WEXITED | WNOWAIT), 0);
     const std::vector<std::string> killedTmp = Listing(tmp_);
     std::vector<std::string> killedPending = Listing(out_);
     ASSERT_EQ(killedTmp.size(), 1u);
@@ -480,6 +483,19 @@ TEST_F(AssemblyTest, ABuildRemovesWhatAKilledBuildLeftButNeverTheFilesOfARunning
         if (name != Package().filename().string()) runningPending = name;
     }
     ASSERT_FALSE(runningPending.empty());
+    const pid_t killedId = killed;
+    Kill(killed);
+    killed = -1;
+    // The owner in the names: the running build's id and its start time,
+    // field 22 of /proc/<id>/stat, in hexadecimal.
+    std::string stat = ReadAll("/proc/" + std::to_string(running) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22; ++i) fields >> field;
+    std::ostringstream owner;
+    owner << running << "-" << std::hex << std::stoull(field) << "-";
+    EXPECT_EQ(runningTmp[0].substr(0, 8 + owner.str().size()), "1c82pkg-" + owner.str());
+    EXPECT_EQ(runningPending.substr(0, 9 + owner.str().size()), "~1c82pkg-" + owner.str());
 
     // Files named like ours whose owner's id is this process, but with
     // another start time (an id used again), and files that are not ours.
@@ -487,6 +503,9 @@ TEST_F(AssemblyTest, ABuildRemovesWhatAKilledBuildLeftButNeverTheFilesOfARunning
     fs::create_directory(tmp_ / ("1c82pkg-" + reused));
     WriteAll(out_ / ("~1c82pkg-" + reused + ".tmp"), "stale");
     fs::create_directory(tmp_ / "1c82pkg-0123456789abcdef");
+    // Named like a private directory of the killed build, but a file.
+    const std::string strayFile = "1c82pkg-" + std::to_string(killedId) + "-1-fedcba9876543210";
+    WriteAll(tmp_ / strayFile, "not a directory");
     WriteAll(out_ / "~1c82pkg-notes.tmp", "not ours");
 
     Assemble(Input("key"));
@@ -496,7 +515,7 @@ TEST_F(AssemblyTest, ABuildRemovesWhatAKilledBuildLeftButNeverTheFilesOfARunning
     std::sort(outAfter.begin(), outAfter.end());
     // The running build's directory and pending file stay; the reused
     // id's are gone.
-    std::vector<std::string> expectedTmp = {"1c82pkg-0123456789abcdef", runningTmp[0]};
+    std::vector<std::string> expectedTmp = {"1c82pkg-0123456789abcdef", runningTmp[0], strayFile};
     std::sort(expectedTmp.begin(), expectedTmp.end());
     EXPECT_EQ(tmpAfter, expectedTmp);
     std::vector<std::string> expectedOut = {Package().filename().string(), "~1c82pkg-notes.tmp", runningPending};
@@ -507,7 +526,9 @@ TEST_F(AssemblyTest, ABuildRemovesWhatAKilledBuildLeftButNeverTheFilesOfARunning
     Kill(running);
     running = -1;
     Assemble(Input("key"));
-    EXPECT_EQ(Listing(tmp_), std::vector<std::string>{"1c82pkg-0123456789abcdef"});
+    std::vector<std::string> tmpLast = Listing(tmp_);
+    std::sort(tmpLast.begin(), tmpLast.end());
+    EXPECT_EQ(tmpLast, (std::vector<std::string>{"1c82pkg-0123456789abcdef", strayFile}));
     outAfter = Listing(out_);
     std::sort(outAfter.begin(), outAfter.end());
     expectedOut = {Package().filename().string(), "~1c82pkg-notes.tmp"};
