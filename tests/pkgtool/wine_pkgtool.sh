@@ -23,7 +23,8 @@ run preview.txt preview "$data/report.txt"
 check "preview exits 0" test $? -eq 0
 check "preview prints what a build would capture" cmp -s "$work/preview.txt" "$data/report.preview.txt"
 
-key="$(cat "$out/expected.key")"
+# The key file holds the Windows-1251 bytes of the key; the command line takes UTF-8.
+key="$(iconv -f CP1251 -t UTF-8 "$out/expected.key")"
 run package.xml inspect --key "$key" --xml "$out/Пакет.1c82pkg"
 check "inspect --xml exits 0" test $? -eq 0
 check "inspect --xml gives PackageData.xml byte for byte" cmp -s "$work/package.xml" "$out/expected.xml"
