@@ -38,6 +38,11 @@ run wrong.txt inspect --key "not-the-key" "$out/Пакет.1c82pkg"
 check "a wrong key exits 1" test $? -eq 1
 check "a wrong key is named" grep -q "Wrong password" "$work/wrong.txt.err"
 
+run build.txt build --report "$data/report.txt" --package "$work/p.1c82pkg"
+check "build is not available yet: exit 2" test $? -eq 2
+check "build says why" grep -q "not available yet" "$work/build.txt.err"
+check "build wrote nothing" test ! -e "$work/p.1c82pkg"
+
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed; outputs in $work"
     exit 1
