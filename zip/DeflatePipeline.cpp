@@ -26,7 +26,9 @@ constexpr unsigned kMaxWorkers = 8;
 struct TSlot {
     enum class TState { Free, Queued, Compressed };
 
-    std::vector<unsigned char> Input = std::vector<unsigned char>(kDictionarySize + kDeflateBlockSize);
+    // Grows with the data (a small entry never takes a whole block's memory)
+    // and keeps its capacity when the slot comes round again.
+    std::vector<unsigned char> Input;
     std::size_t DictionarySize = 0;
     std::size_t Size = 0;  // data bytes after the dictionary
     bool Last = false;
@@ -232,7 +234,8 @@ struct TDeflatePipeline::TImpl {
             SlotFreed.wait(lock, [&] { return Stop || next.State == TSlot::TState::Free; });
             RaiseIfFailed();
         }
-        std::memcpy(next.Input.data(), Tail.data(), Tail.size());
+        next.Input.reserve(kDictionarySize + kDeflateBlockSize);
+        next.Input.assign(Tail.begin(), Tail.end());
         next.DictionarySize = Tail.size();
         next.Size = 0;
     }
@@ -256,7 +259,7 @@ void TDeflatePipeline::Write(const void* data, std::size_t size) {
     while (size > 0) {
         TSlot& slot = d.SlotOf(d.Filling);
         const std::size_t n = std::min(size, kDeflateBlockSize - slot.Size);
-        std::memcpy(slot.Input.data() + slot.DictionarySize + slot.Size, p, n);
+        slot.Input.insert(slot.Input.end(), p, p + n);
         slot.Size += n;
         p += n;
         size -= n;

@@ -106,10 +106,11 @@ TPassResult DeflatePass(const TZipWriter::TEntrySource& source, TArchiveOutput& 
 // Takes an entry's data as it is: CRC, encryption, archive.
 class TStoreSink final : public TDataSink {
 public:
-    TStoreSink(TArchiveOutput& out, TPkCipher cipher) : out_(out), cipher_(cipher), scratch_(kChunk) {}
+    TStoreSink(TArchiveOutput& out, TPkCipher cipher) : out_(out), cipher_(cipher) {}
 
     void Write(const void* data, std::size_t size) override {
         const unsigned char* p = static_cast<const unsigned char*>(data);
+        if (scratch_.size() < std::min(size, kChunk)) scratch_.resize(std::min(size, kChunk));
         while (size > 0) {
             const std::size_t n = std::min(size, scratch_.size());
             std::memcpy(scratch_.data(), p, n);
