@@ -1,0 +1,238 @@
+// Times the whole package write (AssemblePackage: the document's text,
+// image.0 and the package file) on a large and a small package document, and
+// reports it against baselines measured in the same run on the same XML
+// bytes: one raw zlib Deflate pass in memory at the default level, on one
+// core, and Info-ZIP `zip -e` packing the XML file alone. Each figure is the
+// best of several repetitions. Also prints how far the process's peak memory
+// grew while the packages were written.
+//
+//   package_bench [objects=16000] [repetitions=3] [small objects=5]
+#include <sys/resource.h>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "package/PackageAssembly.h"
+#include "platform/Clipboard.h"
+#include "platform/Platform.h"
+#include "text/Codepage.h"
+#include "text/Literal.h"
+#include "xml/XmlDom.h"
+
+using namespace text::literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+template <class F>
+double BestSeconds(int repetitions, F&& run) {
+    double best = 1e30;
+    for (int i = 0; i < repetitions; ++i) {
+        const auto start = Clock::now();
+        run();
+        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    return best;
+}
+
+// A clipboard that takes the key and nothing else.
+class TNullClipboard : public platform::IClipboard {
+public:
+    std::uint32_t SequenceNumber() override { return 1; }
+    std::uint32_t RegisterFormat(std::string_view) override { return 1; }
+    bool IsFormatAvailable(std::uint32_t) override { return false; }
+    bool Open() override { return true; }
+    void Close() override {}
+    bool ReadFormat(std::uint32_t, const std::function<void(const char*, std::size_t)>&) override { return false; }
+    void SetText(const std::string&) override {}
+};
+
+class TNullClock : public platform::IClock {
+public:
+    void Sleep(std::uint32_t) override {}
+    std::uint64_t NowMs() override { return 0; }
+};
+
+xml::TXmlDElement* AddElement(xml::TXmlDNode* parent, std::string tag) {
+    auto* e = new xml::TXmlDElement(std::move(tag));
+    parent->AppendChild(e);
+    return e;
+}
+
+void SetAttribute(xml::TXmlDElement* e, std::string name, std::string value) {
+    auto* a = new xml::TXmlDAttribute(std::move(name));
+    a->SetValue(std::move(value));
+    e->SetAttributeNode(a);
+}
+
+// 1 KiB of clipboard-like text, different in every item: lines of
+// Cyrillic text with markup characters (Windows-1251), each with a few
+// identifiers and numbers of its own, as an object's metadata would have.
+std::string ItemText(std::uint64_t seed) {
+    static const std::string piece = text::Utf8ToCp1251("Справочник.Склады <Реквизит> \"Адрес\" & 'Код' ");
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull;
+    std::string s;
+    char id[48];
+    while (s.size() < 1024) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::snprintf(id, sizeof id, "{%08X-%04X} %u\r\n", static_cast<unsigned>(x >> 32),
+                      static_cast<unsigned>(x >> 16) & 0xFFFF, static_cast<unsigned>(x & 0xFFFF));
+        s += piece;
+        s += id;
+    }
+    s.resize(1024);
+    return s;
+}
+
+// The package document's shape: four sections, objects with six items each.
+xml::TRef<xml::TXmlDDocument> BuildDocument(int objects) {
+    const char* const formats[] = {"CF_TEXT", "CF_UNICODETEXT", "1C:MD8 Data", "1C:MD8 External Data",
+                                   "1C:MD8 Info", "1C:V8MngCmdObjectsDataFormat"};
+    xml::TRef<xml::TXmlDDocument> doc(new xml::TXmlDDocument());
+    xml::TXmlDElement* root = AddElement(doc.get(), "1C8InstallationPackage");
+    SetAttribute(root, "copyright", "Package wizard");
+    xml::TXmlDElement* sections[] = {AddElement(root, "CommonModules"), AddElement(root, "Directories"),
+                                     AddElement(root, "Processings"), AddElement(root, "Subsystems")};
+    const std::string path = std::string("Справочники.Склад"_cp1251);
+    for (int i = 0; i < objects; ++i) {
+        xml::TXmlDElement* object = AddElement(sections[i % 4], "AddObject");
+        SetAttribute(object, "ObjectPath", path + std::to_string(i));
+        for (std::uint64_t f = 0; f < 6; ++f) {
+            xml::TXmlDElement* item = AddElement(object, "Item");
+            SetAttribute(item, "FormatName", formats[f]);
+            item->SetText(ItemText(static_cast<std::uint64_t>(i) * 6 + f));
+        }
+    }
+    return doc;
+}
+
+std::size_t RawDeflate(const std::string& data) {
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::vector<unsigned char> out(1u << 20);
+    std::size_t total = 0;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    int rc;
+    do {
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        rc = deflate(&z, Z_FINISH);
+        total += out.size() - z.avail_out;
+    } while (rc == Z_OK);
+    deflateEnd(&z);
+    return total;
+}
+
+long PeakRssKiB() {
+    rusage r{};
+    ::getrusage(RUSAGE_SELF, &r);
+    return r.ru_maxrss;
+}
+
+// Processor time of the whole process (all threads), in seconds.
+double CpuSeconds() {
+    rusage r{};
+    ::getrusage(RUSAGE_SELF, &r);
+    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+struct TFigures {
+    std::size_t XmlBytes = 0;
+    std::uintmax_t PackageBytes = 0;
+    double Package = 0, GetXml = 0, Deflate = 0, InfoZip = 0;
+    double PackageCpu = 0, DeflateCpu = 0;  // per repetition, mean
+    long RssGrowthKiB = 0;
+};
+
+TFigures Measure(int objects, int repetitions, const fs::path& dir) {
+    TFigures f;
+    const auto doc = BuildDocument(objects);
+    package::TAssemblyInput in;
+    in.LicensePath = (dir / "license.txt").string();
+    in.PathToDescription = (dir / "description.txt").string();
+    in.PathToPackageFile = (dir / "bench.1c82pkg").string();
+    in.SerialKey = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+    TNullClipboard clipboard;
+    TNullClock clock;
+
+    // The package first, before the document's text is held in memory, so
+    // that the peak memory shows what the write itself needs.
+    const long rssBefore = PeakRssKiB();
+    double cpu = CpuSeconds();
+    f.Package = BestSeconds(repetitions, [&] { package::AssemblePackage(*doc, in, clipboard, clock); });
+    f.PackageCpu = (CpuSeconds() - cpu) / repetitions;
+    f.RssGrowthKiB = PeakRssKiB() - rssBefore;
+    f.PackageBytes = fs::file_size(in.PathToPackageFile);
+
+    std::string text;
+    f.GetXml = BestSeconds(repetitions, [&] { text = doc->GetXml(); });
+    f.XmlBytes = text.size();
+    cpu = CpuSeconds();
+    f.Deflate = BestSeconds(repetitions, [&] { RawDeflate(text); });
+    f.DeflateCpu = (CpuSeconds() - cpu) / repetitions;
+
+    const fs::path xmlDir = dir / "xml";
+    fs::create_directories(xmlDir);
+    doc->SaveToFile(xmlDir / "PackageData.xml");
+    const fs::path infoZip = dir / "infozip.zip";
+    const std::string command = "cd '" + xmlDir.string() + "' && zip -q -e -P 5D2A9E41-7C3B-4F86-A1D0-93E6B2C87F15 '" +
+                                infoZip.string() + "' PackageData.xml";
+    f.InfoZip = BestSeconds(repetitions, [&] {
+        fs::remove(infoZip);
+        if (std::system(command.c_str()) != 0) std::fprintf(stderr, "zip failed: %s\n", command.c_str());
+    });
+    fs::remove_all(xmlDir);
+    return f;
+}
+
+void Print(const char* name, int objects, const TFigures& f) {
+    std::printf("%-6s %6d objects, %11zu bytes of XML, package %10ju bytes, peak memory +%ld KiB\n", name, objects,
+                f.XmlBytes, f.PackageBytes, f.RssGrowthKiB);
+    std::printf("       package write %9.4f s = %5.2fx raw Deflate (%.4f s), %5.2fx zip -e (%.4f s); GetXml %.4f s\n",
+                f.Package, f.Package / f.Deflate, f.Deflate, f.Package / f.InfoZip, f.InfoZip, f.GetXml);
+    std::printf("       processor time: package write %.4f s = %5.2fx raw Deflate's %.4f s\n", f.PackageCpu,
+                f.PackageCpu / f.DeflateCpu, f.DeflateCpu);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int objects = argc > 1 ? std::atoi(argv[1]) : 16000;
+    const int repetitions = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int smallObjects = argc > 3 ? std::atoi(argv[3]) : 5;
+
+    const fs::path dir = platform::CreateUniqueDirectory(platform::TempDirectory(), "package-bench-");
+    {
+        platform::TFile license = platform::TFile::Create(dir / "license.txt");
+        const std::string text = std::string("Лицензионное соглашение.\r\n"_cp1251);
+        for (int i = 0; i < 200; ++i) license.WriteAll(text.data(), text.size());
+        platform::TFile description = platform::TFile::Create(dir / "description.txt");
+        description.WriteAll(text.data(), text.size());
+    }
+    std::printf("cores: %u, best of %d repetitions (small: of %d)\n", std::max(1u, std::thread::hardware_concurrency()),
+                repetitions, repetitions * 10);
+    const TFigures small = Measure(smallObjects, repetitions * 10, dir);
+    const TFigures large = Measure(objects, repetitions, dir);
+    Print("small", smallObjects, small);
+    Print("large", objects, large);
+
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return 0;
+}
