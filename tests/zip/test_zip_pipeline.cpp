@@ -96,6 +96,15 @@ TEST(DeflatePipeline, AnEntryOfOneBlockIsZlibsSingleCallStream) {
     EXPECT_EQ(RunPipeline(data, 4, 65536).Output, SingleCallDeflate(data));
 }
 
+TEST(DeflatePipeline, BlocksCompressAsWellAsOneStream) {
+    // Each block is primed with the 32 KiB before it, so cutting the data
+    // into blocks costs only the few bytes that end each block.
+    const std::string data = XmlLike(5 * kMiB + 1234);
+    const std::size_t blocks = RunPipeline(data, 3, 65536).Output.size();
+    const std::size_t single = SingleCallDeflate(data).size();
+    EXPECT_LE(blocks, single + single / 1000);
+}
+
 TEST(DeflatePipeline, AFailingStageStopsThePipelineWithItsError) {
     const std::string data = XmlLike(6 * kMiB);
     for (unsigned workers : {1u, 3u}) {
@@ -288,6 +297,26 @@ TEST_F(ZipDataEntryTest, LooksLikeAFileWrittenNowAndFallsBackToStoring) {
     EXPECT_EQ(stored.CompressedSize, noise.size() + 12);
     EXPECT_EQ(stored.Crc, Crc(noise));
     EXPECT_EQ(stored.Content, noise);
+}
+
+TEST_F(ZipDataEntryTest, DeflateIsKeptOnATieAndStoredWhenLarger) {
+    // zlib turns "zzzzz" into 5 bytes and "zzzz" into 6.
+    ASSERT_EQ(SingleCallDeflate("zzzzz").size(), 5u);
+    ASSERT_EQ(SingleCallDeflate("zzzz").size(), 6u);
+    zip::TZipWriter writer;
+    writer.Create(Dir / "out.zip");
+    writer.AddData("tie", [](zip::TDataSink& sink) { sink.Write("zzzzz", 5); });
+    writer.AddData("larger", [](zip::TDataSink& sink) { sink.Write("zzzz", 4); });
+    writer.SetPassword("pw");
+    writer.WriteArchive();
+    const TParsedArchive parsed = ParseArchive(ReadAll(Dir / "out.zip"), 0, "pw");
+    ASSERT_EQ(parsed.Entries.size(), 2u);
+    EXPECT_EQ(parsed.Entries[0].Method, 8);
+    EXPECT_EQ(parsed.Entries[0].CompressedSize, 5u + 12);
+    EXPECT_EQ(parsed.Entries[0].Content, "zzzzz");
+    EXPECT_EQ(parsed.Entries[1].Method, 0);
+    EXPECT_EQ(parsed.Entries[1].CompressedSize, 4u + 12);
+    EXPECT_EQ(parsed.Entries[1].Content, "zzzz");
 }
 
 TEST_F(ZipDataEntryTest, ArchiveBytesDoNotDependOnTheThreadCount) {
