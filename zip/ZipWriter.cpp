@@ -222,11 +222,12 @@ TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, const TPendingEn
     e.LocalHeaderOffset = out.Position();
 
     // 6.1.3: ten random bytes, then the time's low and high byte; with bit 3
-    // set the last one is the check byte readers compare (6.1.6).
-    unsigned char random[kEncryptionHeaderSize];
-    Random(random, 10);
-    random[10] = static_cast<unsigned char>(e.DosTime & 0xFF);
-    random[11] = static_cast<unsigned char>(e.DosTime >> 8);
+    // set the last one is the check byte readers compare (6.1.6). Every
+    // attempt below writes this same header.
+    unsigned char plainHeader[kEncryptionHeaderSize];
+    Random(plainHeader, 10);
+    plainHeader[10] = static_cast<unsigned char>(e.DosTime & 0xFF);
+    plainHeader[11] = static_cast<unsigned char>(e.DosTime >> 8);
 
     // The guess: Deflate wins, so the uncompressed size decides.
     e.Zip64 = EntryZip64ForData(expectedSize, 0, e.LocalHeaderOffset);
@@ -237,7 +238,7 @@ TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, const TPendingEn
         e.Method = store ? kMethodStored : kMethodDeflated;
         out.Write(LocalHeader(e));
         unsigned char header[kEncryptionHeaderSize];
-        std::memcpy(header, random, sizeof header);
+        std::memcpy(header, plainHeader, sizeof header);
         TPkCipher cipher = keyed;
         cipher.Encrypt(header, sizeof header);
         out.Write(header, sizeof header);
