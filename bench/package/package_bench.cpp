@@ -2,9 +2,12 @@
 // image.0 and the package file) on a large and a small package document, and
 // reports it against baselines measured in the same run on the same XML
 // bytes: one raw zlib Deflate pass in memory at the default level, on one
-// core, and Info-ZIP `zip -e` packing the XML file alone. Each figure is the
-// best of several repetitions. Also prints how far the process's peak memory
-// grew while the packages were written.
+// core, and Info-ZIP `zip -e` packing the XML file alone. Each repetition
+// times the package write and both baselines one right after the other; the
+// ratio printed is the median of the repetitions' ratios, so that a shared
+// machine's changing load hits both sides alike. Also prints the processor
+// time ratio, the two archives alone on one thread and on all cores, and how
+// far the process's peak memory grew while a package was written.
 //
 //   package_bench [objects=16000] [repetitions=3] [small objects=5]
 #include <sys/resource.h>
@@ -17,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,12 +172,31 @@ double CpuSeconds() {
 struct TFigures {
     std::size_t XmlBytes = 0;
     std::uintmax_t PackageBytes = 0;
-    double Package = 0, GetXml = 0, Deflate = 0, InfoZip = 0;
-    double PackageCpu = 0, DeflateCpu = 0;  // per repetition, mean
+    long RssGrowthKiB = 0;
+    double GetXml = 0;
+    // Per repetition: the package write, then the two baselines right after
+    // it, so that all three see the same load on a shared machine.
+    std::vector<double> Package, Deflate, InfoZip, PackageCpu, DeflateCpu;
     // The two archives alone, with one thread and with one per core.
     double Image[2] = {0, 0}, Outer[2] = {0, 0};
-    long RssGrowthKiB = 0;
 };
+
+double Seconds(const std::function<void()>& run) {
+    const auto start = Clock::now();
+    run();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::vector<double> Ratios(const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> r;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) r.push_back(a[i] / b[i]);
+    return r;
+}
 
 TFigures Measure(int objects, int repetitions, const fs::path& dir) {
     TFigures f;
@@ -186,12 +209,10 @@ TFigures Measure(int objects, int repetitions, const fs::path& dir) {
     TNullClipboard clipboard;
     TNullClock clock;
 
-    // The package first, before the document's text is held in memory, so
+    // One package first, before the document's text is held in memory, so
     // that the peak memory shows what the write itself needs.
     const long rssBefore = PeakRssKiB();
-    double cpu = CpuSeconds();
-    f.Package = BestSeconds(repetitions, [&] { package::AssemblePackage(*doc, in, clipboard, clock); });
-    f.PackageCpu = (CpuSeconds() - cpu) / repetitions;
+    package::AssemblePackage(*doc, in, clipboard, clock);
     f.RssGrowthKiB = PeakRssKiB() - rssBefore;
     f.PackageBytes = fs::file_size(in.PathToPackageFile);
 
@@ -225,20 +246,25 @@ TFigures Measure(int objects, int repetitions, const fs::path& dir) {
     std::string text;
     f.GetXml = BestSeconds(repetitions, [&] { text = doc->GetXml(); });
     f.XmlBytes = text.size();
-    cpu = CpuSeconds();
-    f.Deflate = BestSeconds(repetitions, [&] { RawDeflate(text); });
-    f.DeflateCpu = (CpuSeconds() - cpu) / repetitions;
-
     const fs::path xmlDir = dir / "xml";
     fs::create_directories(xmlDir);
     doc->SaveToFile(xmlDir / "PackageData.xml");
     const fs::path infoZip = dir / "infozip.zip";
     const std::string command = "cd '" + xmlDir.string() + "' && zip -q -e -P 5D2A9E41-7C3B-4F86-A1D0-93E6B2C87F15 '" +
                                 infoZip.string() + "' PackageData.xml";
-    f.InfoZip = BestSeconds(repetitions, [&] {
+
+    for (int i = 0; i < repetitions; ++i) {
+        double cpu = CpuSeconds();
+        f.Package.push_back(Seconds([&] { package::AssemblePackage(*doc, in, clipboard, clock); }));
+        f.PackageCpu.push_back(CpuSeconds() - cpu);
+        cpu = CpuSeconds();
+        f.Deflate.push_back(Seconds([&] { RawDeflate(text); }));
+        f.DeflateCpu.push_back(CpuSeconds() - cpu);
         fs::remove(infoZip);
-        if (std::system(command.c_str()) != 0) std::fprintf(stderr, "zip failed: %s\n", command.c_str());
-    });
+        f.InfoZip.push_back(Seconds([&] {
+            if (std::system(command.c_str()) != 0) std::fprintf(stderr, "zip failed: %s\n", command.c_str());
+        }));
+    }
     fs::remove_all(xmlDir);
     return f;
 }
@@ -246,12 +272,21 @@ TFigures Measure(int objects, int repetitions, const fs::path& dir) {
 void Print(const char* name, int objects, const TFigures& f) {
     std::printf("%-6s %6d objects, %11zu bytes of XML, package %10ju bytes, peak memory +%ld KiB\n", name, objects,
                 f.XmlBytes, f.PackageBytes, f.RssGrowthKiB);
-    std::printf("       package write %9.4f s = %5.2fx raw Deflate (%.4f s), %5.2fx zip -e (%.4f s); GetXml %.4f s\n",
-                f.Package, f.Package / f.Deflate, f.Deflate, f.Package / f.InfoZip, f.InfoZip, f.GetXml);
-    std::printf("       image.0 alone %.4f s on one thread, %.4f s on all cores; the package archive of it %.4f s, %.4f s\n",
-                f.Image[0], f.Image[1], f.Outer[0], f.Outer[1]);
-    std::printf("       processor time: package write %.4f s = %5.2fx raw Deflate's %.4f s\n", f.PackageCpu,
-                f.PackageCpu / f.DeflateCpu, f.DeflateCpu);
+    // Each repetition's times where there are few of them.
+    const auto times = [&](const std::vector<double>& baseline) {
+        if (f.Package.size() > 5) return;
+        std::printf(";");
+        for (std::size_t i = 0; i < f.Package.size(); ++i) std::printf(" %.3f/%.3f s", f.Package[i], baseline[i]);
+    };
+    std::printf("       package write / raw Deflate: %5.2fx (median", Median(Ratios(f.Package, f.Deflate)));
+    times(f.Deflate);
+    std::printf(")\n       package write / zip -e:      %5.2fx (median", Median(Ratios(f.Package, f.InfoZip)));
+    times(f.InfoZip);
+    std::printf(")\n       processor time, package write / raw Deflate: %5.2fx (median)\n",
+                Median(Ratios(f.PackageCpu, f.DeflateCpu)));
+    std::printf("       GetXml %.4f s; image.0 alone %.4f s on one thread, %.4f s on all cores; "
+                "the package archive of it %.4f s, %.4f s\n",
+                f.GetXml, f.Image[0], f.Image[1], f.Outer[0], f.Outer[1]);
 }
 
 }  // namespace
