@@ -98,7 +98,10 @@ struct TDeflatePipeline::TImpl {
     bool Finished = false;
     std::unique_ptr<TBlockDeflater> InlineDeflater;
 
-    // Everything below is shared between the stages, under Lock.
+    // The stages meet here, under Lock: the work queue, the slots' states
+    // and the stop flag. A slot's buffers belong to the one stage its state
+    // names (Free: the source, Queued: a deflate worker, Compressed: the
+    // output stage), so they are used without the lock.
     std::mutex Lock;
     std::condition_variable SlotFreed;   // source waits: the slot it needs is free again
     std::condition_variable WorkQueued;  // deflate workers wait: a block to compress
@@ -107,9 +110,9 @@ struct TDeflatePipeline::TImpl {
     bool Stop = false;
     bool AllHandedOn = false;
     std::exception_ptr Error;
-    TDeflateResult Result;  // written by the output stage
+    TDeflateResult Result;  // the output stage's alone; read after the join
 
-    std::vector<std::thread> Threads;
+    std::vector<std::thread> Threads;  // the calling thread's
 
     TSlot& SlotOf(std::uint64_t sequence) { return Slots[sequence % Slots.size()]; }
 
