@@ -18,8 +18,7 @@ namespace {
 std::vector<TScenario> AllScenarios()
 {
     std::vector<TScenario> all = SimScenarios();
-    const auto& build = BuildScenarios();
-    all.insert(all.end(), build.begin(), build.end());
+    for (const auto* more : {&CaptureScenarios(), &BuildScenarios()}) all.insert(all.end(), more->begin(), more->end());
     return all;
 }
 
