@@ -1,12 +1,20 @@
 #include "designer/win32/Win32Ports.h"
 
+#include <memory>
 #include <string>
+
+#include "designer/DesignerInterface.h"
+#include "text/Codepage.h"
 
 namespace designer {
 
-void TWin32TreeWindow::KeyDown(std::uint8_t vk) { ::SendMessageA(tree_, WM_KEYDOWN, vk, 0); }
+void TWin32TreeWindow::KeyDown(std::uint8_t vk) { ::SendMessageW(tree_, WM_KEYDOWN, vk, 0); }
 
-void TWin32TreeWindow::Char(std::uint8_t code) { ::SendMessageA(tree_, WM_CHAR, code, 0); }
+void TWin32TreeWindow::Char(std::uint8_t code) {
+    const char c = static_cast<char>(code);
+    const std::u16string unit = text::Cp1251ToUtf16(std::string_view(&c, 1));
+    ::SendMessageW(tree_, WM_CHAR, static_cast<WPARAM>(unit.empty() ? 0 : unit[0]), 0);
+}
 
 void TWin32Keyboard::ActivateLayout(std::string_view klid) {
     const std::string id(klid);
@@ -14,5 +22,100 @@ void TWin32Keyboard::ActivateLayout(std::string_view klid) {
 }
 
 void TWin32Keyboard::KeyEvent(std::uint8_t vk, bool up) { ::keybd_event(vk, 0, up ? KEYEVENTF_KEYUP : 0, 0); }
+
+namespace {
+
+struct TEnumState {
+    const std::function<bool(TWindow)>* Visit;
+};
+
+BOOL CALLBACK EnumProc(HWND hwnd, LPARAM param) {
+    auto* state = reinterpret_cast<TEnumState*>(param);
+    return (*state->Visit)(FromHwnd(hwnd)) ? TRUE : FALSE;
+}
+
+// The integrity RID of a process token: the last sub-authority of the
+// token's mandatory label.
+std::optional<std::uint32_t> TokenIntegrity(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
+    std::optional<std::uint32_t> level;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+    if (size > 0) {
+        auto buffer = std::make_unique<unsigned char[]>(size);
+        auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.get());
+        if (::GetTokenInformation(token, TokenIntegrityLevel, label, size, &size) && ::IsValidSid(label->Label.Sid)) {
+            const UCHAR count = *::GetSidSubAuthorityCount(label->Label.Sid);
+            if (count > 0) level = *::GetSidSubAuthority(label->Label.Sid, count - 1);
+        }
+    }
+    ::CloseHandle(token);
+    return level;
+}
+
+}  // namespace
+
+TWindow TWin32WindowSystem::WindowUnderCursor(TScreenPoint& cursor) {
+    POINT p{};
+    if (!::GetCursorPos(&p)) return 0;
+    cursor = {p.x, p.y};
+    return FromHwnd(::WindowFromPoint(p));
+}
+
+std::string TWin32WindowSystem::ClassName(TWindow window) {
+    char buffer[kWindowTextBuffer] = {};
+    const int n = ::GetClassNameA(ToHwnd(window), buffer, static_cast<int>(kWindowTextBuffer));
+    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0).c_str();
+}
+
+std::string TWin32WindowSystem::Caption(TWindow window) {
+    char buffer[kWindowTextBuffer] = {};
+    const int n = ::GetWindowTextA(ToHwnd(window), buffer, static_cast<int>(kWindowTextBuffer));
+    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0).c_str();
+}
+
+std::uint32_t TWin32WindowSystem::HitTest(TWindow window, TScreenPoint at) {
+    const LPARAM where = MAKELPARAM(static_cast<WORD>(at.X), static_cast<WORD>(at.Y));
+    return static_cast<std::uint32_t>(::SendMessageW(ToHwnd(window), WM_NCHITTEST, 0, where));
+}
+
+void TWin32WindowSystem::EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) {
+    TEnumState state{&visit};
+    ::EnumChildWindows(ToHwnd(parent), EnumProc, reinterpret_cast<LPARAM>(&state));
+}
+
+void TWin32WindowSystem::EnumWindows(const std::function<bool(TWindow)>& visit) {
+    TEnumState state{&visit};
+    ::EnumWindows(EnumProc, reinterpret_cast<LPARAM>(&state));
+}
+
+TWindow TWin32WindowSystem::FindChild(TWindow parent, std::string_view cls) {
+    const std::string name(cls);
+    return FromHwnd(::FindWindowExA(ToHwnd(parent), nullptr, name.c_str(), nullptr));
+}
+
+bool TWin32WindowSystem::SetForeground(TWindow window) { return ::SetForegroundWindow(ToHwnd(window)) != FALSE; }
+
+bool TWin32WindowSystem::ForegroundIsProcessOf(TWindow window) {
+    DWORD target = 0;
+    DWORD front = 0;
+    HWND foreground = ::GetForegroundWindow();
+    if (!foreground || !::GetWindowThreadProcessId(ToHwnd(window), &target)) return false;
+    ::GetWindowThreadProcessId(foreground, &front);
+    return front == target;
+}
+
+std::optional<std::uint32_t> TWin32WindowSystem::IntegrityOf(TWindow window) {
+    DWORD pid = 0;
+    if (!::GetWindowThreadProcessId(ToHwnd(window), &pid)) return std::nullopt;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return std::nullopt;
+    const auto level = TokenIntegrity(process);
+    ::CloseHandle(process);
+    return level;
+}
+
+std::optional<std::uint32_t> TWin32WindowSystem::OwnIntegrity() { return TokenIntegrity(::GetCurrentProcess()); }
 
 }  // namespace designer

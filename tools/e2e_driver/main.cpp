@@ -6,12 +6,14 @@
 #include <io.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "Check.h"
 #include "Scenarios.h"
 #include "SimSession.h"
+#include "WizardSession.h"
 
 namespace {
 
@@ -20,12 +22,14 @@ std::vector<TScenario> AllScenarios()
     std::vector<TScenario> all = SimScenarios();
     const auto& build = BuildScenarios();
     all.insert(all.end(), build.begin(), build.end());
+    const auto& wizard = WizardScenarios();
+    all.insert(all.end(), wizard.begin(), wizard.end());
     return all;
 }
 
 int Usage()
 {
-    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--list] [scenario...]\n");
+    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--set NAME=VALUE]... [--list] [scenario...]\n");
     return 2;
 }
 
@@ -35,16 +39,26 @@ int wmain(int argc, wchar_t** argv)
 {
     _setmode(_fileno(stdout), _O_BINARY);
     std::wstring simExe;
+    std::wstring wizardExe;
+    std::map<std::wstring, std::wstring> options;
     std::vector<std::string> wanted;
     bool list = false;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--sim" && i + 1 < argc) simExe = argv[++i];
+        else if (a == L"--wizard" && i + 1 < argc) wizardExe = argv[++i];
+        else if (a == L"--set" && i + 1 < argc) {
+            std::wstring pair = argv[++i];
+            const size_t eq = pair.find(L'=');
+            if (eq == std::wstring::npos) return Usage();
+            options[pair.substr(0, eq)] = pair.substr(eq + 1);
+        }
         else if (a == L"--list") list = true;
         else if (!a.empty() && a[0] == L'-') return Usage();
         else wanted.push_back(text::ToUtf8(a));
     }
     if (simExe.empty()) simExe = DefaultSimExe();
+    if (wizardExe.empty()) wizardExe = DefaultWizardExe();
 
     auto all = AllScenarios();
     if (list) {
@@ -67,7 +81,7 @@ int wmain(int argc, wchar_t** argv)
     // Every scenario relies on Wine taking Windows-1251 and 866 from the locale.
     check.Equal(GetACP(), 1251, L"ANSI code page");
     check.Equal(GetOEMCP(), 866, L"OEM code page");
-    TScenarioContext ctx{check, simExe};
+    TScenarioContext ctx{check, simExe, wizardExe, options};
     for (const auto& s : run) {
         PrintUtf8(L"== " + text::FromUtf8(s.Name) + L"\n");
         s.Run(ctx);
