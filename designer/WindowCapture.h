@@ -47,7 +47,7 @@ inline constexpr std::uint32_t kCaptureTickMs = 3;
 
 // How long a window brought to the front is given to become the foreground
 // window before the keys meant for it are refused, and how often it is asked.
-inline constexpr std::uint32_t kForegroundPatienceMs = 500;
+inline constexpr std::uint32_t kForegroundPatienceMs = 2000;
 inline constexpr std::uint32_t kForegroundPollMs = 10;
 
 // Raised instead of typing when the Designer cannot be put in front: the keys

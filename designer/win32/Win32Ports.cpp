@@ -95,7 +95,14 @@ TWindow TWin32WindowSystem::FindChild(TWindow parent, std::string_view cls) {
     return FromHwnd(::FindWindowExA(ToHwnd(parent), nullptr, name.c_str(), nullptr));
 }
 
-bool TWin32WindowSystem::SetForeground(TWindow window) { return ::SetForegroundWindow(ToHwnd(window)) != FALSE; }
+bool TWin32WindowSystem::SetForeground(TWindow window) {
+    HWND hwnd = ToHwnd(window);
+    if (::SetForegroundWindow(hwnd)) return true;
+    // Some systems refuse a child window; its top-level window then comes
+    // forward with the child's focus as it was.
+    HWND root = ::GetAncestor(hwnd, GA_ROOT);
+    return root && root != hwnd && ::SetForegroundWindow(root) != FALSE;
+}
 
 bool TWin32WindowSystem::ForegroundIsProcessOf(TWindow window) {
     DWORD target = 0;

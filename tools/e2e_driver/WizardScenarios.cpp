@@ -166,6 +166,9 @@ void Demo(TScenarioContext& c)
 
     const TBuildEnd end = RunBuild(wizard, 120000, [&] { shot(L"wizard-building.png"); });
     if (end.Box) {
+        HWND front = GetForegroundWindow();
+        c.Check.Note(L"foreground: " + wnd::ClassName(front) + L" \"" + wnd::Text(front) + L"\" pid " + std::to_wstring(wnd::ProcessOf(front)) + L", simulator " + std::to_wstring(sim.Pid()) + L", wizard " + std::to_wstring(wizard.Pid()));
+        for (const std::wstring& line : wizard.LogLines()) c.Check.Note(L"log: " + line);
         c.Check.Check(false, L"the build ends without a box", msgbox::Text(end.Box));
         msgbox::PressOk(end.Box);
         return;
