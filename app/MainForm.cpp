@@ -465,7 +465,8 @@ void TMainForm::OnCommand(int id, int code) {
 LRESULT TMainForm::Describe(HWND control, LPARAM what) {
     if (control != hwnd_ && !IsChild(hwnd_, control)) return 0;
     LOGFONTW font = {};
-    HFONT handle = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    // The form's own window keeps no font; its controls answer WM_GETFONT.
+    HFONT handle = control == hwnd_ ? font_ : reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     if (!handle || !GetObjectW(handle, sizeof font, &font)) return 0;
     switch (what) {
     case DescribeFontFace: return GlobalAddAtomW(font.lfFaceName);
@@ -609,7 +610,7 @@ void TMainForm::TimerTimer() {
     UnregisterHotKey(hwnd_, kEscapeHotKey);
     const TOnExit showAgain([this] { ShowWindow(hwnd_, SW_SHOW); });
     designer::TWin32Keyboard keyboard;
-    platform::TWin32Clock clock;
+    designer::TWin32MessageClock clock;
     const designer::TCaptureOutcome outcome = designer::CaptureDesigner(windows_, frame, {system, keyboard, clock});
     if (!outcome.Captured) return;
     SetStatus(kCapturedPrefix + Wide(outcome.Caption), kStatusGreen);
@@ -657,7 +658,9 @@ void TMainForm::MakePackageClick() {
     designer::TWin32TreeWindow treeWindow(tree);
     designer::TWin32Keyboard keys;
     designer::TWin32WindowSystem system;
-    platform::TWin32Clock clock;
+    // The form owns the clipboard after a build; the Designer's next copy
+    // asks it to let go while the capture waits.
+    designer::TWin32MessageClock clock;
     // Each object's copy keystroke goes only to the Designer in front.
     designer::TForegroundKeyboard keyboard(keys, system, clock, windows_.TreeGrid);
     platform::TWin32Clipboard clipboard(hwnd_);

@@ -23,6 +23,21 @@ void TWin32Keyboard::ActivateLayout(std::string_view klid) {
 
 void TWin32Keyboard::KeyEvent(std::uint8_t vk, bool up) { ::keybd_event(vk, 0, up ? KEYEVENTF_KEYUP : 0, 0); }
 
+void TWin32MessageClock::Sleep(std::uint32_t ms) {
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    for (;;) {
+        // Peeking handles every message sent from another thread; with
+        // PM_NOREMOVE and the send-only filter nothing posted is taken.
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end) return;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
+    }
+}
+
+std::uint64_t TWin32MessageClock::NowMs() { return ::GetTickCount64(); }
+
 namespace {
 
 struct TEnumState {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "designer/DesignerPorts.h"
+#include "platform/Clipboard.h"
 
 namespace designer {
 
@@ -28,6 +29,18 @@ class TWin32Keyboard : public IKeyboard {
 public:
     void ActivateLayout(std::string_view klid) override;
     void KeyEvent(std::uint8_t vk, bool up) override;
+};
+
+// A clock whose sleeps answer the messages other programs send to this
+// thread meanwhile. A program that owns the clipboard (the wizard, after
+// putting a package key there) is sent WM_DESTROYCLIPBOARD by the next
+// program that empties it; the Designer copying an object would wait for the
+// answer for as long as a plain Sleep lasts, and the capture would fail.
+// Posted messages stay queued, so no handler of this thread runs meanwhile.
+class TWin32MessageClock : public platform::IClock {
+public:
+    void Sleep(std::uint32_t ms) override;
+    std::uint64_t NowMs() override;
 };
 
 // The window system over user32 and the process token functions.

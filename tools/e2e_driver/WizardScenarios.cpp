@@ -4,7 +4,9 @@
 // starts its own simulator and wizard.
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -186,12 +188,624 @@ void Demo(TScenarioContext& c)
     c.Check.Check(wizard.Close().has_value(), L"the wizard closes");
 }
 
+
+// ---- Layout
+
+struct TExpectedControl {
+    int Id;
+    const wchar_t* Name;
+    const wchar_t* Class;
+    bool InPanel;
+    int Left, Top, Width, Height;
+    const wchar_t* Text;
+    bool Bold;
+    DWORD StyleBits;  // bits that must be set
+};
+
+// The form's controls at 96 DPI, as the form's table gives them.
+const TExpectedControl kLayout[] = {
+    {wiz::Grab1CWnd, L"Grab1CWnd", L"Static", false, 1, 3, 16, 16, L"", false, SS_NOTIFY},
+    {wiz::wnd1CStatus, L"wnd1CStatus", L"Static", false, 20, 4, 133, 13, L"Окно 1С не захвачено", true, 0},
+    {wiz::GroupPreparation, L"GroupPreparation", L"Button", false, 1, 23, 658, 166, L"Подготовка пакета инсталляции", false, BS_GROUPBOX},
+    {wiz::Label1, L"Label1", L"Static", true, 35, 23, 98, 13, L"Отчет о сравнении:", false, SS_RIGHT},
+    {wiz::Label4, L"Label4", L"Static", true, 50, 45, 83, 13, L"Файл лицензии:", false, SS_RIGHT},
+    {wiz::Label5, L"Label5", L"Static", true, 25, 67, 108, 13, L"Путь к файлу пакета:", false, SS_RIGHT},
+    {wiz::Label6, L"Label6", L"Static", true, 12, 89, 121, 13, L"Файл описания пакета:", false, SS_RIGHT},
+    {wiz::Label3, L"Label3", L"Static", true, 11, 111, 122, 13, L"Регистрационный ключ:", false, SS_RIGHT},
+    {wiz::Label2, L"Label2", L"Static", true, 57, 133, 76, 13, L"Задержка (ms):", false, SS_RIGHT},
+    {wiz::PathToDiffFile, L"PathToDiffFile", L"Edit", true, 135, 19, 518, 21, L"", false, WS_TABSTOP | ES_AUTOHSCROLL},
+    {wiz::OpenFile, L"OpenFile", L"Button", true, 630, 21, 22, 16, L"...", false, WS_TABSTOP},
+    {wiz::LicensePath, L"LicensePath", L"Edit", true, 135, 41, 518, 21, L"", false, WS_TABSTOP | ES_AUTOHSCROLL},
+    {wiz::SelectLicense, L"SelectLicense", L"Button", true, 630, 43, 22, 16, L"...", false, WS_TABSTOP},
+    {wiz::PathToPackageFile, L"PathToPackageFile", L"Edit", true, 135, 63, 518, 21, L"", false, WS_TABSTOP | ES_AUTOHSCROLL},
+    {wiz::SelectPackageFile, L"SelectPackageFile", L"Button", true, 630, 65, 22, 16, L"...", false, WS_TABSTOP},
+    {wiz::PathToDescription, L"PathToDescription", L"Edit", true, 135, 85, 518, 21, L"", false, WS_TABSTOP | ES_AUTOHSCROLL},
+    {wiz::SelectDescrFile, L"SelectDescrFile", L"Button", true, 630, 87, 22, 16, L"...", false, WS_TABSTOP},
+    {wiz::SerialKey, L"SerialKey", L"Edit", true, 135, 108, 410, 21, L"", true, WS_TABSTOP},
+    {wiz::GenerateKey, L"GenerateKey", L"Button", true, 546, 108, 106, 19, L"Сгенерировать", false, WS_TABSTOP},
+    {wiz::sl, L"sl", L"Edit", true, 135, 130, 33, 21, L"20", false, WS_TABSTOP},
+    {wiz::MakePackage, L"MakePackage", L"Button", true, 546, 134, 106, 23, L"Сформировать", false, WS_TABSTOP},
+    {wiz::res, L"res", L"Edit", false, 1, 192, 657, 217, L"", false, WS_TABSTOP | ES_MULTILINE | ES_READONLY},
+};
+
+// Tab order, the panel's controls in the panel's place.
+const int kTabOrder[] = {wiz::MakePackage, wiz::sl, wiz::SerialKey, wiz::GenerateKey, wiz::OpenFile,
+                         wiz::PathToDiffFile, wiz::LicensePath, wiz::SelectLicense, wiz::PathToPackageFile,
+                         wiz::SelectPackageFile, wiz::PathToDescription, wiz::SelectDescrFile, wiz::res};
+
+int ScaleBy(int v, int dpi) { return MulDiv(v, dpi, 96); }
+
+RECT RectIn(HWND control, HWND parent)
+{
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// Every control of the table read back from the running wizard at `dpi`.
+void CheckLayout(TScenarioContext& c, TWizardSession& wizard, int dpi)
+{
+    HWND form = wizard.Form();
+    c.Check.Equal(wnd::ClassName(form), L"TMainForm", L"form class");
+    c.Check.Equal(wnd::Text(form), kTitle, L"form caption");
+    const LONG style = GetWindowLongW(form, GWL_STYLE);
+    c.Check.Check((style & (WS_SYSMENU | WS_THICKFRAME | WS_CAPTION)) == (WS_SYSMENU | WS_THICKFRAME | WS_CAPTION),
+                  L"sizeable frame with a system menu");
+    c.Check.Check((style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_HSCROLL | WS_VSCROLL)) == 0,
+                  L"no minimise or maximise button, no scroll bars");
+    RECT client{};
+    GetClientRect(form, &client);
+    c.Check.Equal(client.right, ScaleBy(661, dpi), L"client width");
+    const RECT outer = wizard.OuterRect();
+    c.Check.Equal(outer.left, 324, L"form left");
+    c.Check.Equal(outer.top, 133, L"form top");
+    c.Check.Equal(outer.bottom - outer.top, ScaleBy(60, dpi), L"outer height after FormCreate");
+    c.Check.Equal(wizard.FontFace(form), L"MS Sans Serif", L"form font");
+    c.Check.Equal(wizard.Describe(form, wiz::FontHeight), -MulDiv(8, dpi, 72), L"form font height");
+
+    HWND panel = wizard.Control(wiz::GroupPreparation);
+    for (const TExpectedControl& e : kLayout) {
+        HWND h = wizard.Control(e.Id);
+        const std::wstring name = e.Name;
+        if (!c.Check.Check(h != nullptr, name + L" exists")) continue;
+        c.Check.Equal(wnd::ClassName(h), e.Class, name + L" class");
+        c.Check.Check(GetParent(h) == (e.InPanel ? panel : form), name + L" parent");
+        const RECT r = RectIn(h, e.InPanel ? panel : form);
+        const bool label = std::wstring(e.Class) == L"Static" && e.InPanel;
+        // A label keeps its right edge on its field; under a substituted
+        // face wider than the form's font it grows to the left.
+        if (label) {
+            c.Check.Check(r.left <= ScaleBy(e.Left, dpi), name + L" left", std::to_wstring(r.left));
+            c.Check.Equal(r.right, ScaleBy(e.Left + e.Width, dpi), name + L" right edge");
+        } else {
+            c.Check.Equal(r.left, ScaleBy(e.Left, dpi), name + L" left");
+            c.Check.Equal(r.right - r.left, ScaleBy(e.Width, dpi), name + L" width");
+        }
+        c.Check.Equal(r.top, ScaleBy(e.Top, dpi), name + L" top");
+        c.Check.Equal(r.bottom - r.top, ScaleBy(e.Height, dpi), name + L" height");
+        c.Check.Equal(wnd::Text(h), e.Text, name + L" text");
+        const LONG cs = GetWindowLongW(h, GWL_STYLE);
+        c.Check.Check((cs & e.StyleBits) == e.StyleBits, name + L" style bits");
+        c.Check.Equal(wizard.FontFace(h), L"MS Sans Serif", name + L" font face");
+        c.Check.Equal(wizard.Describe(h, wiz::FontHeight), -MulDiv(8, dpi, 72), name + L" font height");
+        c.Check.Equal(wizard.Describe(h, wiz::FontWeight), e.Bold ? 700 : 400, name + L" font weight");
+    }
+    c.Check.Check((GetWindowLongW(wizard.Control(wiz::res), GWL_STYLE) & ES_READONLY) != 0, L"res is read-only");
+    c.Check.Equal(static_cast<long long>(SendMessageW(wizard.Control(wiz::SerialKey), EM_GETLIMITTEXT, 0, 0)), 36,
+                  L"SerialKey takes 36 characters");
+    c.Check.Equal(wizard.Describe(wizard.Control(wiz::wnd1CStatus), wiz::TextColour), RGB(255, 0, 0), L"status is red");
+    c.Check.Check(!IsWindowVisible(panel), L"the panel is hidden at start");
+}
+
+void Layout(TScenarioContext& c)
+{
+    TWizardSession wizard(c.WizardExe);
+    if (!c.Check.Check(wizard.Started(), L"the wizard starts", wizard.Error())) return;
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    c.Check.Note(L"screen at " + std::to_wstring(dpi) + L" DPI");
+    CheckLayout(c, wizard, dpi);
+}
+
+// ---- Start-up and capture
+
+HWND FocusOf(DWORD pid, HWND anyWindow)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    (void)pid;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(anyWindow, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+void CaptureCases(TScenarioContext& c)
+{
+    TSimSession sim(c.SimExe, L"wizard_capture");
+    TWizardSession wizard(c.WizardExe);
+    if (!StartBoth(c, sim, wizard)) return;
+    c.Check.Equal(wizard.OuterHeight(), 60, L"collapsed to 60 at start");
+    c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено", L"red status text");
+
+    // The client area of a Designer frame is not its caption.
+    c.Check.Check(wizard.StartCapture(), L"the form hides while it waits");
+    c.Check.Check(!wizard.PointAndWait(wnd::ClientCentre(sim.Frame()), 1500), L"the client area captures nothing");
+    // Nor the caption of a window of another class (the simulator's
+    // configuration window made top-level).
+    {
+        TSimSession other(c.SimExe, L"wizard_capture_other", {L"--top-level-config-window", L"--caption", L"Другой"});
+        if (other.Started()) other.OpenConfiguration();  // top-level: not found below the frame
+        HWND configuration = other.Started() ? wnd::WaitTopLevel(L"V8NewLocalFrameBaseWnd", std::wstring(L"Конфигурация"),
+                                                                 other.Pid(), kTimeout)
+                                             : nullptr;
+        if (c.Check.Check(configuration != nullptr, L"a top-level window of another class")) {
+            c.Check.Check(!wizard.PointAndWait(wnd::CaptionPoint(configuration), 1500),
+                          L"another class's caption captures nothing");
+        }
+        other.Close();
+    }
+    // Esc ends the wait and brings the form back as it was.
+    keys::Press(VK_ESCAPE);
+    c.Check.Check(wait::Until([&] { return wizard.Visible(); }, 3000), L"Esc ends the wait");
+    c.Check.Equal(wizard.OuterHeight(), 60, L"still collapsed after Esc");
+    c.Check.Check(!IsWindowVisible(wizard.Control(wiz::GroupPreparation)), L"panel still hidden after Esc");
+
+    const size_t mark = sim.Log().Count();
+    if (!Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+    c.Check.Equal(wizard.Describe(wizard.Control(wiz::wnd1CStatus), wiz::TextColour), 0x8000, L"status is green");
+    // The keys of the capture, as the simulator received them.
+    std::vector<std::wstring> events;
+    for (const std::wstring& line : sim.Log().From(mark))
+        if (line.rfind(L"key ", 0) != 0 && line.rfind(L"tree ", 0) != 0) events.push_back(line);
+    const std::vector<std::wstring> expected = {L"ignore Alt+J", L"ignore C", L"ignore Esc", L"open configuration",
+                                                L"open search Ctrl+F", L"ignore Ctrl+Insert", L"close search"};
+    std::wstring got;
+    for (const auto& e : events) got += e + L"; ";
+    c.Check.Check(events == expected, L"the capture's effects in order", got);
+
+    // Tab order across the expanded form.
+    HWND slEdit = wizard.Control(wiz::sl);
+    RECT r{};
+    GetWindowRect(slEdit, &r);
+    mouse::ClickAt(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    c.Check.Check(wait::Until([&] { return FocusOf(wizard.Pid(), wizard.Form()) == slEdit; }, 3000), L"sl has the focus");
+    bool inOrder = true;
+    std::wstring path = L"sl";
+    for (size_t i = 2; i < std::size(kTabOrder) + 2; ++i) {
+        keys::Press(VK_TAB);
+        HWND want = wizard.Control(kTabOrder[i % std::size(kTabOrder)]);
+        if (!wait::Until([&] { return FocusOf(wizard.Pid(), wizard.Form()) == want; }, 2000)) {
+            inOrder = false;
+            path += L" -> (not " + std::to_wstring(kTabOrder[i % std::size(kTabOrder)]) + L")";
+            break;
+        }
+        path += L" -> " + std::to_wstring(kTabOrder[i % std::size(kTabOrder)]);
+    }
+    c.Check.Check(inOrder, L"Tab follows the tab order and wraps round", path);
+
+    // A second capture of the same Designer still finds its tree.
+    c.Check.Check(wizard.CaptureAt(wnd::CaptionPoint(sim.Frame())), L"a second capture comes back");
+    c.Check.Equal(wizard.OuterHeight(), 450, L"still expanded");
+}
+
+void CaptureSearchWindowLate(TScenarioContext& c)
+{
+    {
+        TSimSession sim(c.SimExe, L"wizard_search_second", {L"--search", L"second"});
+        TWizardSession wizard(c.WizardExe);
+        if (!StartBoth(c, sim, wizard)) return;
+        Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация");
+        const auto log = sim.Log().Lines();
+        c.Check.Equal(std::count(log.begin(), log.end(), L"open search menu"), 1, L"the menu path opened the search window once");
+    }
+    {
+        TSimSession sim(c.SimExe, L"wizard_search_never", {L"--search", L"never"});
+        TWizardSession wizard(c.WizardExe);
+        if (!StartBoth(c, sim, wizard)) return;
+        c.Check.Check(wizard.CaptureAt(wnd::CaptionPoint(sim.Frame()), 60000), L"the form comes back after five attempts");
+        c.Check.Equal(wizard.OuterHeight(), 60, L"a search window that never opens leaves the form collapsed");
+        c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено", L"and the status red");
+        const auto log = sim.Log().Lines();
+        c.Check.Equal(std::count(log.begin(), log.end(), L"ignore menu search"), 5, L"five attempts by the menu");
+    }
+}
+
+// ---- Builds
+
+// A comparison report on the simulator's default tree: all four kinds, an
+// attribute, a depth skip, a module block.
+std::string BuildReport()
+{
+    const wchar_t* lines[] = {
+        L"Отчет о сравнении конфигураций",
+        L"\tДемонстрационная конфигурация",
+        L"\t\t  <--Справочник.Склады",
+        L"\t\t\t  <--Справочник.Склады.Реквизит.Ответственный",
+        L"\t\t  ***Обработка.Загрузка",
+        L"\t\t\t  Модуль объекта. Различаются значения",
+        L"\t\t\tОбъект присутствует только в основной конфигурации: 41 - 42",
+        L"Процедура Загрузить() Экспорт",
+        L"\t\t  <--ОбщийМодуль.Чужой",
+        L"\t\t\t  <--Обработка.Загрузка.Форма.Основная",
+        L"\t\t  <--ОбщийМодуль.СервисКлиент",
+        L"\t\t  <--Подсистема.Склад",
+        L"\t\t  <--Справочник.Склады.Реквизит.Адрес",
+    };
+    std::string r;
+    for (const wchar_t* l : lines) r += Cp1251(l) + "\r\n";
+    return r;
+}
+
+struct TExpectedObject {
+    const wchar_t* Path;
+    const wchar_t* Section;
+    const wchar_t* TreePath;
+};
+const TExpectedObject kBuildObjects[] = {
+    {L"Справочник.Склады", L"Directories", L"Справочники.Склады"},
+    {L"Обработка.Загрузка.Форма.Основная", L"Processings", L"Обработки.Загрузка.Форма.Основная"},
+    {L"ОбщийМодуль.СервисКлиент", L"CommonModules", L"Общие.Общие модули.СервисКлиент"},
+    {L"Подсистема.Склад", L"Subsystems", L"Общие.Подсистемы.Склад"},
+    {L"Справочник.Склады.Реквизит.Адрес", L"Directories", L"Справочники.Склады.Реквизит.Адрес"},
+};
+
+std::string Hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// What each object of the package must hold: the simulator's formats for its
+// node and their bytes up to the first zero, which the package keeps.
+void WriteExpectedObjects(const fs::path& file)
+{
+    std::string out;
+    for (const TExpectedObject& o : kBuildObjects) {
+        const std::string tree = Cp1251(o.TreePath);
+        out += "object\t" + text::Utf16ToUtf8(std::u16string(o.Section, o.Section + wcslen(o.Section))) + "\t" +
+               text::Cp1251ToUtf8(tree) + "\n";
+        for (const std::string& format : SimCopiedFormats(tree)) {
+            const std::string payload = SimPayload(tree, format);
+            out += "item\t" + format + "\t" + Hex(payload.substr(0, payload.find('\0'))) + "\n";
+        }
+    }
+    WriteBytes(file, out);
+}
+
+TBuildFiles PrepareFiles(const fs::path& dir)
+{
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir);
+    TBuildFiles f{dir / L"Отчет.txt", dir / L"Соглашение.txt", dir / L"Описание.txt", dir / L"Пакет.1c82pkg"};
+    WriteBytes(f.Report, BuildReport());
+    WriteBytes(f.Agreement, Cp1251(L"Пользовательское соглашение: текст для проверки."));
+    WriteBytes(f.Description, Cp1251(L"Описание пакета: пять объектов демонстрационной конфигурации."));
+    WriteBytes(f.Package, "an earlier package");
+    return f;
+}
+
+// Temporary files a build may leave: its private folders under TMP and
+// partial packages beside the target.
+std::vector<std::wstring> Leftovers(const fs::path& dir)
+{
+    std::vector<std::wstring> found;
+    std::error_code ec;
+    wchar_t tmp[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, tmp);
+    for (const fs::path& where : {fs::path(std::wstring(tmp, n)), dir})
+        for (const auto& e : fs::directory_iterator(where, ec)) {
+            const std::wstring name = e.path().filename().wstring();
+            if (name.rfind(L"1c82pkg-", 0) == 0 || e.path().extension() == L".tmp") found.push_back(name);
+        }
+    return found;
+}
+
+void BuildThroughTheForm(TScenarioContext& c)
+{
+    const fs::path out = fs::current_path() / L"wizard_build_out";
+    const TBuildFiles files = PrepareFiles(out);
+    const auto before = Leftovers(out);
+    TSimSession sim(c.SimExe, L"wizard_build", {L"--latency", L"100"});
+    TWizardSession wizard(c.WizardExe);
+    if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+    const std::wstring key = L"3F2504E0-4F89-11D3-9A0C-0305E82C3301";
+    Fill(wizard, files, key, L"3000");
+    size_t linesDuringBuild = 0;
+    std::wstring progressSeen;
+    const TBuildEnd end = RunBuild(wizard, 60000, [&] {
+        // Watch the log while the build runs: lines must appear before it ends.
+        wait::Until([&] {
+            const std::wstring caption = wnd::Text(wizard.Form());
+            if (caption.find(L"(4 из 5)") != std::wstring::npos) {
+                progressSeen = caption;
+                linesDuringBuild = wizard.LogLines().size();
+                return true;
+            }
+            return caption == kTitle;
+        }, 30000, 5);
+    });
+    if (end.Box) {
+        c.Check.Check(false, L"the build ends without a box", msgbox::Text(end.Box));
+        msgbox::PressOk(end.Box);
+        return;
+    }
+    c.Check.Check(end.Ended, L"the build ends");
+    c.Check.Equal(progressSeen, kTitle + L" (4 из 5)", L"the caption shows the progress");
+    c.Check.Equal(static_cast<long long>(linesDuringBuild), 3, L"the log shows three lines while the fourth object is taken");
+    c.Check.Equal(wnd::Text(wizard.Form()), kTitle, L"the caption is restored");
+    std::vector<std::wstring> expectedLog;
+    for (const TExpectedObject& o : kBuildObjects) expectedLog.push_back(LogLine(o.Path, true));
+    c.Check.Check(wizard.LogLines() == expectedLog, L"one success line per object, in report order");
+    const auto onClipboard = clip::Read(CF_UNICODETEXT);
+    c.Check.Equal(onClipboard ? std::wstring(reinterpret_cast<const wchar_t*>(onClipboard->data())) : L"", key,
+                  L"the key is on the clipboard");
+    c.Check.Check(ReadBytes(files.Package) != "an earlier package", L"the package replaced the earlier file");
+    c.Check.Check(Leftovers(out) == before, L"no temporary file is left");
+    WriteExpectedObjects(out / L"expected_objects.txt");
+    WriteBytes(out / L"key.txt", Cp1251(key));
+
+    // The same with an empty key: the default password, an empty clipboard text.
+    std::error_code ec;
+    fs::rename(files.Package, out / L"Пакет с ключом.1c82pkg", ec);
+    wizard.SetText(wiz::SerialKey, L"");
+    const TBuildEnd again = RunBuild(wizard, 60000);
+    c.Check.Check(again.Ended && !again.Box, L"a build with an empty key ends",
+                  again.Box ? msgbox::Text(again.Box) : L"seen progress: " + std::to_wstring(again.SawProgress));
+    if (again.Box) {
+        for (const std::wstring& line : wizard.LogLines()) c.Check.Note(L"log: " + line);
+        msgbox::PressOk(again.Box);
+    }
+    const auto emptyKey = clip::Read(CF_UNICODETEXT);
+    c.Check.Check(emptyKey && reinterpret_cast<const wchar_t*>(emptyKey->data())[0] == 0, L"the empty key is on the clipboard");
+    fs::rename(files.Package, out / L"Пакет без ключа.1c82pkg", ec);
+}
+
+// Waits for the wizard's message box and checks its caption and text.
+void ExpectBox(TScenarioContext& c, TWizardSession& wizard, HWND box, const std::wstring& caption, const std::wstring& text,
+               const std::wstring& what)
+{
+    if (!box) box = msgbox::WaitFor(wizard.Pid(), kTimeout);
+    if (!c.Check.Check(box != nullptr, what + L": a box is shown")) return;
+    c.Check.Equal(wnd::Text(box), caption, what + L": box caption");
+    c.Check.Equal(msgbox::Text(box), text, what + L": box text");
+    msgbox::PressOk(box);
+    wait::Until([&] { return msgbox::Find(wizard.Pid()).empty(); }, kTimeout);
+}
+
+const std::wstring kCaptureFailed =
+    L"ОШИБКА ПОЛУЧЕНИЯ ДАННЫХ ДЛЯ ФОРИМРОВАНИЯ ПАКЕТА.\r\nПопробуйте увеличить задержку и повторите попытку";
+
+// A failed or stopped build writes nothing and leaves the earlier package.
+void CheckNothingWritten(TScenarioContext& c, const TBuildFiles& files, const std::vector<std::wstring>& before,
+                         const std::wstring& what)
+{
+    c.Check.EqualBytes(ReadBytes(files.Package), "an earlier package", what + L": the earlier package is intact");
+    c.Check.Check(Leftovers(files.Package.parent_path()) == before, what + L": no temporary file is left");
+}
+
+void BuildFailures(TScenarioContext& c)
+{
+    const fs::path out = fs::current_path() / L"wizard_fail_out";
+    const TBuildFiles files = PrepareFiles(out);
+    const auto before = Leftovers(out);
+    {
+        // A copy that lacks a format, at the third object.
+        TSimSession sim(c.SimExe, L"wizard_drop",
+                        {L"--drop-format", L"1C:MD8 Info", L"--drop-node", L"Общие.Общие модули.СервисКлиент"});
+        TWizardSession wizard(c.WizardExe);
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        Fill(wizard, files, L"KEY", L"3000");
+        const TBuildEnd end = RunBuild(wizard, 60000);
+        ExpectBox(c, wizard, end.Box, L"Error", kCaptureFailed, L"a dropped format");
+        const auto log = wizard.LogLines();
+        c.Check.Equal(static_cast<long long>(log.size()), 3, L"the build stops at the third object");
+        c.Check.Equal(log.empty() ? L"" : log.back(), LogLine(L"ОбщийМодуль.СервисКлиент", false), L"the last line is the failure");
+        CheckNothingWritten(c, files, before, L"a dropped format");
+        c.Check.Check(clip::Read(CF_UNICODETEXT).value_or("") != std::string("K\0E\0Y\0\0\0", 8), L"the key is not put on the clipboard");
+    }
+    {
+        // A Designer slower than the delay.
+        TSimSession sim(c.SimExe, L"wizard_slow", {L"--latency", L"1500"});
+        TWizardSession wizard(c.WizardExe);
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        Fill(wizard, files, L"KEY", L"200");
+        const TBuildEnd end = RunBuild(wizard, 60000);
+        ExpectBox(c, wizard, end.Box, L"Error", kCaptureFailed, L"a slow Designer");
+        c.Check.Check(wizard.LogLines() == std::vector<std::wstring>{LogLine(L"Справочник.Склады", false)},
+                      L"one failure line for the first object");
+        CheckNothingWritten(c, files, before, L"a slow Designer");
+    }
+    {
+        // A report that does not exist: the standard error box.
+        TSimSession sim(c.SimExe, L"wizard_noreport");
+        TWizardSession wizard(c.WizardExe);
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        TBuildFiles missing = files;
+        missing.Report = out / L"нет такого.txt";
+        Fill(wizard, missing, L"KEY", L"200");
+        ctl::PressButton(wizard.Control(wiz::MakePackage));
+        ExpectBox(c, wizard, nullptr, kTitle, L"File not found.", L"a missing report");
+        CheckNothingWritten(c, files, before, L"a missing report");
+        c.Check.Check(wizard.Visible() && IsWindowEnabled(wizard.Form()), L"the form stays usable");
+    }
+}
+
+void BuildStopped(TScenarioContext& c)
+{
+    const fs::path out = fs::current_path() / L"wizard_stop_out";
+    const TBuildFiles files = PrepareFiles(out);
+    const auto before = Leftovers(out);
+    const std::wstring stopped = L"Формирование пакета остановлено пользователем";
+    {
+        TSimSession sim(c.SimExe, L"wizard_stop", {L"--latency", L"300"});
+        TWizardSession wizard(c.WizardExe);
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        Fill(wizard, files, L"KEY", L"3000");
+        const TBuildEnd end = RunBuild(wizard, 60000, [&] {
+            wait::Until([&] { return wnd::Text(wizard.Form()).find(L"(2 из 5)") != std::wstring::npos; }, 20000, 5);
+            keys::Press(VK_ESCAPE);
+        });
+        c.Check.Check(end.Ended && !end.Box, L"Esc ends the build without a box");
+        const auto log = wizard.LogLines();
+        c.Check.Check(log.size() >= 2 && log.size() < 6 && log.back() == stopped, L"the log says the build was stopped",
+                      log.empty() ? L"" : log.back());
+        CheckNothingWritten(c, files, before, L"Esc");
+        c.Check.Equal(wnd::Text(wizard.Form()), kTitle, L"the caption is restored");
+    }
+    {
+        TSimSession sim(c.SimExe, L"wizard_close", {L"--latency", L"300"});
+        TWizardSession wizard(c.WizardExe);
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        Fill(wizard, files, L"KEY", L"3000");
+        ctl::PressButton(wizard.Control(wiz::MakePackage));
+        wait::Until([&] { return wnd::Text(wizard.Form()).find(L"(2 из 5)") != std::wstring::npos; }, 20000, 5);
+        const auto code = wizard.Close(20000);
+        c.Check.Check(code.has_value(), L"closing the form stops the build and ends the program");
+        CheckNothingWritten(c, files, before, L"closing");
+    }
+}
+
+// ---- Fields and dialogs
+
+// Puts the focus in `id` by a click, then moves it to `next` by another.
+void ClickInto(TWizardSession& wizard, int id)
+{
+    RECT r{};
+    GetWindowRect(wizard.Control(id), &r);
+    mouse::ClickAt(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    wait::Until([&] { return FocusOf(wizard.Pid(), wizard.Form()) == wizard.Control(id); }, 3000);
+}
+
+void Fields(TScenarioContext& c)
+{
+    TSimSession sim(c.SimExe, L"wizard_fields");
+    TWizardSession wizard(c.WizardExe);
+    if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+
+    struct TCase {
+        const wchar_t* Text;
+        const wchar_t* Caption;  // nullptr: no box
+        const wchar_t* Message;
+        const wchar_t* After;
+    };
+    const TCase cases[] = {
+        {L"9", L"Information", L"Значение задержки не должно быть менее 10 ms.", L"10"},
+        {L"-1", L"Information", L"Значение задержки не должно быть менее 10 ms.", L"10"},
+        {L"abc", kTitle.c_str(), L"'abc' is not a valid integer value.", L"abc"},
+        {L"", kTitle.c_str(), L"'' is not a valid integer value.", L""},
+        {L"10", nullptr, nullptr, L"10"},
+        {L"$20", nullptr, nullptr, L"$20"},
+    };
+    for (const TCase& t : cases) {
+        const std::wstring what = L"sl left with \"" + std::wstring(t.Text) + L"\"";
+        ClickInto(wizard, wiz::sl);
+        wizard.SetText(wiz::sl, t.Text);
+        ClickInto(wizard, wiz::PathToDiffFile);
+        if (t.Caption) {
+            ExpectBox(c, wizard, nullptr, t.Caption, t.Message, what);
+        } else {
+            Sleep(300);
+            c.Check.Check(msgbox::Find(wizard.Pid()).empty(), what + L": no box");
+        }
+        c.Check.Equal(wizard.Text(wiz::sl), t.After, what + L": the field after");
+    }
+
+    // The key generator.
+    std::wstring previous;
+    for (int i = 0; i < 2; ++i) {
+        wizard.SetText(wiz::SerialKey, L"");
+        ctl::PressButton(wizard.Control(wiz::GenerateKey));
+        wait::Until([&] { return !wizard.Text(wiz::SerialKey).empty(); }, kTimeout);
+        const std::wstring key = wizard.Text(wiz::SerialKey);
+        bool form = key.size() == 36;
+        for (size_t k = 0; form && k < key.size(); ++k)
+            form = (k == 8 || k == 13 || k == 18 || k == 23) ? key[k] == L'-'
+                                                              : ((key[k] >= L'0' && key[k] <= L'9') || (key[k] >= L'A' && key[k] <= L'F'));
+        c.Check.Check(form, L"a generated key is 8-4-4-4-12 upper-case hex", key);
+        c.Check.Check(key != previous, L"each key is new");
+        previous = key;
+    }
+}
+
+// One file dialog: its title and filter, then a name typed without an
+// extension (or cancelled); what the edit holds afterwards.
+struct TDialogCase {
+    int Button;
+    int Edit;
+    const wchar_t* Title;
+    const wchar_t* Filter;
+    const wchar_t* Typed;  // nullptr: cancel
+    const wchar_t* Expected;
+};
+
+void Dialogs(TScenarioContext& c)
+{
+    TSimSession sim(c.SimExe, L"wizard_dialogs");
+    TWizardSession wizard(c.WizardExe);
+    if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+    // The dialogs open in the wizard's working directory: the driver's.
+    const std::wstring dir = fs::current_path().wstring();
+    WriteBytes(fs::current_path() / L"существующий.1c82pkg", "old");
+    const TDialogCase cases[] = {
+        {wiz::OpenFile, wiz::PathToDiffFile, L"Выберите файл различий конфигураций 1С", L"Текстовый документ", L"отчет", L"отчет.txt"},
+        {wiz::SelectLicense, wiz::LicensePath, L"Выберите файл соглашения", L"Текстовый документ", L"соглашение", L"соглашение.txt"},
+        {wiz::SelectPackageFile, wiz::PathToPackageFile, L"Укажите файл для сохранения пакета инталляции",
+         L"Файл инсталляционного пакета 1С 8.2", L"существующий", L"существующий.1c82pkg"},
+        {wiz::SelectDescrFile, wiz::PathToDescription, L"Выберите файл описания пакета", L"Текстовый документ", nullptr, L"прежний"},
+    };
+    for (const TDialogCase& t : cases) {
+        const std::wstring what = t.Title;
+        wizard.SetText(t.Edit, L"прежний");
+        ctl::PressButton(wizard.Control(t.Button));
+        HWND dialog = nullptr;
+        wait::Until([&] {
+            for (HWND h : wnd::TopLevel(L"#32770", std::nullopt, wizard.Pid()))
+                if (IsWindowVisible(h) && wnd::Text(h) == t.Title) dialog = h;
+            return dialog != nullptr;
+        }, kTimeout);
+        if (!c.Check.Check(dialog != nullptr, what + L": the dialog opens with its title")) continue;
+        HWND filter = GetDlgItem(dialog, 0x470);  // cmb1: the file types
+        c.Check.Equal(filter ? static_cast<long long>(SendMessageW(filter, CB_GETCOUNT, 0, 0)) : -1, 1, what + L": one filter");
+        wchar_t item[256] = {};
+        if (filter) SendMessageW(filter, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item));
+        c.Check.Equal(item, t.Filter, what + L": the filter's description");
+        c.Check.Check(!IsWindowVisible(GetDlgItem(dialog, 0x410)), what + L": no read-only box");  // chx1
+        c.Check.Check((GetWindowLongW(dialog, GWL_STYLE) & WS_THICKFRAME) != 0, what + L": resizable");
+        if (t.Typed) {
+            HWND name = GetDlgItem(dialog, 0x47C);  // cmb13: the file name
+            if (!name) name = GetDlgItem(dialog, 0x480);  // edt1
+            wnd::SetText(name, t.Typed);
+            PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        } else {
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
+        c.Check.Check(wait::Until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, kTimeout),
+                      what + L": the dialog closes without a question");
+        const std::wstring expected = t.Typed ? dir + L"\\" + t.Expected : std::wstring(t.Expected);
+        c.Check.Equal(wizard.Text(t.Edit), expected, what + L": the field receives the path");
+    }
+}
+
 }  // namespace
 
 const std::vector<TScenario>& WizardScenarios()
 {
     static const std::vector<TScenario> scenarios = {
         {"wizard_demo", Demo},
+        {"wizard_layout", Layout},
+        {"wizard_capture", CaptureCases},
+        {"wizard_search_late", CaptureSearchWindowLate},
+        {"wizard_build", BuildThroughTheForm},
+        {"wizard_build_fails", BuildFailures},
+        {"wizard_build_stopped", BuildStopped},
+        {"wizard_fields", Fields},
+        {"wizard_dialogs", Dialogs},
     };
     return scenarios;
 }
