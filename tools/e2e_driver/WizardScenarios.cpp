@@ -702,6 +702,7 @@ void Fields(TScenarioContext& c)
         {L"10", nullptr, nullptr, L"10"},
         {L"$20", nullptr, nullptr, L"$20"},
     };
+    ClickInto(wizard, wiz::PathToDiffFile);  // the first click activates the form
     for (const TCase& t : cases) {
         const std::wstring what = L"sl left with \"" + std::wstring(t.Text) + L"\"";
         ClickInto(wizard, wiz::sl);
@@ -752,6 +753,10 @@ void Dialogs(TScenarioContext& c)
     // The dialogs open in the wizard's working directory: the driver's.
     const std::wstring dir = fs::current_path().wstring();
     WriteBytes(fs::current_path() / L"существующий.1c82pkg", "old");
+    // Wine's open dialog adds the default extension only when the file so
+    // named exists (Windows adds it always), so the typed names exist.
+    WriteBytes(fs::current_path() / L"отчет.txt", "report");
+    WriteBytes(fs::current_path() / L"соглашение.txt", "agreement");
     const TDialogCase cases[] = {
         {wiz::OpenFile, wiz::PathToDiffFile, L"Выберите файл различий конфигураций 1С", L"Текстовый документ", L"отчет", L"отчет.txt"},
         {wiz::SelectLicense, wiz::LicensePath, L"Выберите файл соглашения", L"Текстовый документ", L"соглашение", L"соглашение.txt"},
