@@ -72,8 +72,8 @@ public:
     // GetCursorPos, then WindowFromPoint: the window under the mouse pointer
     // (0 for none); `cursor` receives the pointer's position.
     virtual TWindow WindowUnderCursor(TScreenPoint& cursor) = 0;
-    // GetClassNameA / GetWindowTextA into a buffer of kWindowTextBuffer
-    // characters, taken up to the first zero: at most 254 characters.
+    // The class name / caption into a buffer of kWindowTextBuffer characters,
+    // taken up to the first zero: at most 254 characters, as Windows-1251.
     virtual std::string ClassName(TWindow window) = 0;
     virtual std::string Caption(TWindow window) = 0;
     // SendMessage WM_NCHITTEST, wParam 0, lParam x in the low and y in the

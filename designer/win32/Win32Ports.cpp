@@ -78,17 +78,26 @@ TWindow TWin32WindowSystem::WindowUnderCursor(TScreenPoint& cursor) {
     return FromHwnd(::WindowFromPoint(p));
 }
 
-std::string TWin32WindowSystem::ClassName(TWindow window) {
-    char buffer[kWindowTextBuffer] = {};
-    const int n = ::GetClassNameA(ToHwnd(window), buffer, static_cast<int>(kWindowTextBuffer));
-    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0).c_str();
+// Class names and captions are read with the wide functions and converted
+// from UTF-16 by the system's own table, not by the machine's ANSI code page,
+// so a Russian caption compares equal on any machine.
+namespace {
+
+std::string WindowString(int (*read)(HWND, LPWSTR, int), HWND hwnd) {
+    wchar_t buffer[kWindowTextBuffer] = {};
+    const int n = read(hwnd, buffer, static_cast<int>(kWindowTextBuffer));
+    const std::u16string text(reinterpret_cast<const char16_t*>(buffer), n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text::Utf16ToCp1251(text.c_str());
 }
 
-std::string TWin32WindowSystem::Caption(TWindow window) {
-    char buffer[kWindowTextBuffer] = {};
-    const int n = ::GetWindowTextA(ToHwnd(window), buffer, static_cast<int>(kWindowTextBuffer));
-    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0).c_str();
-}
+int ReadClassName(HWND hwnd, LPWSTR buffer, int size) { return ::GetClassNameW(hwnd, buffer, size); }
+int ReadCaption(HWND hwnd, LPWSTR buffer, int size) { return ::GetWindowTextW(hwnd, buffer, size); }
+
+}  // namespace
+
+std::string TWin32WindowSystem::ClassName(TWindow window) { return WindowString(ReadClassName, ToHwnd(window)); }
+
+std::string TWin32WindowSystem::Caption(TWindow window) { return WindowString(ReadCaption, ToHwnd(window)); }
 
 std::uint32_t TWin32WindowSystem::HitTest(TWindow window, TScreenPoint at) {
     const LPARAM where = MAKELPARAM(static_cast<WORD>(at.X), static_cast<WORD>(at.Y));

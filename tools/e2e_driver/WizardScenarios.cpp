@@ -797,6 +797,39 @@ void Dialogs(TScenarioContext& c)
     }
 }
 
+
+// The tree gets the right letters whatever the machine's ANSI code page: run
+// under a Russian locale and under one whose code page is 1252.
+void Typing(TScenarioContext& c)
+{
+    c.Check.Note(L"the wizard runs with ANSI code page " + std::to_wstring(GetACP()));
+    const fs::path out = fs::current_path() / L"wizard_typing_out";
+    const TBuildFiles files = PrepareFiles(out);
+    TSimSession sim(c.SimExe, L"wizard_typing");
+    TWizardSession wizard(c.WizardExe);
+    if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+    const size_t mark = sim.Log().Count();
+    Fill(wizard, files, L"KEY", L"3000");
+    const TBuildEnd end = RunBuild(wizard, 60000);
+    c.Check.Check(end.Ended && !end.Box, L"the build ends without a box", end.Box ? msgbox::Text(end.Box) : L"");
+    if (end.Box) msgbox::PressOk(end.Box);
+    // Every character the tree received, as the simulator logged it.
+    std::wstring typed;
+    bool noMiss = true;
+    for (const std::wstring& line : sim.Log().From(mark)) {
+        if (line.rfind(L"tree char ", 0) != 0) continue;
+        // "tree char U+XXXX c -> path": the character after the code.
+        typed += line.size() > 17 ? line[17] : L'?';
+        noMiss = noMiss && line.find(L"(no match)") == std::wstring::npos;
+    }
+    std::wstring expected;
+    for (const TExpectedObject& o : kBuildObjects)
+        for (const wchar_t* p = o.TreePath; *p; ++p)
+            if (*p != L'.') expected += *p;
+    c.Check.Equal(typed, expected, L"the tree received every letter of the five tree paths");
+    c.Check.Check(noMiss, L"every letter selected a node");
+}
+
 }  // namespace
 
 const std::vector<TScenario>& WizardScenarios()
@@ -811,6 +844,7 @@ const std::vector<TScenario>& WizardScenarios()
         {"wizard_build_stopped", BuildStopped},
         {"wizard_fields", Fields},
         {"wizard_dialogs", Dialogs},
+        {"wizard_typing", Typing},
     };
     return scenarios;
 }
