@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <optional>
 #include <functional>
 #include <filesystem>
 #include <string>
@@ -830,6 +831,45 @@ void Typing(TScenarioContext& c)
     c.Check.Check(noMiss, L"every letter selected a node");
 }
 
+
+// Another program comes to the front in the middle of a build: the copy
+// keystrokes must not reach it. The wizard brings the Designer back (or,
+// where the system refuses that, stops with its message).
+void ForegroundStolen(TScenarioContext& c)
+{
+    const fs::path out = fs::current_path() / L"wizard_foreground_out";
+    const TBuildFiles files = PrepareFiles(out);
+    TSimSession sim(c.SimExe, L"wizard_foreground", {L"--latency", L"300"});
+    TWizardSession wizard(c.WizardExe);
+    if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+    // Started after the capture, so that its frame does not cover the Designer's caption.
+    TSimSession other(c.SimExe, L"wizard_foreground_other", {L"--caption", L"Другая программа"});
+    if (!c.Check.Check(other.Started(), L"another program starts")) return;
+    Fill(wizard, files, L"KEY", L"3000");
+    size_t mark = 0;
+    bool activated = false;
+    const TBuildEnd end = RunBuild(wizard, 60000, [&] {
+        wait::Until([&] { return wnd::Text(wizard.Form()).find(L"(2 из 5)") != std::wstring::npos; }, 20000, 2);
+        mark = other.Log().Count();
+        activated = wnd::MakeForeground(other.Frame(), 3000);
+    });
+    c.Check.Check(activated, L"the other program was brought to the front during the build");
+    std::wstring keysThere;
+    for (const std::wstring& line : other.Log().From(mark))
+        if (line.rfind(L"key ", 0) == 0) keysThere += line + L"; ";
+    c.Check.Equal(keysThere, L"", L"the other program received no keys");
+    if (end.Box) {
+        c.Check.Equal(msgbox::Text(end.Box),
+                      L"Окно конфигуратора не удалось вывести на передний план, поэтому нажатия клавиш не отправлены: "
+                      L"они попали бы в другую программу. Не переключайтесь на другие окна, пока мастер работает с "
+                      L"конфигуратором, и повторите попытку.",
+                      L"the build stops with the message");
+        msgbox::PressOk(end.Box);
+    } else {
+        c.Check.Equal(static_cast<long long>(wizard.LogLines().size()), 5, L"the Designer was brought back and the build completed");
+    }
+}
+
 }  // namespace
 
 const std::vector<TScenario>& WizardScenarios()
@@ -845,6 +885,7 @@ const std::vector<TScenario>& WizardScenarios()
         {"wizard_fields", Fields},
         {"wizard_dialogs", Dialogs},
         {"wizard_typing", Typing},
+        {"wizard_foreground", ForegroundStolen},
     };
     return scenarios;
 }
