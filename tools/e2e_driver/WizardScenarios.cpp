@@ -310,6 +310,32 @@ void Layout(TScenarioContext& c)
     CheckLayout(c, wizard, dpi);
 }
 
+// The same at 144 DPI (150 %): the system DPI is set for the wizard's start
+// and put back afterwards.
+void Layout144(TScenarioContext& c)
+{
+    HKEY desktop = nullptr;
+    if (!c.Check.Check(RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                     &desktop) == ERROR_SUCCESS,
+                       L"the desktop settings open"))
+        return;
+    DWORD previous = 0, size = sizeof previous, type = 0;
+    const bool hadValue = RegQueryValueExW(desktop, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&previous), &size) ==
+                          ERROR_SUCCESS;
+    const DWORD dpi = 144;
+    RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+    {
+        TWizardSession wizard(c.WizardExe);
+        if (c.Check.Check(wizard.Started(), L"the wizard starts at 144 DPI", wizard.Error()))
+            CheckLayout(c, wizard, 144);
+    }
+    if (hadValue)
+        RegSetValueExW(desktop, L"LogPixels", 0, type, reinterpret_cast<const BYTE*>(&previous), size);
+    else
+        RegDeleteValueW(desktop, L"LogPixels");
+    RegCloseKey(desktop);
+}
+
 // ---- Start-up and capture
 
 HWND FocusOf(DWORD pid, HWND anyWindow)
@@ -877,6 +903,7 @@ const std::vector<TScenario>& WizardScenarios()
     static const std::vector<TScenario> scenarios = {
         {"wizard_demo", Demo},
         {"wizard_layout", Layout},
+        {"wizard_layout_144", Layout144},
         {"wizard_capture", CaptureCases},
         {"wizard_search_late", CaptureSearchWindowLate},
         {"wizard_build", BuildThroughTheForm},
