@@ -266,7 +266,7 @@ void TMainForm::CreateControls() {
         case TKind::Button: cls = L"BUTTON"; style |= WS_TABSTOP | BS_PUSHBUTTON; break;
         case TKind::Memo:
             cls = L"EDIT";
-            style |= WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL;
+            style |= WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL;
             exStyle = WS_EX_CLIENTEDGE;
             break;
         }

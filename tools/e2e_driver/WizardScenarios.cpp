@@ -896,6 +896,79 @@ void ForegroundStolen(TScenarioContext& c)
     }
 }
 
+
+// ---- Benchmark (not a test): the time per object of a 200-object build
+// through the form, and the capture's own duration.
+
+struct TBenchRun {
+    double CaptureMs = 0;
+    double BuildMs = 0;
+    bool Ok = false;
+};
+
+TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const std::wstring& delay, const std::wstring& latency)
+{
+    TBenchRun run;
+    TSimSession sim(c.SimExe, L"wizard_bench", {L"--config", (dir / L"tree.txt").wstring(), L"--latency", latency});
+    TWizardSession wizard(c.WizardExe);
+    if (!StartBoth(c, sim, wizard)) return run;
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    if (!wizard.StartCapture()) return run;
+    QueryPerformanceCounter(&t0);
+    const bool back = wizard.PointAndWait(wnd::CaptionPoint(sim.Frame()), 60000);
+    QueryPerformanceCounter(&t1);
+    run.CaptureMs = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
+    if (!back || wizard.OuterHeight() != 450) return run;
+    TBuildFiles files{dir / L"report.txt", dir / L"agreement.txt", dir / L"description.txt", dir / L"bench.1c82pkg"};
+    Fill(wizard, files, L"BENCH", delay);
+    QueryPerformanceCounter(&t0);
+    const TBuildEnd end = RunBuild(wizard, 600000);
+    QueryPerformanceCounter(&t1);
+    run.BuildMs = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
+    const auto log = wizard.LogLines();
+    run.Ok = end.Ended && !end.Box && static_cast<int>(log.size()) == objects;
+    if (!run.Ok)
+        c.Check.Note(std::to_wstring(log.size()) + L" log lines, the last: " + (log.empty() ? L"" : log.back()) +
+                     (end.Box ? L"; box: " + msgbox::Text(end.Box) : L""));
+    if (end.Box) msgbox::PressOk(end.Box);
+    return run;
+}
+
+void Bench(TScenarioContext& c)
+{
+    const int objects = std::stoi(Option(c, L"objects", L"200"));
+    const fs::path dir = fs::current_path() / L"wizard_bench_out";
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir);
+    std::string tree = "Конфигурация для замера\n  Общие\n    Подсистемы\n      Склад\n    Общие модули\n      Сервис\n  Справочники\n";
+    std::string report = Cp1251(L"Отчет о сравнении\r\n\tКонфигурация\r\n");
+    for (int i = 1; i <= objects; ++i) {
+        wchar_t name[32];
+        swprintf(name, 32, L"Справочник%03d", i);
+        tree += "    " + text::Utf16ToUtf8(std::u16string(name, name + wcslen(name))) + "\n";
+        report += Cp1251(std::wstring(L"\t\t  <--Справочник.") + name + L"\r\n");
+    }
+    tree += "  Обработки\n    Загрузка\n";
+    WriteBytes(dir / L"tree.txt", tree);
+    WriteBytes(dir / L"report.txt", report);
+    WriteBytes(dir / L"agreement.txt", "agreement");
+    WriteBytes(dir / L"description.txt", "description");
+    const struct {
+        const wchar_t* Delay;
+        const wchar_t* Latency;
+    } cases[] = {{L"20", L"0"}, {L"200", L"5"}};
+    for (const auto& k : cases) {
+        const TBenchRun run = BenchOnce(c, dir, objects, k.Delay, k.Latency);
+        c.Check.Check(run.Ok, L"delay " + std::wstring(k.Delay) + L" ms, latency " + k.Latency + L" ms: the build completes");
+        wchar_t line[256];
+        swprintf(line, 256, L"delay %ls ms, copy latency %ls ms: %d objects in %.0f ms, %.1f ms per object; capture %.0f ms (its sleeps alone: 2200 ms, ratio %.2f)",
+                 k.Delay, k.Latency, objects, run.BuildMs, run.BuildMs / objects, run.CaptureMs, run.CaptureMs / 2200.0);
+        PrintUtf8(std::wstring(line) + L"\n");
+    }
+}
+
 }  // namespace
 
 const std::vector<TScenario>& WizardScenarios()
@@ -913,6 +986,7 @@ const std::vector<TScenario>& WizardScenarios()
         {"wizard_dialogs", Dialogs},
         {"wizard_typing", Typing},
         {"wizard_foreground", ForegroundStolen},
+        {"wizard_bench", Bench},
     };
     return scenarios;
 }
