@@ -300,6 +300,8 @@ void TMainForm::CreateControls() {
         }
     }
     SendMessageW(SerialKey, EM_LIMITTEXT, kSerialKeyLimit, 0);
+    // The status label fits its text also where the bold face is wider.
+    SetStatus(kNotCapturedText, kStatusRed);
 
     // Tab order: the form's controls in their order, the panel's controls
     // taking the panel's place.

@@ -278,11 +278,16 @@ void CheckLayout(TScenarioContext& c, TWizardSession& wizard, int dpi)
         c.Check.Check(GetParent(h) == (e.InPanel ? panel : form), name + L" parent");
         const RECT r = RectIn(h, e.InPanel ? panel : form);
         const bool label = std::wstring(e.Class) == L"Static" && e.InPanel;
+        // The status label grows to the right with its text.
+        const bool status = e.Id == wiz::wnd1CStatus;
         // A label keeps its right edge on its field; under a substituted
         // face wider than the form's font it grows to the left.
         if (label) {
             c.Check.Check(r.left <= ScaleBy(e.Left, dpi), name + L" left", std::to_wstring(r.left));
             c.Check.Equal(r.right, ScaleBy(e.Left + e.Width, dpi), name + L" right edge");
+        } else if (status) {
+            c.Check.Equal(r.left, ScaleBy(e.Left, dpi), name + L" left");
+            c.Check.Check(r.right - r.left >= ScaleBy(e.Width, dpi), name + L" width", std::to_wstring(r.right - r.left));
         } else {
             c.Check.Equal(r.left, ScaleBy(e.Left, dpi), name + L" left");
             c.Check.Equal(r.right - r.left, ScaleBy(e.Width, dpi), name + L" width");
