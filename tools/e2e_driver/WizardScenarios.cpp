@@ -389,7 +389,9 @@ void CaptureCases(TScenarioContext& c)
     const size_t mark = sim.Log().Count();
     if (!Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
     c.Check.Equal(wizard.Describe(wizard.Control(wiz::wnd1CStatus), wiz::TextColour), 0x8000, L"status is green");
-    // The keys of the capture, as the simulator received them.
+    // The keys of the capture, as the simulator received them (the last, Esc,
+    // is queued input that may still be on its way when the form shows).
+    sim.Log().WaitFor(L"close search", mark, kTimeout);
     std::vector<std::wstring> events;
     for (const std::wstring& line : sim.Log().From(mark))
         if (line.rfind(L"key ", 0) != 0 && line.rfind(L"tree ", 0) != 0) events.push_back(line);
