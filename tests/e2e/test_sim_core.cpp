@@ -88,6 +88,24 @@ TEST(SimTree, CharSelectsByPrefixIgnoringCaseUntilTheNextMove)
     EXPECT_EQ(Path(t), "Справочники.Склады");
 }
 
+TEST(SimTree, ControlCodesAndOtherKeysEndTheTypedText)
+{
+    TSimTree t = TSimTree::Parse(kSmallTree);
+    t.Right();
+    Type(t, "Спр");
+    EXPECT_FALSE(t.Char(u'\r'));
+    EXPECT_EQ(Path(t), "Справочники");
+    EXPECT_TRUE(t.Char(u'С')) << "after the break 'С' starts a new search";
+    EXPECT_FALSE(t.Char(u'\n'));
+    EXPECT_FALSE(t.Char(u'п')) << "'п' alone begins no name";
+    EXPECT_EQ(Path(t), "Справочники");
+    t.Right();
+    Type(t, "Ск");
+    t.OtherKey();
+    EXPECT_FALSE(t.Char(u'л')) << "a key-down between two characters splits the name";
+    EXPECT_EQ(Path(t), "Справочники.Склады");
+}
+
 TEST(SimTree, PrefixOfALongerNameSelectsTheFirstInOrder)
 {
     TSimTree t = TSimTree::Parse(kSmallTree);
@@ -156,16 +174,45 @@ TEST(SimPayload, BinaryFormatsHoldZeroBytesAfterTheirStart)
     EXPECT_EQ(SimPayload(path, "1C:Unknown"), "");
 }
 
+// The bytes a package keeps of a format: those before the first zero.
+std::string Kept(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
+
+TEST(SimPayload, KeptBytesNameTheNode)
+{
+    // Nodes of one kind, prefix siblings and nodes of different kinds.
+    const std::string pairs[][2] = {
+        {"Справочники.Склады"_cp1251.data(), "Обработки.Выгрузка"_cp1251.data()},
+        {"Справочники.Склад"_cp1251.data(), "Справочники.Склады"_cp1251.data()},
+        {"Обработки.Загрузка.Форма.Основная"_cp1251.data(), "Обработки.ЗагрузкаДанных.Форма.Основная"_cp1251.data()},
+    };
+    for (const auto& pair : pairs)
+        for (const char* f : {"CF_TEXT", "1C:MD8 Data", "1C:MD8 External Data", "1C:MD8 Info", "1C:V8MngCmdObjectsDataFormat"})
+            EXPECT_NE(Kept(SimPayload(pair[0], f)), Kept(SimPayload(pair[1], f))) << f << " " << text::Cp1251ToUtf8(pair[0]);
+    // UTF-16 text is cut at the blank after the name, which comes first.
+    EXPECT_NE(Kept(SimPayload(pairs[0][0], "CF_UNICODETEXT")), Kept(SimPayload(pairs[0][1], "CF_UNICODETEXT")));
+    EXPECT_NE(Kept(SimPayload(pairs[1][0], "CF_UNICODETEXT")), Kept(SimPayload(pairs[1][1], "CF_UNICODETEXT")));
+}
+
+TEST(SimPayload, BinaryRecordLayout)
+{
+    // Worked out with Python: FNV-1a over "1C:MD8 Data", a zero byte and the
+    // path is 0x98E7EDC1.
+    const std::string expected =
+        "MD8D98E7EDC1" + std::string("Справочники.Склады"_cp1251) +
+        std::string("\0\x12\0\0\0\xC1\xED\xE7\x98\0\0\0\0", 13);
+    EXPECT_EQ(SimPayload("Справочники.Склады"_cp1251.data(), "1C:MD8 Data"), expected);
+}
+
 TEST(SimPayload, TextFormatsSpellTheNode)
 {
     const std::string path{"Общие.Общие модули.Сервис"_cp1251};
-    EXPECT_EQ(SimPayload(path, "CF_TEXT"), std::string("Объект "_cp1251) + path + '\0');
+    EXPECT_EQ(SimPayload(path, "CF_TEXT"), std::string("Сервис (Общие.Общие модули.Сервис)"_cp1251) + '\0');
     std::string unicode = SimPayload(path, "CF_UNICODETEXT");
     ASSERT_EQ(unicode.size() % 2, 0u);
     std::u16string decoded;
     for (size_t i = 0; i + 1 < unicode.size(); i += 2)
         decoded += static_cast<char16_t>(static_cast<unsigned char>(unicode[i]) | static_cast<unsigned char>(unicode[i + 1]) << 8);
-    EXPECT_EQ(decoded, u"Объект Общие.Общие модули.Сервис" + std::u16string(1, u'\0'));
+    EXPECT_EQ(decoded, u"Сервис (Общие.Общие модули.Сервис)" + std::u16string(1, u'\0'));
 }
 
 // The tree shipped with the simulator holds every path the scenarios type.
@@ -180,7 +227,9 @@ TEST(SimTree, DefaultTreeHoldsTheScenarioPaths)
     TSimTree t = TSimTree::Parse(ss.str());
     ASSERT_EQ(t.Root().Children.size(), 3u);
     for (const char* path : {"Справочники.Склады.Реквизит.Адрес", "Общие.Общие модули.Сервис", "Общие.Подсистемы.Склад",
-                             "Обработки.Загрузка.Форма.Основная", "Справочники.Номенклатура"}) {
+                             "Обработки.Загрузка.Форма.Основная", "Справочники.Номенклатура", "Справочники.Склад",
+                             "Обработки.ЗагрузкаДанных.Форма.Основная", "Общие.Общие формы.Сервис",
+                             "Общие.Подсистемы.Склад.Поступление.Приемка.Контроль.Качество.Претензии.Возвраты.Списание"}) {
         for (int i = 0; i < 10; ++i) t.Left();
         t.Right();
         for (char16_t c : text::Utf8ToUtf16(path)) {
@@ -189,4 +238,10 @@ TEST(SimTree, DefaultTreeHoldsTheScenarioPaths)
         }
         EXPECT_EQ(Path(t), path);
     }
+    // From the deepest node ten VK_LEFT reach the root; nine stop one level
+    // short, under a first-level folder.
+    for (int i = 0; i < 9; ++i) t.Left();
+    EXPECT_EQ(Path(t), "Общие");
+    t.Left();
+    EXPECT_EQ(Path(t), "");
 }

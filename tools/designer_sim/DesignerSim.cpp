@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,24 @@ const wchar_t kFormElementClass[] = L"V8FormElement";
 const wchar_t kGridClass[] = L"V8Grid";
 const wchar_t kConfigurationCaption[] = L"Конфигурация";
 const wchar_t kSearchCaption[] = L"Поиск объектов метаданных";
+// Windows that a careless client takes for the real ones (--decoys): a local
+// frame whose caption begins like the configuration window's, a top-level
+// local frame of another caption, and children of other classes.
+const wchar_t kDecoyConfigurationCaption[] = L"Конфигурация базы данных";
+const wchar_t kMessagesCaption[] = L"Сообщения";
+const wchar_t kCommandBarClass[] = L"V8CommandBar";
+const wchar_t kTabHeaderClass[] = L"V8TabHeader";
+const wchar_t kToolbarClass[] = L"V8Toolbar";
 
+// Timers of the grid: the delayed render and the end of the held-open render.
 const UINT_PTR kRenderTimer = 1;
+const UINT_PTR kHoldTimer = 2;
+// Timers of the frame: delayed reactions to the capture keys.
+const UINT_PTR kConfigurationTimer = 3;
+const UINT_PTR kCtrlFTimer = 4;
+const UINT_PTR kMenuTimer = 5;
+// How many formats the held-open render puts on the clipboard before holding.
+const size_t kFormatsBeforeHold = 3;
 const int kRowHeight = 18;
 const int kTopMargin = 2;
 
@@ -43,7 +60,16 @@ struct TSimOptions {
     TSearchMode Search = TSearchMode::Any;
     bool ConfigurationWindow = true;
     bool ConfigurationTopLevel = false;  // a top-level window, not below the frame
+    bool Decoys = false;
+    UINT ConfigurationDelayMs = 0;  // from Ctrl+Shift+C to the configuration window
+    UINT CtrlFDelayMs = 0;          // from Ctrl+F to the search window
+    UINT MenuDelayMs = 0;           // from the menu's Enter to the search window
+    UINT HoldOpenMs = 0;            // the render keeps the clipboard open this long halfway
+    bool KeyTimes = false;          // key lines carry the input's time stamp
 };
+
+// Modifier sets of the chords, as bits.
+enum : int { kCtrl = 1, kShift = 2, kAlt = 4 };
 
 std::wstring Widen(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
 std::u16string Narrow16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
@@ -56,6 +82,13 @@ std::wstring ExeDirectory()
     std::wstring path(buf, n);
     size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? L"." : path.substr(0, slash);
+}
+
+std::wstring ClassOf(HWND hwnd)
+{
+    wchar_t cls[64];
+    GetClassNameW(hwnd, cls, 64);
+    return cls;
 }
 
 // Names the virtual keys the log mentions; others are written in hex.
@@ -84,6 +117,30 @@ std::wstring KeyName(WPARAM vk)
 
 bool IsModifier(WPARAM vk) { return vk == VK_CONTROL || vk == VK_SHIFT || vk == VK_MENU; }
 bool IsDown(WPARAM vk) { return GetKeyState(static_cast<int>(vk)) < 0; }
+
+// The modifiers down when the key being handled arrived.
+int HeldModifiers()
+{
+    return (IsDown(VK_CONTROL) ? kCtrl : 0) | (IsDown(VK_SHIFT) ? kShift : 0) | (IsDown(VK_MENU) ? kAlt : 0);
+}
+
+int BitCount(int mods) { return (mods & kCtrl ? 1 : 0) + (mods & kShift ? 1 : 0) + (mods & kAlt ? 1 : 0); }
+
+// "Ctrl+Shift+Alt+" for the set, then the key's name.
+std::wstring ChordName(int mods, WPARAM vk)
+{
+    std::wstring out;
+    if (mods & kCtrl) out += L"Ctrl+";
+    if (mods & kShift) out += L"Shift+";
+    if (mods & kAlt) out += L"Alt+";
+    switch (vk) {
+    case VK_INSERT: return out + L"Insert";
+    case VK_ESCAPE: return out + L"Esc";
+    case VK_RETURN: return out + L"Enter";
+    case VK_RIGHT: return out + L"Right";
+    }
+    return out + KeyName(vk);
+}
 
 class TSimulator {
 public:
@@ -120,15 +177,25 @@ private:
     LRESULT LocalFrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT FillerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT DecoyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
     bool HandleKey(const MSG& msg);
-    bool HandleKeyDown(WPARAM vk);
+    bool HandleKeyDown(WPARAM vk, LPARAM lp);
     void ShowHelp();
+    void RequestConfiguration();
     void OpenConfiguration();
+    void RequestSearch(const wchar_t* how, UINT delayMs, UINT_PTR timer);
+    void StartDelay(UINT_PTR timer, const std::wstring& what, UINT delayMs);
     void OpenSearch(const wchar_t* how);
     void CloseSearch();
     void StartCopy();
     void RenderClipboard();
+    void FinishRender();
+    void PutFormat(const std::string& name);
+    HWND Window(const wchar_t* cls, const wchar_t* caption, DWORD style, HWND parent, bool decoy, int x = 0, int y = 0,
+                int w = 0, int h = 0, DWORD exStyle = 0);
+    void CreateDecoys();
+    void FillWithRealChildren(HWND hwnd, int width, int height);
     void PaintGrid(HWND hwnd);
     void PaintHint(HWND hwnd, const wchar_t* text);
     bool InConfiguration(HWND focus) const
@@ -149,6 +216,10 @@ private:
     int menuStep_ = 0;        // 1 after Ctrl+F10, +1 per Right; Enter at 3 runs the search command
     bool afterAltJ_ = false;  // the C that follows Alt+J belongs to it
     std::u16string pendingCopy_;
+    bool holding_ = false;    // the render holds the clipboard open (--hold-open)
+    int rendered_ = 0;        // formats put on the clipboard by the render under way
+    std::set<HWND> decoys_;
+    std::set<UINT_PTR> pendingTimers_;  // delayed windows not yet opened
 };
 
 // Every window of the simulator shares this procedure; the window's class
@@ -161,6 +232,7 @@ LRESULT CALLBACK TSimulator::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
     }
     auto* self = reinterpret_cast<TSimulator*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+    if (self->decoys_.count(hwnd)) return self->DecoyProc(hwnd, msg, wp, lp);
     wchar_t cls[64];
     GetClassNameW(hwnd, cls, 64);
     if (!wcscmp(cls, kFrameClass)) return self->FrameProc(hwnd, msg, wp, lp);
@@ -173,7 +245,8 @@ LRESULT CALLBACK TSimulator::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
 bool TSimulator::RegisterClasses(HINSTANCE instance)
 {
     instance_ = instance;
-    const wchar_t* classes[] = {kFrameClass, kWorkspaceClass, kLocalFrameClass, kTabsClass, kFormElementClass, kGridClass};
+    const wchar_t* classes[] = {kFrameClass, kWorkspaceClass, kLocalFrameClass, kTabsClass,   kFormElementClass,
+                                kGridClass,  kCommandBarClass, kTabHeaderClass,  kToolbarClass};
     for (const wchar_t* name : classes) {
         WNDCLASSEXW wc = {};
         wc.cbSize = sizeof wc;
@@ -198,13 +271,59 @@ bool TSimulator::CreateFrame(HINSTANCE instance, int show)
     GetClientRect(frame_, &rc);
     workspace_ = CreateWindowExW(WS_EX_CLIENTEDGE, kWorkspaceClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
                                  0, 0, rc.right, rc.bottom, frame_, nullptr, instance, this);
+    if (!workspace_) return false;
+    if (options_.Decoys) CreateDecoys();
     ShowWindow(frame_, show);
     UpdateWindow(frame_);
     SetForegroundWindow(frame_);
     wchar_t line[512];
     swprintf(line, 512, L"start caption=%ls acp=%u", options_.Caption.c_str(), GetACP());
     Log(line);
-    return workspace_ != nullptr;
+    return true;
+}
+
+HWND TSimulator::Window(const wchar_t* cls, const wchar_t* caption, DWORD style, HWND parent, bool decoy, int x, int y,
+                        int w, int h, DWORD exStyle)
+{
+    HWND hwnd = CreateWindowExW(exStyle, cls, caption, style, x, y, w, h, parent, nullptr, instance_, this);
+    if (hwnd && decoy) {
+        decoys_.insert(hwnd);
+        // Ahead of the real windows in every enumeration: the top of the
+        // z-order comes first in EnumWindows, EnumChildWindows and GW_CHILD.
+        SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    return hwnd;
+}
+
+// The decoys that exist from start-up: a local frame "Конфигурация базы
+// данных" below the frame, with a chain of its own down to a grid, and a
+// top-level local frame "Сообщения" kept above the other top-level windows.
+void TSimulator::CreateDecoys()
+{
+    RECT rc;
+    GetClientRect(workspace_, &rc);
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    HWND base = Window(kLocalFrameClass, kDecoyConfigurationCaption, child | WS_CAPTION | WS_CLIPSIBLINGS, workspace_, true,
+                       380, 8, 340, rc.bottom - 16);
+    HWND tabs = Window(kTabsClass, L"", child, base, true);
+    HWND element = Window(kFormElementClass, L"", child, tabs, true);
+    Window(kGridClass, L"", child, element, true);
+    GetClientRect(base, &rc);
+    FillWithRealChildren(base, rc.right, rc.bottom);
+    Window(kLocalFrameClass, kMessagesCaption, WS_POPUP | WS_CAPTION | WS_VISIBLE, frame_, true, 790, 20, 220, 140,
+           WS_EX_TOPMOST | WS_EX_NOACTIVATE);
+}
+
+// Containers lay out one real child over their whole client area; a decoy
+// container's children are all decoys, and it fills its first one.
+void TSimulator::FillWithRealChildren(HWND hwnd, int width, int height)
+{
+    bool decoyParent = decoys_.count(hwnd) != 0;
+    for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (decoys_.count(c) && !decoyParent) continue;
+        MoveWindow(c, 0, 0, width, height, TRUE);
+        if (decoyParent) break;
+    }
 }
 
 LRESULT TSimulator::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
@@ -216,6 +335,13 @@ LRESULT TSimulator::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     case WM_SETFOCUS:
         // The Designer keeps the keyboard in its active child: the tree.
         if (grid_) SetFocus(grid_);
+        return 0;
+    case WM_TIMER:
+        KillTimer(hwnd, wp);
+        pendingTimers_.erase(wp);
+        if (wp == kConfigurationTimer) OpenConfiguration();
+        else if (wp == kCtrlFTimer) OpenSearch(L"Ctrl+F");
+        else if (wp == kMenuTimer) OpenSearch(L"menu");
         return 0;
     case WM_CLOSE:
         Log(L"close");
@@ -241,7 +367,7 @@ LRESULT TSimulator::LocalFrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
     case WM_SIZE:
-        if (HWND child = GetWindow(hwnd, GW_CHILD)) MoveWindow(child, 0, 0, LOWORD(lp), HIWORD(lp), TRUE);
+        FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp));
         return 0;
     case WM_SETFOCUS:
         if (hwnd == configuration_ && grid_) SetFocus(grid_);
@@ -260,7 +386,33 @@ LRESULT TSimulator::LocalFrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 LRESULT TSimulator::FillerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     if (msg == WM_SIZE) {
-        if (HWND child = GetWindow(hwnd, GW_CHILD)) MoveWindow(child, 0, 0, LOWORD(lp), HIWORD(lp), TRUE);
+        FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp));
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// Every decoy logs what it is sent, so that a scenario sees a client that
+// took it for a real window.
+LRESULT TSimulator::DecoyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    const wchar_t* what = msg == WM_KEYDOWN ? L"keydown" : msg == WM_CHAR ? L"char" : msg == WM_LBUTTONDOWN ? L"click" : nullptr;
+    if (what) {
+        wchar_t line[128];
+        swprintf(line, 128, L"decoy %ls %ls 0x%02X", ClassOf(hwnd).c_str(), what, static_cast<unsigned>(wp));
+        Log(line);
+        return 0;
+    }
+    switch (msg) {
+    case WM_SIZE:
+        FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp));
+        return 0;
+    case WM_SETFOCUS:
+        Log(L"decoy " + ClassOf(hwnd) + L" focus");
+        break;
+    case WM_PAINT:
+        if (GetWindow(hwnd, GW_CHILD)) break;
+        PaintHint(hwnd, L"(не то окно)");
         return 0;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
@@ -272,16 +424,19 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     case WM_KEYDOWN: {
         if (wp == VK_LEFT) tree_.Left();
         else if (wp == VK_RIGHT) tree_.Right();
+        else tree_.OtherKey();
         Log(L"tree keydown " + KeyName(wp) + L" -> " + Widen(tree_.SelectedPath()));
         InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
     }
     case WM_CHAR: {
-        if (wp < 32) return 0;
+        // Every character is logged; a control code is written by number
+        // only and ends the typed prefix.
         wchar_t code[32];
-        swprintf(code, 32, L"U+%04X %lc", static_cast<unsigned>(wp), static_cast<wchar_t>(wp));
+        if (wp < 32) swprintf(code, 32, L"U+%04X (control)", static_cast<unsigned>(wp));
+        else swprintf(code, 32, L"U+%04X %lc", static_cast<unsigned>(wp), static_cast<wchar_t>(wp));
         bool found = tree_.Char(static_cast<char16_t>(wp));
-        Log(std::wstring(L"tree char ") + code + L" -> " + Widen(tree_.SelectedPath()) + (found ? L"" : L" (no match)"));
+        Log(std::wstring(L"tree char ") + code + L" -> " + Widen(tree_.SelectedPath()) + (found || wp < 32 ? L"" : L" (no match)"));
         InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
     }
@@ -308,6 +463,9 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         if (wp == kRenderTimer) {
             KillTimer(hwnd, kRenderTimer);
             RenderClipboard();
+        } else if (wp == kHoldTimer) {
+            KillTimer(hwnd, kHoldTimer);
+            FinishRender();
         }
         return 0;
     case WM_PAINT:
@@ -366,74 +524,111 @@ void TSimulator::PaintGrid(HWND hwnd)
 bool TSimulator::HandleKey(const MSG& msg)
 {
     bool down = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
-    Log(std::wstring(down ? L"key down " : L"key up ") + KeyName(msg.wParam));
+    // The message's time is set when the key enters the system, so gaps
+    // between stamps are the sender's pauses, whatever the simulator's delays.
+    Log(std::wstring(down ? L"key down " : L"key up ") + KeyName(msg.wParam) +
+        (options_.KeyTimes ? L" t=" + std::to_wstring(msg.time) : L""));
     // Modifiers only change the key state, which GetMessage has already
     // recorded; the tree never sees them.
-    bool consumed = down ? HandleKeyDown(msg.wParam) : IsModifier(msg.wParam);
+    bool consumed = down ? HandleKeyDown(msg.wParam, msg.lParam) : IsModifier(msg.wParam);
     // Alt and F10 would start the frame's menu mode and swallow the keys
     // that follow; Alt+F4 still closes the simulator.
     if (msg.message == WM_SYSKEYDOWN || msg.message == WM_SYSKEYUP) return msg.wParam != VK_F4 || consumed;
     return consumed;
 }
 
-bool TSimulator::HandleKeyDown(WPARAM vk)
+// The commands, each a key with one exact set of modifiers. A command key
+// that arrives with more modifiers than its chord has comes from a client
+// that left a key held: each extra one is logged as "stuck" and the key does
+// nothing. A key that is still down (no key-up since its key-down) repeats
+// and does nothing either, so a copy without key-ups copies once.
+bool TSimulator::HandleKeyDown(WPARAM vk, LPARAM lp)
 {
     if (IsModifier(vk)) return true;
-    bool ctrl = IsDown(VK_CONTROL), shift = IsDown(VK_SHIFT), alt = IsDown(VK_MENU);
-    HWND focus = GetFocus();
+    const int step = menuStep_;  // 0: no menu; 1 after Ctrl+F10, +1 per Right
+    const bool afterAltJ = afterAltJ_;
+    menuStep_ = 0;
+    afterAltJ_ = false;
 
-    if (menuStep_ > 0) {
-        if (vk == VK_RIGHT && menuStep_ < 3) {
-            ++menuStep_;
-            return true;
-        }
-        int step = menuStep_;
-        menuStep_ = 0;
-        if (vk == VK_RETURN && step == 3) {
+    std::vector<int> chords;  // the modifier sets under which vk is a command now
+    if (step > 0) {
+        if (vk == VK_RIGHT || vk == VK_RETURN) chords = {0};
+    } else if (vk == 'C') {
+        chords = {kCtrl | kShift};
+        if (afterAltJ) chords.push_back(0);
+    } else if (vk == 'F' || vk == VK_F10 || vk == VK_INSERT) {
+        chords = {kCtrl};
+    } else if (vk == 'J') {
+        chords = {kAlt};
+    } else if (vk == VK_ESCAPE || vk == VK_F1) {
+        chords = {0};
+    }
+    const int held = HeldModifiers();
+    int chord = -1;  // the chord with the most modifiers, all of them held
+    for (int c : chords)
+        if ((c & held) == c && (chord < 0 || BitCount(c) > BitCount(chord))) chord = c;
+
+    if (chord < 0) {
+        // Not a command: a menu in progress is left; other keys go on to the
+        // window with the focus.
+        if (step == 0) return false;
+        Log(L"leave menu");
+        return true;
+    }
+    if (lp & (1L << 30)) {
+        Log(L"repeat " + ChordName(held, vk));
+        if (step > 0) Log(L"leave menu");
+        return true;
+    }
+    if (held != chord) {
+        const int extra = held & ~chord;
+        if (extra & kCtrl) Log(L"stuck CONTROL");
+        if (extra & kShift) Log(L"stuck SHIFT");
+        if (extra & kAlt) Log(L"stuck MENU");
+        Log(L"ignore " + ChordName(held, vk));
+        if (step > 0) Log(L"leave menu");
+        return true;
+    }
+
+    HWND focus = GetFocus();
+    if (step > 0) {
+        if (vk == VK_RIGHT && step < 3) {
+            menuStep_ = step + 1;
+        } else if (vk == VK_RETURN && step == 3) {
             if (options_.Search == TSearchMode::Never) Log(L"ignore menu search");
-            else OpenSearch(L"menu");
+            else RequestSearch(L"menu", options_.MenuDelayMs, kMenuTimer);
         } else {
             Log(L"leave menu");
         }
         return true;
     }
-    if (afterAltJ_) {
-        afterAltJ_ = false;
-        if (vk == 'C' && !ctrl && !alt) {
-            Log(L"ignore C");
-            return true;
-        }
-    }
-    if (vk == 'J' && alt) {
+    switch (vk) {
+    case 'C':
+        if (chord == 0) Log(L"ignore C");  // the C that follows Alt+J
+        else if (options_.ConfigurationWindow) RequestConfiguration();
+        else Log(L"ignore Ctrl+Shift+C");
+        return true;
+    case 'J':
         Log(L"ignore Alt+J");
         afterAltJ_ = true;
         return true;
-    }
-    if (vk == VK_F1) {
+    case VK_F1:
         ShowHelp();
         return true;
-    }
-    if (vk == 'C' && ctrl && shift) {
-        if (options_.ConfigurationWindow) OpenConfiguration();
-        else Log(L"ignore Ctrl+Shift+C");
-        return true;
-    }
-    if (vk == 'F' && ctrl && !shift) {
-        if (options_.Search == TSearchMode::Any && InConfiguration(focus)) OpenSearch(L"Ctrl+F");
+    case 'F':
+        if (options_.Search == TSearchMode::Any && InConfiguration(focus)) RequestSearch(L"Ctrl+F", options_.CtrlFDelayMs, kCtrlFTimer);
         else Log(L"ignore Ctrl+F");
         return true;
-    }
-    if (vk == VK_F10 && ctrl) {
+    case VK_F10:
         if (GetActiveWindow() == frame_) menuStep_ = 1;
         else Log(L"ignore Ctrl+F10");
         return true;
-    }
-    if (vk == VK_INSERT && ctrl) {
+    case VK_INSERT:
         if (grid_ && focus == grid_) StartCopy();
+        else if (decoys_.count(focus)) Log(L"decoy " + ClassOf(focus) + L" copy");
         else Log(L"ignore Ctrl+Insert");
         return true;
-    }
-    if (vk == VK_ESCAPE) {
+    case VK_ESCAPE:
         // Esc closes the search window only when it has the keyboard.
         if (search_ && (focus == search_ || IsChild(search_, focus))) CloseSearch();
         else Log(L"ignore Esc");
@@ -454,6 +649,37 @@ void TSimulator::ShowHelp()
                 L"Ctrl+Insert: копировать объект",
                 L"Справка", MB_OK | MB_ICONINFORMATION);
     Log(L"help closed");
+}
+
+// The configuration window opens at once, or --config-delay ms later.
+void TSimulator::RequestConfiguration()
+{
+    if (options_.ConfigurationDelayMs == 0 || configuration_) {
+        OpenConfiguration();
+        return;
+    }
+    StartDelay(kConfigurationTimer, L"configuration", options_.ConfigurationDelayMs);
+}
+
+// A request while the same one is pending changes nothing: the window opens
+// when the first request's delay ends.
+void TSimulator::StartDelay(UINT_PTR timer, const std::wstring& what, UINT delayMs)
+{
+    if (!pendingTimers_.insert(timer).second) {
+        Log(L"pending " + what);
+        return;
+    }
+    Log(L"delay " + what + L" " + std::to_wstring(delayMs));
+    SetTimer(frame_, timer, delayMs, nullptr);
+}
+
+void TSimulator::RequestSearch(const wchar_t* how, UINT delayMs, UINT_PTR timer)
+{
+    if (delayMs == 0 || search_) {
+        OpenSearch(how);
+        return;
+    }
+    StartDelay(timer, std::wstring(L"search ") + how, delayMs);
 }
 
 void TSimulator::OpenConfiguration()
@@ -477,9 +703,19 @@ void TSimulator::OpenConfiguration()
                                          WS_CHILD | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
                                          8, 8, 360, rc.bottom - 16, workspace_, nullptr, instance_, this);
     }
-    HWND tabs = CreateWindowExW(0, kTabsClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, configuration_, nullptr, instance_, this);
-    HWND element = CreateWindowExW(0, kFormElementClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, tabs, nullptr, instance_, this);
-    grid_ = CreateWindowExW(0, kGridClass, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, element, nullptr, instance_, this);
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    HWND tabs = Window(kTabsClass, L"", child, configuration_, false);
+    HWND element = Window(kFormElementClass, L"", child, tabs, false);
+    grid_ = Window(kGridClass, L"", child | WS_TABSTOP, element, false);
+    if (options_.Decoys) {
+        // Ahead of each link of the chain, a child of another class; ahead of
+        // the tabs window, also a form element with a grid of its own.
+        Window(kCommandBarClass, L"", child, configuration_, true);
+        HWND pair = Window(kFormElementClass, L"", child, configuration_, true);
+        Window(kGridClass, L"", child, pair, true);
+        Window(kTabHeaderClass, L"", child, tabs, true);
+        Window(kToolbarClass, L"", child, element, true);
+    }
     GetClientRect(configuration_, &rc);
     MoveWindow(tabs, 0, 0, rc.right, rc.bottom, TRUE);
     ShowWindow(configuration_, SW_SHOW);
@@ -524,6 +760,11 @@ bool OpenClipboardPatiently(HWND owner)
 
 void TSimulator::StartCopy()
 {
+    // A render still holding the clipboard open ends before the next copy.
+    if (holding_) {
+        KillTimer(grid_, kHoldTimer);
+        FinishRender();
+    }
     pendingCopy_ = tree_.SelectedPath();
     Log(L"copy " + Widen(pendingCopy_));
     // A busy Designer leaves the previous contents in place until it gets to
@@ -536,29 +777,57 @@ void TSimulator::StartCopy()
     else SetTimer(grid_, kRenderTimer, options_.LatencyMs, nullptr);
 }
 
+// Puts the copy's formats on the clipboard. With --hold-open the first
+// kFormatsBeforeHold go there at once, the clipboard stays open on a timer,
+// and FinishRender puts the rest and closes it: a reader that cannot wait
+// for the clipboard sees a copy under way.
 void TSimulator::RenderClipboard()
 {
-    const std::string path = text::Utf16ToCp1251(pendingCopy_);
     if (!OpenClipboardPatiently(grid_)) {
         Log(L"render failed: clipboard busy");
         return;
     }
     EmptyClipboard();
-    int count = 0;
-    for (const std::string& name : SimCopiedFormats(path)) {
-        std::wstring wname(name.begin(), name.end());
-        if (wname == options_.DropFormat && Narrow16(options_.DropNode) == pendingCopy_) continue;
-        UINT id = name == "CF_TEXT" ? CF_TEXT : name == "CF_UNICODETEXT" ? CF_UNICODETEXT : RegisterClipboardFormatW(wname.c_str());
-        std::string bytes = SimPayload(path, name);
-        HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-        if (!mem) continue;
-        memcpy(GlobalLock(mem), bytes.data(), bytes.size());
-        GlobalUnlock(mem);
-        if (SetClipboardData(id, mem)) ++count;
-        else GlobalFree(mem);
+    rendered_ = 0;
+    const std::string path = text::Utf16ToCp1251(pendingCopy_);
+    const std::vector<std::string> formats = SimCopiedFormats(path);
+    const size_t now = options_.HoldOpenMs == 0 ? formats.size() : std::min(kFormatsBeforeHold, formats.size());
+    for (size_t i = 0; i < formats.size(); ++i) {
+        if (i == now) {
+            holding_ = true;
+            Log(L"hold " + Widen(pendingCopy_) + L" formats=" + std::to_wstring(rendered_));
+            SetTimer(grid_, kHoldTimer, options_.HoldOpenMs, nullptr);
+            return;
+        }
+        PutFormat(formats[i]);
+    }
+    FinishRender();
+}
+
+void TSimulator::PutFormat(const std::string& name)
+{
+    std::wstring wname(name.begin(), name.end());
+    if (wname == options_.DropFormat && Narrow16(options_.DropNode) == pendingCopy_) return;
+    UINT id = name == "CF_TEXT" ? CF_TEXT : name == "CF_UNICODETEXT" ? CF_UNICODETEXT : RegisterClipboardFormatW(wname.c_str());
+    std::string bytes = SimPayload(text::Utf16ToCp1251(pendingCopy_), name);
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    if (!mem) return;
+    memcpy(GlobalLock(mem), bytes.data(), bytes.size());
+    GlobalUnlock(mem);
+    if (SetClipboardData(id, mem)) ++rendered_;
+    else GlobalFree(mem);
+}
+
+// Puts the formats not yet there, closes the clipboard and logs the render.
+void TSimulator::FinishRender()
+{
+    if (holding_) {
+        const std::vector<std::string> formats = SimCopiedFormats(text::Utf16ToCp1251(pendingCopy_));
+        for (size_t i = kFormatsBeforeHold; i < formats.size(); ++i) PutFormat(formats[i]);
+        holding_ = false;
     }
     CloseClipboard();
-    Log(L"render " + Widen(pendingCopy_) + L" formats=" + std::to_wstring(count));
+    Log(L"render " + Widen(pendingCopy_) + L" formats=" + std::to_wstring(rendered_));
 }
 
 int TSimulator::Run()
@@ -577,7 +846,8 @@ int TSimulator::Run()
 const wchar_t kUsage[] =
     L"designer_sim [--config FILE] [--log FILE] [--caption TEXT] [--latency MS [--keep-stale]]\n"
     L"             [--drop-format NAME --drop-node PATH] [--search any|second|never]\n"
-    L"             [--no-config-window | --top-level-config-window]";
+    L"             [--no-config-window | --top-level-config-window] [--decoys]\n"
+    L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS] [--key-times]";
 
 // Returns an empty string on success, else the complaint.
 std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
@@ -589,8 +859,21 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
             out = argv[++i];
             return true;
         };
+        // A number of milliseconds after the switch.
+        auto millis = [&](UINT& out) {
+            std::wstring v;
+            if (!value(v) || v.empty() || v.size() > 7 || v.find_first_not_of(L"0123456789") != std::wstring::npos) return false;
+            out = static_cast<UINT>(std::stoul(v));
+            return true;
+        };
         std::wstring v;
         if (a == L"--no-config-window") o.ConfigurationWindow = false;
+        else if (a == L"--decoys") o.Decoys = true;
+        else if (a == L"--key-times") o.KeyTimes = true;
+        else if (a == L"--config-delay") { if (!millis(o.ConfigurationDelayMs)) return L"--config-delay needs milliseconds"; }
+        else if (a == L"--ctrl-f-delay") { if (!millis(o.CtrlFDelayMs)) return L"--ctrl-f-delay needs milliseconds"; }
+        else if (a == L"--menu-delay") { if (!millis(o.MenuDelayMs)) return L"--menu-delay needs milliseconds"; }
+        else if (a == L"--hold-open") { if (!millis(o.HoldOpenMs)) return L"--hold-open needs milliseconds"; }
         else if (a == L"--top-level-config-window") o.ConfigurationTopLevel = true;
         else if (a == L"--keep-stale") o.KeepStale = true;
         else if (a == L"--config") { if (!value(o.ConfigFile)) return L"--config needs a file"; }
@@ -598,10 +881,8 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
         else if (a == L"--caption") { if (!value(o.Caption)) return L"--caption needs a text"; }
         else if (a == L"--drop-format") { if (!value(o.DropFormat)) return L"--drop-format needs a name"; }
         else if (a == L"--drop-node") { if (!value(o.DropNode)) return L"--drop-node needs a path"; }
-        else if (a == L"--latency") {
-            if (!value(v) || v.empty() || v.find_first_not_of(L"0123456789") != std::wstring::npos) return L"--latency needs milliseconds";
-            o.LatencyMs = static_cast<UINT>(std::stoul(v));
-        } else if (a == L"--search") {
+        else if (a == L"--latency") { if (!millis(o.LatencyMs)) return L"--latency needs milliseconds"; }
+        else if (a == L"--search") {
             if (!value(v)) return L"--search needs a mode";
             if (v == L"any") o.Search = TSearchMode::Any;
             else if (v == L"second") o.Search = TSearchMode::SecondTry;

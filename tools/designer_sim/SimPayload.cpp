@@ -19,7 +19,6 @@ const std::string kCommonModules{"Общие.Общие модули."_cp1251};
 const std::string kProcessors{"Обработки."_cp1251};
 const std::string kDirectories{"Справочники."_cp1251};
 const std::string kAttributeFolder{".Реквизит."_cp1251};
-const std::string kObjectLabel{"Объект "_cp1251};
 
 bool StartsWith(const std::string& s, const std::string& prefix)
 {
@@ -40,16 +39,33 @@ uint32_t Fingerprint(const std::string& formatName, const std::string& path)
     return h;
 }
 
-// A binary record: 4-byte magic, the path length as 32-bit little-endian
-// (its high bytes are zero), the path, the fingerprint, a zero word.
+// A binary record: the 4-byte magic, the fingerprint as eight upper-case hex
+// digits and the path, then a zero byte and binary fields (the path length as
+// 32-bit little-endian, the fingerprint, a zero word). Everything before the
+// first zero byte names the node, so data stored under the wrong object never
+// matches.
 std::string BinaryRecord(const char magic[4], const std::string& formatName, const std::string& path)
 {
+    static const char kHex[] = "0123456789ABCDEF";
+    const uint32_t fingerprint = Fingerprint(formatName, path);
     std::string out(magic, 4);
-    PutU32(out, static_cast<uint32_t>(path.size()));
+    for (int shift = 28; shift >= 0; shift -= 4) out += kHex[(fingerprint >> shift) & 0xF];
     out += path;
-    PutU32(out, Fingerprint(formatName, path));
+    out += '\0';
+    PutU32(out, static_cast<uint32_t>(path.size()));
+    PutU32(out, fingerprint);
     PutU32(out, 0);
     return out;
+}
+
+// The text of both text formats: the node's own name first, then its path in
+// brackets. A UTF-16 copy cut at its first zero byte keeps the leading
+// Cyrillic name and stops at the blank after it.
+std::string NodeText(const std::string& path)
+{
+    const size_t dot = path.rfind('.');
+    const std::string leaf = dot == std::string::npos ? path : path.substr(dot + 1);
+    return leaf + " (" + path + ")";
 }
 
 }  // namespace
@@ -66,7 +82,7 @@ std::vector<std::string> SimCopiedFormats(const std::string& treePath1251)
 
 std::string SimPayload(const std::string& treePath1251, const std::string& formatName)
 {
-    const std::string label = kObjectLabel + treePath1251;
+    const std::string label = NodeText(treePath1251);
     if (formatName == "CF_TEXT") return label + '\0';
     if (formatName == "CF_UNICODETEXT") {
         std::string out;

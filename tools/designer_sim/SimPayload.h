@@ -17,7 +17,9 @@ extern const char* const kSimManagedCommandFormat;
 std::vector<std::string> SimCopiedFormats(const std::string& treePath1251);
 
 // The bytes put on the clipboard in format formatName for the node at
-// treePath (Windows-1251). Text formats end with their terminating zero; the
-// binary formats carry zero bytes from their fifth byte on. Empty for a name
-// that is none of the six formats.
+// treePath (Windows-1251). The text formats read "<name> (<path>)", the
+// node's own name first, with their terminating zero; the binary formats
+// start with a magic, a fingerprint of format and path, and the path, and
+// carry zero bytes after that. Empty for a name that is none of the six
+// formats.
 std::string SimPayload(const std::string& treePath1251, const std::string& formatName);

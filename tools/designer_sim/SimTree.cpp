@@ -91,6 +91,10 @@ void TSimTree::Right()
 
 bool TSimTree::Char(char16_t c)
 {
+    if (c < 32) {
+        typed_.clear();
+        return false;
+    }
     typed_ += c;
     if (!selected_->Parent) return StartsWithFolded(selected_->Name, typed_);
     for (const auto& sibling : selected_->Parent->Children) {

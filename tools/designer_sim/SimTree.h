@@ -28,8 +28,12 @@ public:
     void Right();
     // Adds c to the text typed since the last move and selects the first node
     // of the current level whose name begins with that text, ignoring case;
-    // returns false (selection kept) when no node matches.
+    // returns false (selection kept) when no node matches. A control code
+    // (below 32) is no character of a name: it only ends the typed text, so
+    // the next character starts a new search.
     bool Char(char16_t c);
+    // Any other key: ends the typed text, the selection stays.
+    void OtherKey() { typed_.clear(); }
 
     // Selects the row-th of VisibleRows() (a mouse click); false, and nothing
     // changes, past the last row.

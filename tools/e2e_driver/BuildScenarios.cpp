@@ -31,6 +31,10 @@ namespace {
 // The worked example of a comparison report, on the simulator's tree: one
 // capture is passed over for its depth, a module block is skipped, a group
 // line resets the depth, and a directory's attribute is captured at level 2.
+// Its objects have names that a shorter sibling begins (Склады,
+// ЗагрузкаДанных), a name with a blank after a sibling that shares its first
+// word (Общие модули), and the deepest node of the tree, followed by a node
+// under another first-level folder.
 std::string ComparisonReport() {
     std::string r;
     const auto line = [&r](std::string_view s) { r.append(s).append("\r\n"); };
@@ -38,14 +42,14 @@ std::string ComparisonReport() {
     line("\tДемонстрационная конфигурация"_cp1251);
     line("\t\t  <--Справочник.Склады"_cp1251);
     line("\t\t\t  <--Справочник.Склады.Реквизит.Ответственный"_cp1251);
-    line("\t\t  ***Обработка.Загрузка"_cp1251);
+    line("\t\t  ***Обработка.ЗагрузкаДанных"_cp1251);
     line("\t\t\t  Модуль объекта. Различаются значения"_cp1251);
     line("\t\t\tОбъект присутствует только в основной конфигурации: 41 - 42"_cp1251);
     line("Процедура Загрузить() Экспорт"_cp1251);
     line("\t\t  <--ОбщийМодуль.Чужой"_cp1251);  // module text: never captured
-    line("\t\t\t  <--Обработка.Загрузка.Форма.Основная"_cp1251);
+    line("\t\t\t  <--Обработка.ЗагрузкаДанных.Форма.Основная"_cp1251);
     line("\t\t  <--ОбщийМодуль.Сервис"_cp1251);
-    line("\t\t  <--Подсистема.Склад"_cp1251);
+    line("\t\t  <--Подсистема.Склад.Поступление.Приемка.Контроль.Качество.Претензии.Возвраты.Списание"_cp1251);
     line("\t\t  <--Справочник.Склады.Реквизит.Адрес"_cp1251);
     return r;
 }
@@ -57,9 +61,10 @@ struct TExpectedObject {
 };
 const TExpectedObject kExpected[] = {
     {"Справочник.Склады"_cp1251, "Справочники.Склады"_cp1251},
-    {"Обработка.Загрузка.Форма.Основная"_cp1251, "Обработки.Загрузка.Форма.Основная"_cp1251},
+    {"Обработка.ЗагрузкаДанных.Форма.Основная"_cp1251, "Обработки.ЗагрузкаДанных.Форма.Основная"_cp1251},
     {"ОбщийМодуль.Сервис"_cp1251, "Общие.Общие модули.Сервис"_cp1251},
-    {"Подсистема.Склад"_cp1251, "Общие.Подсистемы.Склад"_cp1251},
+    {"Подсистема.Склад.Поступление.Приемка.Контроль.Качество.Претензии.Возвраты.Списание"_cp1251,
+     "Общие.Подсистемы.Склад.Поступление.Приемка.Контроль.Качество.Претензии.Возвраты.Списание"_cp1251},
     {"Справочник.Склады.Реквизит.Адрес"_cp1251, "Справочники.Склады.Реквизит.Адрес"_cp1251},
 };
 
@@ -152,8 +157,24 @@ std::string LogLine(std::string_view path, bool ok) {
            std::string(ok ? ") - УСПЕХ"_cp1251 : ") - ОШИБКА"_cp1251);
 }
 
-// Every AddObject of the document holds, in list order, the simulator's
-// payload of each format of its node, cut at the first zero byte.
+// The AddObject element holds, in list order, the simulator's payload of each
+// format of its node, cut at the first zero byte.
+void CheckItems(TScenarioContext& c, const xml::TXmlDNode* object, const std::string& treePath) {
+    const std::vector<std::string> formats = SimCopiedFormats(treePath);
+    c.Check.Equal(object->ChildNodes()->Count(), static_cast<long long>(formats.size()), L"items of " + W(treePath));
+    int i = 0;
+    for (xml::TXmlDNode* item = object->FirstChild(); item && i < static_cast<int>(formats.size());
+         item = item->NextSibling(), ++i) {
+        auto* name = item->Attributes()->FindNamedItem("FormatName");
+        c.Check.Check(name && static_cast<xml::TXmlDAttribute*>(name)->Value() == formats[i],
+                      L"format " + std::to_wstring(i) + L" of " + W(treePath) + L" is " + W(formats[i]));
+        const std::string payload = SimPayload(treePath, formats[i]);
+        c.Check.EqualBytes(item->GetText(), designer::ClipboardItemText(payload.data(), payload.size()),
+                           L"item " + W(formats[i]) + L" of " + W(treePath) + L" holds the copied bytes");
+    }
+}
+
+// Every AddObject of the document holds the copy of its own node.
 void CheckDocument(TScenarioContext& c, const package::TPackageDocument& package) {
     std::vector<const xml::TXmlDElement*> objects;
     for (xml::TXmlDElement* section : {package.CommonModules, package.Directories, package.Processings, package.Subsystems})
@@ -167,26 +188,16 @@ void CheckDocument(TScenarioContext& c, const package::TPackageDocument& package
             auto* attr = o->Attributes()->FindNamedItem("ObjectPath");
             if (attr && static_cast<const xml::TXmlDAttribute*>(attr)->Value() == treePath) found = o;
         }
-        if (!c.Check.Check(found != nullptr, L"AddObject for " + W(treePath))) continue;
-        const std::vector<std::string> formats = SimCopiedFormats(treePath);
-        c.Check.Equal(found->ChildNodes()->Count(), static_cast<long long>(formats.size()), L"items of " + W(treePath));
-        int i = 0;
-        for (xml::TXmlDNode* item = found->FirstChild(); item && i < static_cast<int>(formats.size());
-             item = item->NextSibling(), ++i) {
-            auto* name = item->Attributes()->FindNamedItem("FormatName");
-            c.Check.Check(name && static_cast<xml::TXmlDAttribute*>(name)->Value() == formats[i],
-                          L"format " + std::to_wstring(i) + L" of " + W(treePath) + L" is " + W(formats[i]));
-            const std::string payload = SimPayload(treePath, formats[i]);
-            c.Check.EqualBytes(item->GetText(), designer::ClipboardItemText(payload.data(), payload.size()),
-                               L"item " + W(formats[i]) + L" of " + W(treePath) + L" holds the copied bytes");
-        }
+        if (c.Check.Check(found != nullptr, L"AddObject for " + W(treePath))) CheckItems(c, found, treePath);
     }
 }
 
 // The whole build: the package file, the document it carries and the key on
 // the clipboard. The output stays in build_out/ for the Linux-side reader.
 void BuildPackage(TScenarioContext& c) {
-    TSimSession sim(c.SimExe, L"build");
+    // A Designer that takes its time with each copy and holds the clipboard
+    // open halfway through it, with decoy windows around.
+    TSimSession sim(c.SimExe, L"build", {L"--latency", L"300", L"--hold-open", L"300", L"--decoys"});
     HWND tree = OpenTree(c, sim);
     if (!tree) return;
 
@@ -209,6 +220,7 @@ void BuildPackage(TScenarioContext& c) {
     for (const TExpectedObject& e : kExpected) expectedLog.push_back(LogLine(e.Path, true));
     c.Check.Check(build.Log.Lines == expectedLog, L"one success line per object, in report order");
     CheckDocument(c, build.Package);
+    c.Check.Check(LinesWithPrefix(sim, L"decoy ").empty(), L"no decoy window was used");
     if (!build.Result.Completed) return;
 
     const std::string key = "7C1E55A0-2B9D-4F3A-9E61-0D4C8B72A5F3";
@@ -285,12 +297,100 @@ void BuildFails(TScenarioContext& c) {
     }
 }
 
+std::string ReportOf(const std::vector<std::string_view>& objects) {
+    std::string r("Отчет о сравнении конфигураций\r\n\tДемонстрационная конфигурация\r\n"_cp1251);
+    for (std::string_view o : objects) r.append("\t\t  <--").append(o).append("\r\n");
+    return r;
+}
+
+// The keys of a window capture and a build of two objects, as the simulator
+// received them: every chord pressed in order and released in reverse, none
+// repeated, and nothing left held afterwards.
+void BuildKeyLog(TScenarioContext& c) {
+    const fs::path out = fs::current_path() / L"build_keys_out";
+    std::error_code ec;
+    fs::create_directories(out, ec);
+    WriteFile(out / L"Отчет.txt", ReportOf({"Справочник.Склады"_cp1251, "ОбщийМодуль.Сервис"_cp1251}));
+
+    TSimSession sim(c.SimExe, L"build_keys", {L"--latency", L"200", L"--key-times"});
+    if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
+    client::TDesignerWindows w = CaptureDesigner(c, sim);
+    if (!c.Check.Check(w.TreeGrid != nullptr, L"the capture finds the tree")) return;
+    TBuild build = CaptureReport(w.TreeGrid, out / L"Отчет.txt", "3000");
+    c.Check.Check(build.Result.Completed && build.Result.Captured == 2, L"both objects are captured", build.Error);
+    sim.Log().WaitForPrefix(L"render Общие", 0, 5000);
+
+    const std::vector<std::wstring> copy = {L"key down CONTROL", L"key down INSERT", L"key up INSERT", L"key up CONTROL"};
+    std::vector<std::wstring> expected = {
+        // Alt+J, C, Esc after the hit
+        L"key down MENU", L"key down J", L"key up J", L"key up MENU", L"key down C", L"key up C", L"key down ESCAPE",
+        L"key up ESCAPE",
+        // Ctrl+Shift+C, then Ctrl+F with the configuration window in front
+        L"key down CONTROL", L"key down SHIFT", L"key down C", L"key up C", L"key up SHIFT", L"key up CONTROL",
+        L"key down CONTROL", L"key down F", L"key up F", L"key up CONTROL"};
+    expected.insert(expected.end(), copy.begin(), copy.end());  // the probe in the search window
+    expected.insert(expected.end(), {L"key down ESCAPE", L"key up ESCAPE"});
+    for (int object = 0; object < 2; ++object) expected.insert(expected.end(), copy.begin(), copy.end());
+    std::vector<std::wstring> got = LinesWithPrefix(sim, L"key ");
+    for (auto& l : got) l = l.substr(0, l.find(L" t="));
+    std::wstring shown;
+    for (const auto& l : got) shown += l.substr(4) + L"; ";
+    c.Check.Check(got == expected, L"the keys of the capture and the build, each chord released in reverse", shown);
+    c.Check.Check(LinesWithPrefix(sim, L"stuck ").empty() && LinesWithPrefix(sim, L"repeat ").empty(),
+                  L"no key was held into another chord");
+    CheckWaits(c, sim, L"build_keys");
+    std::wstring held;
+    for (int vk : {VK_CONTROL, VK_SHIFT, VK_MENU, VK_INSERT, int('C'), int('F'), int('J'), VK_F10, VK_ESCAPE, VK_RIGHT,
+                   VK_RETURN})
+        if (GetAsyncKeyState(vk) & 0x8000) held += std::to_wstring(vk) + L" ";
+    c.Check.Equal(held, L"", L"no key is down afterwards");
+}
+
+// The copy arrives after a latency and in two steps with the clipboard held
+// open between them: a delay beyond both captures the whole copy, a delay that
+// ends while the clipboard is still held stores nothing of the object.
+void BuildTiming(TScenarioContext& c) {
+    const fs::path out = fs::current_path() / L"build_timing_out";
+    std::error_code ec;
+    fs::create_directories(out, ec);
+    const std::string treePath{"Справочники.Склады"_cp1251};
+    WriteFile(out / L"Отчет.txt", ReportOf({"Справочник.Склады"_cp1251}));
+    struct TCase {
+        const wchar_t* tag;
+        const wchar_t* holdMs;
+        const char* delay;
+        bool ok;
+        const wchar_t* what;
+    };
+    const TCase cases[] = {
+        {L"build_hold_short", L"300", "2000", true, L"a delay beyond latency and hold captures the whole copy"},
+        {L"build_hold_long", L"1500", "1000", false, L"a delay that ends while the clipboard is held fails"},
+    };
+    for (const TCase& tc : cases) {
+        TSimSession sim(c.SimExe, tc.tag, {L"--latency", L"400", L"--hold-open", tc.holdMs});
+        HWND tree = OpenTree(c, sim);
+        if (!tree) return;
+        TBuild build = CaptureReport(tree, out / L"Отчет.txt", tc.delay);
+        c.Check.Equal(build.Error, L"", std::wstring(L"no error is raised (") + tc.tag + L")");
+        c.Check.Check(build.Result.Completed == tc.ok, tc.what);
+        c.Check.Check(!sim.Log().WaitForPrefix(L"hold Справочники.Склады formats=3", 0, 5000).empty(),
+                      std::wstring(L"the simulator held the clipboard open after three formats (") + tc.tag + L")");
+        const xml::TXmlDNode* object = build.Package.Directories->FirstChild();
+        if (!c.Check.Check(object != nullptr, L"the object's element is there")) continue;
+        if (tc.ok) CheckItems(c, object, treePath);
+        else c.Check.Equal(object->ChildNodes()->Count(), 0, L"no item of a copy under way is stored");
+        sim.Log().WaitForPrefix(L"render ", 0, 5000);
+    }
+}
+
 }  // namespace
 
 const std::vector<TScenario>& BuildScenarios() {
     static const std::vector<TScenario> scenarios = {
         {"build_package", BuildPackage},
         {"build_fails", BuildFails},
+        {"build_key_log", BuildKeyLog},
+        {"build_timing", BuildTiming},
     };
     return scenarios;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "Check.h"
+#include "ClientCapture.h"
 
 class TSimSession;
 
@@ -17,6 +18,9 @@ struct TScenarioContext {
     std::wstring WizardExe;
     // Named values of --set NAME=VALUE, for scenarios that take inputs.
     std::map<std::wstring, std::wstring> Options;
+    // The window capture the capture scenarios hold to the simulator: the
+    // driver's reference client unless another is plugged in.
+    void (*CaptureWindows)(client::TDesignerWindows&) = client::CaptureWindows;
 };
 
 struct TScenario {
@@ -30,6 +34,24 @@ const std::vector<TScenario>& SimScenarios();
 const std::vector<TScenario>& BuildScenarios();
 // Scenarios that run the wizard itself against the simulator.
 const std::vector<TScenario>& WizardScenarios();
+// The wizard's own window capture (designer::CaptureDesigner over the Win32
+// ports) in the shape of the driver's reference client, to be plugged into
+// TScenarioContext::CaptureWindows (--capture wizard).
+void WizardWindowCapture(client::TDesignerWindows& windows);
+// Scenarios that run a window capture against a simulator that offers it
+// wrong turns: decoy windows, slow reactions, exact key chords.
+const std::vector<TScenario>& CaptureScenarios();
+// Runs context.CaptureWindows on the simulator's frame (brought to the front
+// first, as when the user has just pointed at it) and returns what it found.
+client::TDesignerWindows CaptureDesigner(TScenarioContext& c, TSimSession& sim);
+// The pauses a capture makes after each step, checked on the stamps of a
+// simulator started with --key-times (taken when a key enters the system):
+// the gap from a step's last key-up to the next key-down is at least the
+// step's wait (client::kAfter...). A slow machine only makes gaps longer; a
+// client that shortens or moves a wait makes them shorter.
+void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag);
+// The log lines of a simulator session that begin with prefix.
+std::vector<std::wstring> LinesWithPrefix(TSimSession& sim, const std::wstring& prefix);
 // Opens the configuration window of a started simulator and
 // returns its tree; zero, with a failed check, when the simulator did not
 // start or the tree is missing.

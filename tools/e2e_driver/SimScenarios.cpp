@@ -303,6 +303,9 @@ void TreePaths(TScenarioContext& c)
         {L"справочники.СКЛАДЫ", L"Справочники.Склады", L"case-insensitive match"},
         {L"Справочники.Склады.Реквизит.Адрес.", L"Справочники.Склады.Реквизит.Адрес", L"VK_RIGHT on a leaf stays"},
         {L"Справочники.Щ", L"Справочники.Номенклатура", L"no match keeps the first child"},
+        {L"Справочники.Склад", L"Справочники.Склад", L"a name that begins its next sibling's name"},
+        {L"Обработки.ЗагрузкаДанных", L"Обработки.ЗагрузкаДанных", L"the longer name after its prefix"},
+        {L"Общие.Общие", L"Общие.Общие формы", L"a name cut at its blank selects the earlier sibling"},
         {L"", L"Общие", L"ten VK_LEFT and one VK_RIGHT reach the first level"},
     };
     for (const auto& tc : cases) {
@@ -316,9 +319,36 @@ void TreePaths(TScenarioContext& c)
                       L"WM_CHAR 1251 codes arrive as the right Unicode characters for \"" + tc.typed + L"\"");
     }
 
+    // A control character is logged and ends the typed prefix: the rest of
+    // the name no longer matches.
+    sim.TypePath(tree, L"");
+    size_t controlMark = sim.Log().Count();
+    for (unsigned char ch : text::ToCodePage(L"Спр\rав", 1251)) SendMessageA(tree, WM_CHAR, ch, 0);
+    TLines controlLines = TreeLines(sim.Log().From(controlMark));
+    const TLines expectedControl = {
+        L"tree char U+0421 С -> Справочники",       L"tree char U+043F п -> Справочники",
+        L"tree char U+0440 р -> Справочники",       L"tree char U+000D (control) -> Справочники",
+        L"tree char U+0430 а -> Справочники (no match)", L"tree char U+0432 в -> Справочники (no match)"};
+    c.Check.Check(controlLines == expectedControl, L"a control character is logged and breaks the prefix",
+                  L"\n  got:  " + Join(controlLines) + L"\n  want: " + Join(expectedControl));
+
+    // The blank sent as a VK_SPACE key-down is no character: "Общие" alone
+    // selects the first name it begins.
+    sim.TypePath(tree, L"Общие.");
+    for (unsigned char ch : text::ToCodePage(L"Общие", 1251)) SendMessageA(tree, WM_CHAR, ch, 0);
+    SendMessageA(tree, WM_KEYDOWN, VK_SPACE, 0);
+    for (unsigned char ch : text::ToCodePage(L"модули", 1251)) SendMessageA(tree, WM_CHAR, ch, 0);
+    c.Check.Equal(sim.Selected(tree), L"Общие.Общие формы", L"the blank as VK_SPACE does not reach Общие модули");
+    // Any key-down ends the typed text: the next character starts afresh.
+    sim.TypePath(tree, L"Справочники.Ск");
+    SendMessageA(tree, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageA(tree, WM_CHAR, static_cast<unsigned char>(text::ToCodePage(L"Н", 1251)[0]), 0);
+    c.Check.Equal(sim.Selected(tree), L"Справочники.Номенклатура", L"a key-down between characters starts a new search");
+
     // Mouse clicks on rows: a real click (cursor and button) and a posted one.
     // The rows are 18 pixels high from y = 2; with Справочники.Склады
-    // selected they are: the root, Общие, Справочники, Номенклатура, Склады.
+    // selected they are: the root, Общие, Справочники, Номенклатура, Склад,
+    // Склады.
     sim.TypePath(tree, L"Справочники.Склады");
     auto rowPoint = [](int row) { return POINT{40, 2 + row * 18 + 9}; };
     POINT screenPt = rowPoint(3);
@@ -391,13 +421,14 @@ void CopyFormats(TScenarioContext& c)
     struct TCase {
         std::wstring path;
         bool sixth;
+        std::wstring text;  // both text formats: the node's name, then its path
     };
     const TCase cases[] = {
-        {L"Справочники.Склады", true},
-        {L"Справочники.Склады.Реквизит.Адрес", false},
-        {L"Общие.Общие модули.Сервис", true},
-        {L"Общие.Подсистемы.Склад", false},
-        {L"Обработки.Загрузка.Форма.Основная", true},
+        {L"Справочники.Склады", true, L"Склады (Справочники.Склады)"},
+        {L"Справочники.Склады.Реквизит.Адрес", false, L"Адрес (Справочники.Склады.Реквизит.Адрес)"},
+        {L"Общие.Общие модули.Сервис", true, L"Сервис (Общие.Общие модули.Сервис)"},
+        {L"Общие.Подсистемы.Склад", false, L"Склад (Общие.Подсистемы.Склад)"},
+        {L"Обработки.Загрузка.Форма.Основная", true, L"Основная (Обработки.Загрузка.Форма.Основная)"},
     };
     const UINT managed = clip::FormatId(kSimManagedCommandFormat);
     for (const auto& tc : cases) {
@@ -409,9 +440,9 @@ void CopyFormats(TScenarioContext& c)
         // Independent of the payload function: the Unicode text names the node.
         auto unicode = clip::Read(CF_UNICODETEXT).value_or("");
         std::wstring asText(reinterpret_cast<const wchar_t*>(unicode.data()), unicode.size() / 2);
-        c.Check.Equal(asText.c_str(), L"Объект " + tc.path, L"CF_UNICODETEXT reads as text");
+        c.Check.Equal(asText.c_str(), tc.text, L"CF_UNICODETEXT reads as text");
         auto ansi = clip::Read(CF_TEXT).value_or("");
-        c.Check.Equal(text::FromCodePage(ansi.c_str(), 1251), L"Объект " + tc.path, L"CF_TEXT reads as Windows-1251 text");
+        c.Check.Equal(text::FromCodePage(ansi.c_str(), 1251), tc.text, L"CF_TEXT reads as Windows-1251 text");
     }
 }
 

@@ -17,6 +17,7 @@
 #include "SimSession.h"
 #include "WizardSession.h"
 #include "designer/BuildControl.h"
+#include "designer/WindowCapture.h"
 #include "designer/win32/Win32Ports.h"
 #include "package/PackageDocument.h"
 #include "platform/Platform.h"
@@ -1043,6 +1044,23 @@ void Bench(TScenarioContext& c)
 }
 
 }  // namespace
+
+void WizardWindowCapture(client::TDesignerWindows& windows)
+{
+    designer::TWin32WindowSystem system;
+    designer::TWin32Keyboard keyboard;
+    designer::TWin32MessageClock clock;
+    const auto handle = [](HWND h) { return designer::FromHwnd(h); };
+    designer::TDesignerWindows found{handle(windows.MainFrame), handle(windows.ConfigurationWindow),
+                                     handle(windows.SearchWindow), handle(windows.TreeGrid)};
+    try {
+        designer::CaptureDesigner(found, found.MainFrame, {system, keyboard, clock});
+    } catch (const std::exception& e) {
+        PrintUtf8(L"# the wizard's capture raised: " + text::FromCodePage(e.what(), 1251) + L"\n");
+    }
+    windows = {designer::ToHwnd(found.MainFrame), designer::ToHwnd(found.ConfigurationWindow),
+               designer::ToHwnd(found.SearchWindow), designer::ToHwnd(found.TreeGrid)};
+}
 
 const std::vector<TScenario>& WizardScenarios()
 {

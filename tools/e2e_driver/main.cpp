@@ -20,16 +20,14 @@ namespace {
 std::vector<TScenario> AllScenarios()
 {
     std::vector<TScenario> all = SimScenarios();
-    const auto& build = BuildScenarios();
-    all.insert(all.end(), build.begin(), build.end());
-    const auto& wizard = WizardScenarios();
-    all.insert(all.end(), wizard.begin(), wizard.end());
+    for (const auto* more : {&CaptureScenarios(), &BuildScenarios(), &WizardScenarios()})
+        all.insert(all.end(), more->begin(), more->end());
     return all;
 }
 
 int Usage()
 {
-    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--set NAME=VALUE]... [--any-code-page] [--list] [scenario...]\n");
+    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--set NAME=VALUE]... [--any-code-page] [--capture wizard] [--list] [scenario...]\n");
     return 2;
 }
 
@@ -44,6 +42,7 @@ int wmain(int argc, wchar_t** argv)
     std::vector<std::string> wanted;
     bool list = false;
     bool anyCodePage = false;  // a machine that is not Russian
+    bool wizardCapture = false;  // the capture scenarios hold the wizard's capture to the simulator
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--sim" && i + 1 < argc) simExe = argv[++i];
@@ -56,6 +55,10 @@ int wmain(int argc, wchar_t** argv)
         }
         else if (a == L"--list") list = true;
         else if (a == L"--any-code-page") anyCodePage = true;
+        else if (a == L"--capture" && i + 1 < argc && std::wstring(argv[i + 1]) == L"wizard") {
+            wizardCapture = true;
+            ++i;
+        }
         else if (!a.empty() && a[0] == L'-') return Usage();
         else wanted.push_back(text::ToUtf8(a));
     }
@@ -89,6 +92,7 @@ int wmain(int argc, wchar_t** argv)
         check.Equal(GetOEMCP(), 866, L"OEM code page");
     }
     TScenarioContext ctx{check, simExe, wizardExe, options};
+    if (wizardCapture) ctx.CaptureWindows = WizardWindowCapture;
     for (const auto& s : run) {
         PrintUtf8(L"== " + text::FromUtf8(s.Name) + L"\n");
         s.Run(ctx);
