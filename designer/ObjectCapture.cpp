@@ -1,6 +1,8 @@
 #include "ObjectCapture.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 
 #include "designer/ClipboardItems.h"
 #include "designer/DesignerInterface.h"
@@ -63,6 +65,12 @@ bool TObjectCapture::ExecuteCommand(const std::string& command, const std::strin
 bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
                                  std::uint32_t delayMs) {
     platform::IClipboard& clipboard = ports_.Clipboard;
+    platform::IClock& clock = ports_.Clock;
+    const auto changed = [&clipboard, sequenceBefore] { return clipboard.SequenceNumber() != sequenceBefore; };
+    const auto complete = [&clipboard, &formatIds] {
+        return std::all_of(formatIds.begin(), formatIds.end(),
+                           [&clipboard](std::uint32_t id) { return clipboard.IsFormatAvailable(id); });
+    };
     // The Designer holds the clipboard open while it puts the formats there;
     // it is done when the clipboard can be opened again.
     const auto canOpen = [&clipboard] {
@@ -72,25 +80,39 @@ bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector
     };
     // Without access to the clipboard's window station the system returns
     // sequence number 0 and never changes it: then nothing tells a new copy
-    // from an old one, and the whole delay is waited before reading.
+    // from an old one, and the whole delay is waited before reading (on the
+    // clock, since a Sleep shorter than a system tick may end early).
     if (sequenceBefore == 0) {
-        ports_.Clock.Sleep(delayMs);
+        WaitUntil(delayMs, [] { return false; });
         return true;
     }
-    const std::uint64_t start = ports_.Clock.NowMs();
-    for (;;) {
-        const bool changed = clipboard.SequenceNumber() != sequenceBefore;
-        if (changed &&
-            std::all_of(formatIds.begin(), formatIds.end(),
-                        [&clipboard](std::uint32_t id) { return clipboard.IsFormatAvailable(id); }) &&
-            canOpen())
-            return true;
-        const std::uint64_t elapsed = ports_.Clock.NowMs() - start;
+    if (!WaitUntil(delayMs, [&] { return changed() && complete() && canOpen(); })) {
         // At the end of the delay a new copy that lacks a format is still
         // read, so that the missing format is the one reported; the previous
         // object's data are never read.
-        if (elapsed >= delayMs) return changed && canOpen();
-        ports_.Clock.Sleep(static_cast<std::uint32_t>(std::min<std::uint64_t>(kClipboardPollMs, delayMs - elapsed)));
+        if (!changed()) return false;
+        // A clipboard manager reacts to every copy and may hold the clipboard
+        // right now: it gets the same patience as every other open, and only
+        // then is it "Cannot open clipboard".
+        platform::TClipboardOpen open(clipboard, clock);
+    }
+    return true;
+}
+
+bool TObjectCapture::WaitUntil(std::uint32_t delayMs, const std::function<bool()>& done) {
+    platform::IClock& clock = ports_.Clock;
+    // The delay is counted from the clock's first step after the start. A
+    // clock that moves in coarse steps may show a whole step right after the
+    // start; counting from there could end the wait well before the delay has
+    // really passed. From a step on, the clock never runs ahead of real time.
+    const std::uint64_t first = clock.NowMs();
+    std::optional<std::uint64_t> start;
+    for (;;) {
+        if (done()) return true;
+        const std::uint64_t now = clock.NowMs();
+        if (!start && now != first) start = now;
+        if (start && now - *start >= delayMs) return false;
+        clock.Sleep(kClipboardPollMs);
     }
 }
 

@@ -4,6 +4,7 @@
 // format of the copy under a new AddObject element of the package document.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,10 +46,16 @@ public:
 private:
     // Waits, for at most `delayMs`, until the clipboard has changed since
     // `sequenceBefore`, holds every format of `formatIds` and can be opened.
-    // False when, at the end of the delay, it has not changed or cannot be
-    // opened: there is nothing of this object to read.
+    // False when, at the end of the delay, it has not changed: there is
+    // nothing of this object to read. A changed clipboard that is still held
+    // then is opened with the usual retry (platform::OpenClipboard), which
+    // raises "Cannot open clipboard" when it never becomes free.
     bool WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
                      std::uint32_t delayMs);
+    // Polls `done` every kClipboardPollMs until it holds (true) or at least
+    // `delayMs` of real time have passed (false), even on a clock that moves
+    // in coarse steps.
+    bool WaitUntil(std::uint32_t delayMs, const std::function<bool()>& done);
     void TypeTreePath(const std::string& treePath);
     void PressCopy();
     void LogResult(const std::string& path, bool ok);

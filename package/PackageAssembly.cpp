@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "package/BuildFiles.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -15,25 +16,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The start of the name of each build's private directory.
-constexpr std::string_view kWorkDirectoryPrefix = "1c82pkg-";
-
 // A new directory of its own under the temporary directory for one build,
 // removed with everything in it when the build ends, also on an error. A
 // fresh directory means no file left by another build (or by another copy of
 // the wizard running at the same time) is ever packed.
 class TWorkDirectory {
 public:
-    explicit TWorkDirectory(const fs::path& parent)
-        : path_(platform::CreateUniqueDirectory(parent, kWorkDirectoryPrefix)) {}
+    explicit TWorkDirectory(const fs::path& parent) : path_(build_files::CreateWorkDirectory(parent)) {}
     TWorkDirectory(const TWorkDirectory&) = delete;
     TWorkDirectory& operator=(const TWorkDirectory&) = delete;
-    ~TWorkDirectory() {
-        // A file that cannot be removed (held open by a virus scanner, say)
-        // stays behind; that must not turn a finished build into an error.
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
+    // A file that cannot be removed (held open by a virus scanner, say)
+    // stays behind; that must not turn a finished build into an error. The
+    // copies may be read-only like their sources; that does not keep them.
+    ~TWorkDirectory() { platform::RemoveTree(path_); }
 
     const fs::path& Path() const { return path_; }
 
@@ -69,16 +64,7 @@ private:
     bool placed_ = false;
 };
 
-// "<target>.<16 random hex digits>.tmp": in the target's own directory, so
-// the final rename never crosses file systems and stays atomic.
-fs::path PendingPathFor(const fs::path& target) {
-    fs::path pending = target;
-    // ASCII only, so the same on every platform.
-    pending += ".";
-    pending += platform::RandomHex(8);
-    pending += ".tmp";
-    return pending;
-}
+fs::path NamePath(std::string_view name1251) { return text::PathFrom1251(name1251); }
 
 // An agreement or description text, opened now so that a path that cannot
 // be read stops the build before anything is written. An empty field means
@@ -88,16 +74,32 @@ std::optional<platform::TFile> OpenSource(const std::string& path1251) {
     return platform::TFile::OpenRead(text::PathFrom1251(path1251));
 }
 
-// Copies an opened source into a new file. The copy is made by reading and
-// writing rather than by the system's file copy, so it never inherits the
-// source's hidden or system attribute, which would make the archive writer
-// skip it without a word.
+// Copies an opened source into a new file with the source's last-write time
+// and attributes, which the entry then carries (its time also gives the
+// encryption header's check byte). The copy is made by reading and writing
+// rather than by the system's file copy, and a hidden or system bit is not
+// passed on: either would make the archive writer skip the copy.
 void CopyInto(platform::TFile& source, const fs::path& copy) {
-    platform::TFile out = platform::TFile::Create(copy);
-    std::vector<char> buffer(64 * 1024);
-    while (const std::size_t n = source.Read(buffer.data(), buffer.size())) out.WriteAll(buffer.data(), n);
-    out.Close();
+    {
+        platform::TFile out = platform::TFile::Create(copy);
+        std::vector<char> buffer(64 * 1024);
+        while (const std::size_t n = source.Read(buffer.data(), buffer.size())) out.WriteAll(buffer.data(), n);
+        out.Close();
+    }
     source.Close();
+    platform::CopyTimeAndAttributes(source.Path(), copy);
+}
+
+// The archive writer skips a name that matches no file without a word. For
+// the files this build made itself that would be a package without its
+// image.0, agreement or description, reported as written; so each is looked
+// up first and its absence is an error.
+void RequireFile(const fs::path& dir, std::string_view name1251, bool includeHidden) {
+    if (platform::FindFile(dir, text::Cp1251ToUtf16(name1251), includeHidden)) return;
+    // Raises the system's own reason when the file is not there at all.
+    platform::TFile::OpenRead(dir / NamePath(name1251));
+    throw text::TFileError("Cannot open file \"%s\". %s", platform::FullPath1251(dir / NamePath(name1251)),
+                           "The file is hidden or a system file");
 }
 
 // Creates the archive at the pending path. The user chose the target, not
@@ -115,8 +117,6 @@ void UseRandomSource(zip::TZipWriter& writer, const zip::TZipWriter::TRandomSour
     if (random) writer.SetRandomSource(random);
 }
 
-fs::path NamePath(std::string_view name1251) { return text::PathFrom1251(name1251); }
-
 // Writes the package file; all temporary files are gone when it returns,
 // whether it returns or raises.
 void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
@@ -125,8 +125,10 @@ void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
     std::optional<platform::TFile> description = OpenSource(in.PathToDescription);
     if (in.PathToPackageFile.empty()) throw text::TError("Archive does not exist - Filename is blank");
     const fs::path target = text::PathFrom1251(in.PathToPackageFile);
+    const fs::path temporary = platform::TempDirectory();
 
-    TWorkDirectory work(platform::TempDirectory());
+    build_files::RemoveLeftovers(temporary, target.parent_path());
+    TWorkDirectory work(temporary);
     const fs::path& dir = work.Path();
 
     doc.SaveToFile(dir / NamePath(package_names::PackageData));
@@ -135,6 +137,7 @@ void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
         UseRandomSource(image, random);
         image.Create(dir / NamePath(package_names::Image));
         image.SetBaseDirectory(dir);
+        RequireFile(dir, package_names::PackageData, false);
         image.AddFile(package_names::PackageData, false);
         image.SetPassword(std::string(kImagePassword));
         image.WriteArchive();
@@ -143,16 +146,19 @@ void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
     if (agreement) CopyInto(*agreement, dir / NamePath(package_names::Agreement));
     if (description) CopyInto(*description, dir / NamePath(package_names::Description));
 
-    TPendingFile package(PendingPathFor(target));
+    TPendingFile package(build_files::PendingPathFor(target));
     {
         zip::TZipWriter writer;
         UseRandomSource(writer, random);
         CreateNextToTarget(writer, package.Path(), target);
         writer.SetBaseDirectory(dir);
-        // A copy that is not there (empty field) adds nothing; the entries
-        // after it move up.
+        // An empty field made no copy: that entry is left out and the
+        // entries after it move up.
+        if (agreement) RequireFile(dir, package_names::Agreement, false);
         writer.AddFile(package_names::Agreement, false);
+        if (description) RequireFile(dir, package_names::Description, false);
         writer.AddFile(package_names::Description, false);
+        RequireFile(dir, package_names::Image, true);
         writer.AddFile(package_names::Image, true);
         writer.SetPassword(PackagePassword(in.SerialKey));
         writer.WriteArchive();

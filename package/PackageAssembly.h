@@ -62,8 +62,14 @@ std::string PackagePassword(std::string_view serialKey);
 // agreement or description that cannot be read, and "Archive does not exist
 // - Filename is blank" for an empty package path. Raises `Cannot create file
 // "%s". %s` when the temporary directory, the package file or a temporary
-// file cannot be written. On any error the previous package and the
-// clipboard are untouched and no temporary file is left.
+// file cannot be written, and the system's error when a file the package
+// must hold cannot be found or read. On any of these errors the previous
+// package and the clipboard are untouched and no temporary file is left.
+// The key goes to the clipboard last, once the new package is complete and
+// in place: a clipboard error ("Cannot open clipboard") is raised then, with
+// the new package kept, because it is sound and the key is still in its field.
+// Before it starts, a build removes the private directories and pending
+// packages that builds killed earlier left behind (build_files).
 // `random` fills the encryption headers' random bytes of both archives
 // (empty: the system's CSPRNG).
 void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, platform::IClipboard& clipboard,

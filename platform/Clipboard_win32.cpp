@@ -11,7 +11,20 @@ namespace platform {
 
 void TWin32Clock::Sleep(std::uint32_t ms) { ::Sleep(ms); }
 
-std::uint64_t TWin32Clock::NowMs() { return ::GetTickCount64(); }
+std::uint64_t TWin32Clock::NowMs() {
+    // The performance counter, not the tick count: GetTickCount64 moves in
+    // 10-16 ms steps, far too coarse for a delay of 10 or 20 ms.
+    static const std::uint64_t frequency = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);  // never fails on Windows XP and later
+        return static_cast<std::uint64_t>(f.QuadPart);
+    }();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    const std::uint64_t ticks = static_cast<std::uint64_t>(counter.QuadPart);
+    // Split so that ticks * 1000 cannot overflow after a long uptime.
+    return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+}
 
 std::uint32_t TWin32Clipboard::SequenceNumber() { return ::GetClipboardSequenceNumber(); }
 
@@ -56,15 +69,11 @@ bool TWin32Clipboard::ReadFormat(std::uint32_t id, const std::function<void(cons
     return true;
 }
 
-void TWin32Clipboard::SetText(const std::string& text1251) {
-    // The text goes as CF_UNICODETEXT converted with the fixed Windows-1251
-    // table, so it is right whatever the machine's ANSI code page; Windows
-    // synthesises CF_TEXT from it for programs that ask for that.
-    const std::u16string wide = text::Cp1251ToUtf16(text1251);
-    const std::size_t bytes = (wide.size() + 1) * sizeof(char16_t);
+namespace {
 
-    ::EmptyClipboard();
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+// Puts a copy of `size` bytes on the open clipboard in `format`.
+void PutBlock(UINT format, const void* data, std::size_t size) {
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, size);
     if (block == nullptr) throw text::TError("Cannot set clipboard data");
     {
         TGlobalLock lock(block);
@@ -72,13 +81,32 @@ void TWin32Clipboard::SetText(const std::string& text1251) {
             ::GlobalFree(block);
             throw text::TError("Cannot set clipboard data");
         }
-        std::memcpy(lock.Data(), wide.c_str(), bytes);
+        std::memcpy(lock.Data(), data, size);
     }
     // On success the system owns the block; on failure it stays ours.
-    if (::SetClipboardData(CF_UNICODETEXT, block) == nullptr) {
+    if (::SetClipboardData(format, block) == nullptr) {
         ::GlobalFree(block);
         throw text::TError("Cannot set clipboard data");
     }
+}
+
+}  // namespace
+
+void TWin32Clipboard::SetText(const std::string& text1251) {
+    // The text goes in three formats. CF_UNICODETEXT is converted with the
+    // fixed Windows-1251 table, so it is right whatever the machine's ANSI
+    // code page. CF_TEXT carries the Windows-1251 bytes themselves: left to
+    // the system, it would be made from the Unicode text in the thread's
+    // input language, and a key with Cyrillic letters would paste as "?"
+    // into programs that read CF_TEXT while an English layout is active.
+    // CF_LOCALE Russian tells readers which code page CF_TEXT is in.
+    const std::u16string wide = text::Cp1251ToUtf16(text1251);
+    const LCID russian = MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_RUSSIAN_RUSSIA), SORT_DEFAULT);
+
+    ::EmptyClipboard();
+    PutBlock(CF_UNICODETEXT, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
+    PutBlock(CF_TEXT, text1251.c_str(), text1251.size() + 1);
+    PutBlock(CF_LOCALE, &russian, sizeof russian);
 }
 
 }  // namespace platform

@@ -47,7 +47,8 @@ public:
     std::size_t Read(void* data, std::size_t size);
     // Moves the file position to `offset` from the start. Throws on failure.
     void Seek(std::uint64_t offset);
-    // The file's size in bytes.
+    // The file's size in bytes. Throws `Cannot read file "%s". %s` when the
+    // system cannot tell it (never a size of 0 instead).
     std::uint64_t Size() const;
     // Cuts the file to `size` bytes (or extends it with zeros) and moves the
     // file position there. Throws "Stream write error".
@@ -90,6 +91,8 @@ struct TFoundFile {
 // directories, system files always and hidden files unless `includeHidden`
 // (on POSIX a name starting with "." is hidden and no file is "system").
 // An exact-case match wins over other spellings. Nothing found: nullopt.
+// A directory that cannot be read, or a file whose status cannot be read
+// for any reason but its absence, throws `Cannot open file "%s". %s`.
 std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_view name, bool includeHidden);
 
 // MS-DOS date and time of a local broken-down time; years before 1980 clamp
@@ -113,6 +116,33 @@ fs::path TempDirectory();
 // `prefix`, exclusively (never an existing one), private to the user where
 // the system allows. Throws `Cannot create file "%s". %s` on failure.
 fs::path CreateUniqueDirectory(const fs::path& parent, std::string_view prefix);
+
+// Gives `to` the last-write time and the attribute bits of `from`, as a
+// system file copy would, except the hidden and system bits: those would
+// make the ZIP writer skip the file. On POSIX the attribute is the read-only
+// bit (no write permission for the owner). Throws `Cannot create file
+// "%s". %s` naming `to`, or `Cannot open file "%s". %s` naming `from`.
+void CopyTimeAndAttributes(const fs::path& from, const fs::path& to);
+
+// Removes `path` with everything in it, clearing the read-only attribute
+// where the system would refuse to delete such a file. Never throws; what
+// cannot be removed stays.
+void RemoveTree(const fs::path& path) noexcept;
+
+// A process, told apart from a later one that reuses its id by the time it
+// started (in the system's own units; 0: unknown).
+struct TProcessIdentity {
+    std::uint32_t Id = 0;
+    std::uint64_t StartTime = 0;
+};
+
+// This process.
+TProcessIdentity CurrentProcess();
+
+// False only when `process` is certainly gone: no running process has its
+// id, or the one that has it now started at another time. When the system
+// does not tell (no rights to ask, an unknown start time), true.
+bool IsRunning(const TProcessIdentity& process);
 
 // Renames `from` to `to`, replacing `to` atomically where the system can.
 // Throws `Cannot create file "%s". %s` naming `to`.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -12,8 +13,10 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include "Faults.h"
 #include "PlatformDetail.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -82,8 +85,11 @@ void TFile::Seek(std::uint64_t offset) {
 }
 
 std::uint64_t TFile::Size() const {
+    if (const int code = faults::Injected(faults::TOperation::FileSize, path_))
+        ThrowFileError("Cannot read file \"%s\". %s", path_, code);
     struct stat st;
-    return ::fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (::fstat(fd_, &st) != 0) ThrowFileError("Cannot read file \"%s\". %s", path_, errno);
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 void TFile::SetSize(std::uint64_t size) {
@@ -125,10 +131,16 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
     std::error_code ec;
     const fs::path dir = directory.empty() ? fs::path(".") : directory;
     std::vector<std::u16string> candidates;
+    // A directory that cannot be read is an error, never "no such file":
+    // the writer skips a missing name silently, and an unreadable folder
+    // must not turn into an archive without its entries.
+    if (const int code = faults::Injected(faults::TOperation::ListDirectory, dir))
+        ThrowFileError("Cannot open file \"%s\". %s", dir, code);
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         std::u16string onDisk = it->path().filename().u16string();
         if (text::EqualsIgnoreCase(onDisk, name)) candidates.push_back(std::move(onDisk));
     }
+    if (ec) ThrowFileError("Cannot open file \"%s\". %s", dir, ec.value());
     // Exact spelling first, then a stable order, so the same directory always
     // gives the same answer.
     std::sort(candidates.begin(), candidates.end(), [&](const std::u16string& a, const std::u16string& b) {
@@ -138,7 +150,13 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
     for (const std::u16string& candidate : candidates) {
         const fs::path full = dir / fs::path(candidate);
         struct stat st;
-        if (::stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        int code = faults::Injected(faults::TOperation::FileStatus, full);
+        if (code == 0 && ::stat(full.c_str(), &st) != 0) code = errno;
+        // Gone since the listing (or a dangling link): not there. Any other
+        // failure is the system's error.
+        if (code == ENOENT) continue;
+        if (code != 0) ThrowFileError("Cannot open file \"%s\". %s", full, code);
+        if (!S_ISREG(st.st_mode)) continue;
         std::uint32_t attributes = kAttrArchive;
         if (!candidate.empty() && candidate[0] == u'.') attributes |= kAttrHidden;
         if ((st.st_mode & S_IWUSR) == 0) attributes |= kAttrReadOnly;
@@ -187,6 +205,80 @@ int detail::AlreadyExistsCode() { return EEXIST; }
 
 void ReplaceFile(const fs::path& from, const fs::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) ThrowFileError("Cannot create file \"%s\". %s", to, errno);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void CopyTimeAndAttributes(const fs::path& from, const fs::path& to) {
+    struct stat st;
+    if (::stat(from.c_str(), &st) != 0) ThrowFileError("Cannot open file \"%s\". %s", from, errno);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0) ThrowFileError("Cannot create file \"%s\". %s", to, errno);
+    if ((st.st_mode & S_IWUSR) == 0) {
+        struct stat copy;
+        if (::stat(to.c_str(), &copy) != 0 || ::chmod(to.c_str(), copy.st_mode & 07555) != 0)
+            ThrowFileError("Cannot create file \"%s\". %s", to, errno);
+    }
+}
+
+void RemoveTree(const fs::path& path) noexcept {
+    // A read-only file goes with its folder on POSIX; nothing to clear.
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+namespace {
+
+// The state letter and start time (clock ticks since boot) of a process,
+// from /proc/<id>/stat; nullopt when it cannot be read.
+struct TProcStat {
+    char State = '?';
+    std::uint64_t StartTime = 0;
+};
+
+std::optional<TProcStat> ReadProcStat(std::uint32_t id) {
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(id) + "/stat").c_str(), "r");
+    if (f == nullptr) return std::nullopt;
+    char buffer[1024];
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+    std::fclose(f);
+    buffer[n] = '\0';
+    // "<id> (<name>) <state> ..."; the name may hold blanks and ')', so the
+    // fields are counted from the last ')'. The start time is field 22.
+    const char* p = std::strrchr(buffer, ')');
+    if (p == nullptr) return std::nullopt;
+    TProcStat stat;
+    int field = 2;
+    for (++p; *p != '\0' && field < 22; ++p) {
+        if (*p != ' ') continue;
+        ++field;
+        if (field == 3) stat.State = p[1];
+    }
+    if (field != 22) return std::nullopt;
+    stat.StartTime = std::strtoull(p, nullptr, 10);
+    return stat;
+}
+
+}  // namespace
+
+TProcessIdentity CurrentProcess() {
+    TProcessIdentity self;
+    self.Id = static_cast<std::uint32_t>(::getpid());
+    if (const auto stat = ReadProcStat(self.Id)) self.StartTime = stat->StartTime;
+    return self;
+}
+
+bool IsRunning(const TProcessIdentity& process) {
+    if (process.Id == 0) return true;
+    if (::kill(static_cast<pid_t>(process.Id), 0) != 0 && errno == ESRCH) return false;
+    const auto stat = ReadProcStat(process.Id);
+    if (!stat) return true;
+    // A killed process that its parent has not yet waited for still has
+    // its id, but it will never run again.
+    if (stat->State == 'Z' || stat->State == 'X') return false;
+    return process.StartTime == 0 || stat->StartTime == 0 || stat->StartTime == process.StartTime;
 }
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "Faults.h"
 #include "PlatformDetail.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -108,8 +109,11 @@ void TFile::Seek(std::uint64_t offset) {
 }
 
 std::uint64_t TFile::Size() const {
+    if (const int code = faults::Injected(faults::TOperation::FileSize, path_))
+        ThrowFileError("Cannot read file \"%s\". %s", path_, static_cast<DWORD>(code));
     LARGE_INTEGER li;
-    return ::GetFileSizeEx(H(handle_), &li) ? static_cast<std::uint64_t>(li.QuadPart) : 0;
+    if (!::GetFileSizeEx(H(handle_), &li)) ThrowFileError("Cannot read file \"%s\". %s", path_, ::GetLastError());
+    return static_cast<std::uint64_t>(li.QuadPart);
 }
 
 void TFile::SetSize(std::uint64_t size) {
@@ -145,9 +149,18 @@ int LastErrorCode() { return static_cast<int>(::GetLastError()); }
 std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_view name, bool includeHidden) {
     const fs::path dir = directory.empty() ? fs::path(L".") : directory;
     const fs::path pattern = dir / L"*";
+    // A directory that cannot be read is an error, never "no such file":
+    // the writer skips a missing name silently, and an unreadable folder
+    // must not turn into an archive without its entries.
+    if (const int code = faults::Injected(faults::TOperation::ListDirectory, dir))
+        ThrowFileError("Cannot open file \"%s\". %s", dir, static_cast<DWORD>(code));
     WIN32_FIND_DATAW fd;
     TFindHandle find(::FindFirstFileW(W(pattern), &fd));
-    if (!find.Valid()) return std::nullopt;
+    if (!find.Valid()) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) return std::nullopt;  // an empty directory
+        ThrowFileError("Cannot open file \"%s\". %s", dir, code);
+    }
     std::vector<WIN32_FIND_DATAW> matches;
     do {
         const std::u16string_view onDisk(reinterpret_cast<const char16_t*>(fd.cFileName));
@@ -159,6 +172,16 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
                                    TRUE) == CSTR_EQUAL)
             matches.push_back(fd);
     } while (::FindNextFileW(find.Get(), &fd));
+    if (const DWORD code = ::GetLastError(); code != ERROR_NO_MORE_FILES)
+        ThrowFileError("Cannot open file \"%s\". %s", dir, code);
+    // The search data carry each file's status; an injected fault on it
+    // counts like a failed status query.
+    for (auto it = matches.begin(); it != matches.end();) {
+        const DWORD code = static_cast<DWORD>(faults::Injected(faults::TOperation::FileStatus, dir / fs::path(it->cFileName)));
+        if (code == ERROR_FILE_NOT_FOUND) it = matches.erase(it);
+        else if (code != 0) ThrowFileError("Cannot open file \"%s\". %s", dir / fs::path(it->cFileName), code);
+        else ++it;
+    }
     if (matches.empty()) return std::nullopt;
     // NTFS holds one spelling per name; a case-sensitive directory may hold
     // more, and then the exact spelling wins.
@@ -221,6 +244,68 @@ int detail::AlreadyExistsCode() { return ERROR_ALREADY_EXISTS; }
 void ReplaceFile(const fs::path& from, const fs::path& to) {
     if (!::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void CopyTimeAndAttributes(const fs::path& from, const fs::path& to) {
+    WIN32_FILE_ATTRIBUTE_DATA source;
+    if (!::GetFileAttributesExW(W(from), GetFileExInfoStandard, &source))
+        ThrowFileError("Cannot open file \"%s\". %s", from, ::GetLastError());
+    HANDLE h = ::CreateFileW(W(to), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+    const BOOL timed = ::SetFileTime(h, nullptr, nullptr, &source.ftLastWriteTime);
+    const DWORD timeError = ::GetLastError();
+    ::CloseHandle(h);
+    if (!timed) ThrowFileError("Cannot create file \"%s\". %s", to, timeError);
+    // Only the bits SetFileAttributes can set, and never hidden or system.
+    constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
+    DWORD attributes = source.dwFileAttributes & kSettable;
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileAttributesW(W(to), attributes))
+        ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+}
+
+void RemoveTree(const fs::path& path) noexcept {
+    // DeleteFile refuses a read-only file, so the bit is cleared first.
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        const DWORD attributes = ::GetFileAttributesW(W(it->path()));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            ::SetFileAttributesW(W(it->path()), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+namespace {
+
+std::uint64_t CreationTime(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+}  // namespace
+
+TProcessIdentity CurrentProcess() {
+    return {static_cast<std::uint32_t>(::GetCurrentProcessId()), CreationTime(::GetCurrentProcess())};
+}
+
+bool IsRunning(const TProcessIdentity& process) {
+    if (process.Id == 0) return true;
+    HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process.Id));
+    if (h == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;  // no such id; else no rights to ask
+    DWORD exitCode = 0;
+    const bool exited = ::GetExitCodeProcess(h, &exitCode) && exitCode != STILL_ACTIVE;
+    const std::uint64_t started = CreationTime(h);
+    ::CloseHandle(h);
+    if (exited) return false;
+    return process.StartTime == 0 || started == 0 || started == process.StartTime;
 }
 
 }  // namespace platform

@@ -7,7 +7,7 @@
 
 namespace platform {
 
-// Sleep and GetTickCount64.
+// Sleep, and the performance counter in milliseconds.
 class TWin32Clock : public IClock {
 public:
     void Sleep(std::uint32_t ms) override;

@@ -66,6 +66,7 @@ public:
     std::uint64_t latencyMs = 3;       // from Ctrl+Insert to the data on the clipboard
     std::uint64_t holdMs = 0;          // the clipboard stays open this long after that
     std::set<std::string> dropFormats; // formats the next copies lack
+    std::uint64_t formatGapMs = 0;     // >0: the formats appear one at a time, this far apart
 
 private:
     void Copy() {
@@ -75,6 +76,17 @@ private:
             Payload(std::string(package::kFormatMngCmdObjects), selection);
         for (const std::string& f : dropFormats) contents.erase(f);
         const std::uint64_t at = clock_.now + latencyMs;
+        if (formatGapMs != 0) {
+            // Each format added changes the clipboard; the full set comes last.
+            TContents growing;
+            std::uint64_t when = at;
+            for (const auto& [name, data] : contents) {
+                growing[name] = data;
+                clipboard_.PutAt(when, growing, when);
+                when += formatGapMs;
+            }
+            return;
+        }
         clipboard_.PutAt(at, std::move(contents), at + holdMs);
     }
 

@@ -3,17 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <zlib.h>
 
 #include "package/PackageAssembly.h"
+#include "platform/Faults.h"
+#include "tests/zip/ZipParse.h"
 #include "tests/platform/ClipboardFakes.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
@@ -55,6 +65,27 @@ std::string Hex(std::string_view bytes) {
     std::string out;
     for (unsigned char b : bytes) out += {kHex[b >> 4], kHex[b & 15]};
     return out;
+}
+
+// Every record of an archive, as the project's own strict parser reads it:
+// the local header repeats the central one, the descriptor carries the real
+// CRC and sizes, the CRC is that of the content, and the encryption
+// header's last byte is the high byte of the entry's time.
+void ExpectSoundRecords(const ziptest::TParsedArchive& archive) {
+    for (const ziptest::TParsedEntry& e : archive.Entries) {
+        SCOPED_TRACE(e.Name);
+        const auto crc = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(e.Content.data()), static_cast<uInt>(e.Content.size())));
+        EXPECT_EQ(e.Crc, crc);
+        EXPECT_EQ(e.UncompressedSize, e.Content.size());
+        EXPECT_EQ(e.Flags, 0x0009);
+        EXPECT_EQ(e.LocalRecord.substr(4, 26), e.CentralRecord.substr(6, 26));
+        EXPECT_EQ(e.LocalRecord.substr(30), e.CentralRecord.substr(46));
+        EXPECT_EQ(e.Descriptor, ziptest::L32(0x08074B50) + ziptest::L32(crc) + ziptest::L32(e.CompressedSize) +
+                                    ziptest::L32(e.UncompressedSize));
+        ASSERT_EQ(e.EncryptionHeader.size(), 12u);
+        EXPECT_EQ(static_cast<unsigned char>(e.EncryptionHeader[11]), e.DosTime >> 8);
+    }
 }
 
 // What zipfile found in a package.
@@ -158,8 +189,30 @@ protected:
 
 TEST_F(AssemblyTest, PacksTextsAndImageUnderTheKeyAndReplacesThePreviousPackage) {
     WriteAll(Package(), "an older package");
+    // The copies keep their sources' time and read-only bit.
+    ziptest::SetLocalTime(agreement_, 2019, 3, 14, 15, 9, 26);
+    ziptest::SetLocalTime(description_, 2008, 8, 8, 20, 8, 9);
+    ASSERT_EQ(::chmod(agreement_.c_str(), 0444), 0);
     const std::string key("Ключ-7F"_cp1251);
     Assemble(Input(key));
+
+    // Every record of both archives, with the project's own parser.
+    const ziptest::TParsedArchive package = ziptest::ParseArchive(ReadAll(Package()), 0, key);
+    ASSERT_EQ(package.Entries.size(), 3u);
+    ExpectSoundRecords(package);
+    const ziptest::TParsedEntry& agreementEntry = package.Entries[0];
+    EXPECT_EQ(agreementEntry.DosDate, (39 << 9) | (3 << 5) | 14);
+    EXPECT_EQ(agreementEntry.DosTime, (15 << 11) | (9 << 5) | 13);
+    EXPECT_EQ(agreementEntry.ExternalAttributes, 0x21u);  // archive, read-only
+    EXPECT_EQ(package.Entries[1].DosDate, (28 << 9) | (8 << 5) | 8);
+    EXPECT_EQ(package.Entries[1].DosTime, (20 << 11) | (8 << 5) | 4);
+    EXPECT_EQ(package.Entries[1].ExternalAttributes, 0x20u);
+    const ziptest::TParsedArchive image =
+        ziptest::ParseArchive(package.Entries[2].Content, 0, std::string(package::kImagePassword));
+    ASSERT_EQ(image.Entries.size(), 1u);
+    ExpectSoundRecords(image);
+    EXPECT_EQ(image.Entries[0].Name, "PackageData.xml");
+    EXPECT_EQ(image.Entries[0].Content, doc_->GetXml());
 
     EXPECT_EQ(ReadAll(Package()).substr(0, 4), "PK\x03\x04");  // rewritten, not appended to
     const TReadBack r = ReadBack(key);
@@ -274,6 +327,213 @@ TEST_F(AssemblyTest, WithoutTmpTheSystemTemporaryDirectoryIsUsedAndCleaned) {
 
     EXPECT_TRUE(Listing(tmp_).empty());
     EXPECT_EQ(ReadBack("key").Status, 0);
+}
+
+TEST_F(AssemblyTest, PendingPackageIsWrittenBesideTheTargetUnderAShortNameOfItsOwn) {
+    // A target name of 255 bytes, the longest a folder entry may have:
+    // 123 Cyrillic letters (2 bytes each in UTF-8), "x" and ".1c82pkg".
+    std::string longName;
+    for (int i = 0; i < 123; ++i) longName += "П";
+    longName += "x.1c82pkg";
+    ASSERT_EQ(longName.size(), 255u);
+    const fs::path target = out_ / longName;
+    WriteAll(target, "the previous package");
+
+    // While the package is being written, look where its pieces are.
+    std::vector<std::string> besideTarget, inTmp;
+    bool privateDirectory = false;
+    const auto observe = [&](void* data, std::size_t size) {
+        if (besideTarget.empty()) {
+            for (const std::string& name : Listing(out_))
+                if (name != longName) besideTarget.push_back(name);
+            inTmp = Listing(tmp_);
+            privateDirectory = inTmp.size() == 1 && fs::is_directory(tmp_ / inTmp[0]);
+        }
+        platform::FillRandom(data, size);
+    };
+    package::TAssemblyInput in = Input("key");
+    in.PathToPackageFile = text::PathTo1251(target);
+    Assemble(in, observe);
+
+    ASSERT_EQ(besideTarget.size(), 1u);
+    EXPECT_EQ(besideTarget[0].substr(0, 9), "~1c82pkg-");
+    EXPECT_EQ(besideTarget[0].substr(besideTarget[0].size() - 4), ".tmp");
+    EXPECT_LT(besideTarget[0].size(), 64u);
+    ASSERT_EQ(inTmp.size(), 1u);  // only the private directory, no package there
+    EXPECT_TRUE(privateDirectory);
+    EXPECT_EQ(inTmp[0].substr(0, 8), "1c82pkg-");
+
+    EXPECT_EQ(Listing(out_), std::vector<std::string>{longName});
+    EXPECT_EQ(ReadAll(target).substr(0, 4), "PK\x03\x04");
+    EXPECT_TRUE(Listing(tmp_).empty());
+}
+
+TEST_F(AssemblyTest, AFileThatCannotBeFoundOrListedIsNeverPackedAsMissing) {
+    namespace faults = platform::faults;
+    WriteAll(Package(), "the previous package");
+    const auto expectFailure = [&](faults::TOperation operation, int code, const std::string& pathPart) {
+        SCOPED_TRACE(pathPart);
+        {
+            const faults::TScopedFault fault(operation, code, pathPart);
+            EXPECT_THROW(Assemble(Input("key")), text::TFileError);
+        }
+        ExpectNoTraces({Package().filename().string()});
+        EXPECT_EQ(ReadAll(Package()), "the previous package");
+    };
+    // Each file the build made, as if it had vanished before it was packed.
+    expectFailure(faults::TOperation::FileStatus, ENOENT, "image.0");
+    expectFailure(faults::TOperation::FileStatus, ENOENT, "PackageData.xml");
+    expectFailure(faults::TOperation::FileStatus, ENOENT, text::Cp1251ToUtf8(names::Agreement));
+    expectFailure(faults::TOperation::FileStatus, ENOENT, text::Cp1251ToUtf8(names::Description));
+    // The private directory cannot be read; a file's size cannot be told.
+    expectFailure(faults::TOperation::ListDirectory, EACCES, "1c82pkg-");
+    expectFailure(faults::TOperation::FileSize, EIO, "image.0");
+
+    Assemble(Input("key"));
+    EXPECT_EQ(ReadBack("key").Names.size(), 3u);
+}
+
+TEST_F(AssemblyTest, ClipboardErrorComesAfterTheNewPackageIsInPlace) {
+    WriteAll(Package(), "the previous package");
+    clipboard_.failOpens = 1'000'000;
+    try {
+        Assemble(Input("key"));
+        FAIL() << "no error";
+    } catch (const text::TError& e) {
+        EXPECT_STREQ(e.what(), "Cannot open clipboard");
+    }
+    const TReadBack r = ReadBack("key");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Names.size(), 3u);
+    EXPECT_TRUE(clipboard_.texts.empty());
+    EXPECT_TRUE(Listing(tmp_).empty());
+    EXPECT_EQ(Listing(out_), std::vector<std::string>{Package().filename().string()});
+}
+
+// A build in a child process that stops for good while it writes the
+// package (its pending file exists by then). Returns the child's id once it
+// has got there.
+pid_t StartBuildThatHangsMidWrite(const std::function<void(const zip::TZipWriter::TRandomSource&)>& assemble,
+                                  const fs::path& packageFolder) {
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ready[0]);
+        const auto hang = [&](void* data, std::size_t size) {
+            for (const std::string& name : Listing(packageFolder))
+                if (name.substr(0, 1) == "~") {
+                    (void)!::write(ready[1], "x", 1);
+                    for (;;) ::pause();
+                }
+            platform::FillRandom(data, size);
+        };
+        try {
+            assemble(hang);
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool arrived = child > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    return arrived ? child : -1;
+}
+
+void Kill(pid_t child) {
+    if (child <= 0) return;
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+}
+
+// Kills a child on every way out of the test, so none outlives a failure.
+struct TChildGuard {
+    pid_t& Child;
+    ~TChildGuard() { Kill(Child); }
+};
+
+TEST_F(AssemblyTest, ABuildRemovesWhatAKilledBuildLeftButNeverTheFilesOfARunningOne) {
+    WriteAll(Package(), "the previous package");
+    const auto assemble = [&](const zip::TZipWriter::TRandomSource& random) { Assemble(Input("key"), random); };
+
+    pid_t killed = StartBuildThatHangsMidWrite(assemble, out_);
+    const TChildGuard killedGuard{killed};
+    ASSERT_GT(killed, 0);
+    // Killed, but not yet waited for: a zombie still holds its id.
+    ::kill(killed, SIGKILL);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(killed), &info, WEXITED | WNOWAIT), 0);
+    const std::vector<std::string> killedTmp = Listing(tmp_);
+    std::vector<std::string> killedPending = Listing(out_);
+    ASSERT_EQ(killedTmp.size(), 1u);
+    ASSERT_EQ(killedPending.size(), 2u);  // the previous package and the pending one
+
+    // The next build, which hangs in turn, removes them when it starts.
+    pid_t running = StartBuildThatHangsMidWrite(assemble, out_);
+    const TChildGuard runningGuard{running};
+    ASSERT_GT(running, 0);
+    const std::vector<std::string> runningTmp = Listing(tmp_);
+    ASSERT_EQ(runningTmp.size(), 1u);
+    EXPECT_NE(runningTmp[0], killedTmp[0]);
+    std::string runningPending;
+    for (const std::string& name : Listing(out_)) {
+        EXPECT_EQ(std::count(killedPending.begin(), killedPending.end(), name), name == Package().filename().string());
+        if (name != Package().filename().string()) runningPending = name;
+    }
+    ASSERT_FALSE(runningPending.empty());
+    const pid_t killedId = killed;
+    Kill(killed);
+    killed = -1;
+    // The owner in the names: the running build's id and its start time,
+    // field 22 of /proc/<id>/stat, in hexadecimal.
+    std::string stat = ReadAll("/proc/" + std::to_string(running) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22; ++i) fields >> field;
+    std::ostringstream owner;
+    owner << running << "-" << std::hex << std::stoull(field) << "-";
+    EXPECT_EQ(runningTmp[0].substr(0, 8 + owner.str().size()), "1c82pkg-" + owner.str());
+    EXPECT_EQ(runningPending.substr(0, 9 + owner.str().size()), "~1c82pkg-" + owner.str());
+
+    // Files named like ours whose owner's id is this process, but with
+    // another start time (an id used again), and files that are not ours.
+    const std::string reused = std::to_string(::getpid()) + "-1-0123456789abcdef";
+    fs::create_directory(tmp_ / ("1c82pkg-" + reused));
+    WriteAll(out_ / ("~1c82pkg-" + reused + ".tmp"), "stale");
+    fs::create_directory(tmp_ / "1c82pkg-0123456789abcdef");
+    // Named like a private directory of the killed build, but a file.
+    const std::string strayFile = "1c82pkg-" + std::to_string(killedId) + "-1-fedcba9876543210";
+    WriteAll(tmp_ / strayFile, "not a directory");
+    WriteAll(out_ / "~1c82pkg-notes.tmp", "not ours");
+
+    Assemble(Input("key"));
+    EXPECT_EQ(ReadBack("key").Status, 0);
+    std::vector<std::string> tmpAfter = Listing(tmp_), outAfter = Listing(out_);
+    std::sort(tmpAfter.begin(), tmpAfter.end());
+    std::sort(outAfter.begin(), outAfter.end());
+    // The running build's directory and pending file stay; the reused
+    // id's are gone.
+    std::vector<std::string> expectedTmp = {"1c82pkg-0123456789abcdef", runningTmp[0], strayFile};
+    std::sort(expectedTmp.begin(), expectedTmp.end());
+    EXPECT_EQ(tmpAfter, expectedTmp);
+    std::vector<std::string> expectedOut = {Package().filename().string(), "~1c82pkg-notes.tmp", runningPending};
+    std::sort(expectedOut.begin(), expectedOut.end());
+    EXPECT_EQ(outAfter, expectedOut);
+
+    // Once that build is killed too, the next build removes its files.
+    Kill(running);
+    running = -1;
+    Assemble(Input("key"));
+    std::vector<std::string> tmpLast = Listing(tmp_);
+    std::sort(tmpLast.begin(), tmpLast.end());
+    EXPECT_EQ(tmpLast, (std::vector<std::string>{"1c82pkg-0123456789abcdef", strayFile}));
+    outAfter = Listing(out_);
+    std::sort(outAfter.begin(), outAfter.end());
+    expectedOut = {Package().filename().string(), "~1c82pkg-notes.tmp"};
+    std::sort(expectedOut.begin(), expectedOut.end());
+    EXPECT_EQ(outAfter, expectedOut);
 }
 
 }  // namespace

@@ -58,6 +58,10 @@ TEST(PackageDocument, KindTableTranslatesThePathAndChoosesSectionAndFormats) {
         {"Подсистема.Склад"_cp1251, "Общие.Подсистемы.Склад"_cp1251, &package::TPackageDocument::Subsystems, 5},
         {"Обработка.Загрузка.Форма.Основная"_cp1251, "Обработки.Загрузка.Форма.Основная"_cp1251,
          &package::TPackageDocument::Processings, 6},
+        // The ".Реквизит." exception belongs to directories alone.
+        {"Обработка.X.Реквизит.Y"_cp1251, "Обработки.X.Реквизит.Y"_cp1251, &package::TPackageDocument::Processings, 6},
+        {"ОбщийМодуль.Реквизит.Реквизит.Y"_cp1251, "Общие.Общие модули.Реквизит.Реквизит.Y"_cp1251,
+         &package::TPackageDocument::CommonModules, 6},
         // Only the leading kind word is translated.
         {"Подсистема.Подсистема"_cp1251, "Общие.Подсистемы.Подсистема"_cp1251, &package::TPackageDocument::Subsystems, 5},
     };

@@ -126,12 +126,15 @@ TEST(ReportWalk, ModuleBlocksSkipTheirAnnouncedLines) {
         "\t\t  <--Справочник.Вторая\n"  // 42 - 41 skips nothing
         "\t\t\t  Модуль: различаются значения\n"  // not the marker text: an ordinary line
         "\t\t  <--Справочник.Третья\n"
+        "\t\t\t  Модуль: Различаются значения (2)\n"  // the marker text not at the end: ordinary
+        "\t\t  <--Справочник.Третья2\n"
         "\t\t\t  Модуль: Различаются значения\n"
         "\t\t\tДругой текст: 1 - 5\n"  // not a range line: consumed, nothing skipped
         "\t\t  <--Справочник.Четвертая\n"), capture);
     EXPECT_TRUE(result.Completed);
     EXPECT_EQ(capture.paths,
-              Paths({"Справочник.Первая", "Справочник.Вторая", "Справочник.Третья", "Справочник.Четвертая"}));
+              Paths({"Справочник.Первая", "Справочник.Вторая", "Справочник.Третья", "Справочник.Третья2",
+                     "Справочник.Четвертая"}));
 }
 
 TEST(ReportWalk, RangePastTheEndOfTheReportStopsThere) {

@@ -3,6 +3,7 @@
 // sleeps, and every clipboard access is recorded for the tests to look at.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -16,13 +17,20 @@
 
 namespace platform::fakes {
 
-// Time that moves only when someone sleeps.
+// Time that moves only when someone sleeps. `now` is real time. With
+// `stepMs` set the clock behaves like a system tick: NowMs shows `now`
+// rounded down to a step, and a Sleep lasts until the first step at or after
+// the time asked for (so Sleep(1) may take a whole step).
 class TFakeClock : public platform::IClock {
 public:
-    void Sleep(std::uint32_t ms) override { now += ms; }
-    std::uint64_t NowMs() override { return now; }
+    void Sleep(std::uint32_t ms) override {
+        now += ms;
+        if (stepMs != 0 && now % stepMs != 0) now += stepMs - now % stepMs;
+    }
+    std::uint64_t NowMs() override { return stepMs == 0 ? now : now - now % stepMs; }
 
     std::uint64_t now = 5'000'000;
+    std::uint64_t stepMs = 0;
 };
 
 using TContents = std::map<std::string, std::string>;  // format name -> data block
@@ -34,9 +42,10 @@ public:
     // Another program's copy, at once.
     void Put(TContents contents) { PutAt(clock_.now, std::move(contents), clock_.now); }
     // A copy whose data appear at `atMs`; its writer keeps the clipboard open
-    // until `heldUntilMs`.
+    // until `heldUntilMs`. Several calls queue several changes (a writer that
+    // puts its formats there one at a time), applied in order.
     void PutAt(std::uint64_t atMs, TContents contents, std::uint64_t heldUntilMs) {
-        pending_ = TPending{atMs, std::move(contents), heldUntilMs};
+        pending_.push_back(TPending{atMs, std::move(contents), heldUntilMs});
         Update();
     }
 
@@ -98,10 +107,10 @@ private:
     };
 
     void Update() {
-        if (pending_ && clock_.now >= pending_->atMs) {
-            contents_ = std::move(pending_->contents);
-            heldUntil_ = pending_->heldUntilMs;
-            pending_.reset();
+        while (!pending_.empty() && clock_.now >= pending_.front().atMs) {
+            contents_ = std::move(pending_.front().contents);
+            heldUntil_ = pending_.front().heldUntilMs;
+            pending_.pop_front();
             ++sequence_;
         }
     }
@@ -116,7 +125,7 @@ private:
 
     TFakeClock& clock_;
     TContents contents_;
-    std::optional<TPending> pending_;
+    std::deque<TPending> pending_;
     std::uint64_t heldUntil_ = 0;
     std::uint32_t sequence_ = 100;
     std::map<std::string, std::uint32_t> registered_;

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 #include <set>
 
 #include <sys/stat.h>
 
+#include "platform/Faults.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -77,10 +79,9 @@ TEST_F(PlatformTest, CreateReportsTheFullPathAndTheSystemReason) {
         platform::TFile::Create(dir_ / "missing" / "f.xml");
         FAIL() << "no error";
     } catch (const text::TError& e) {
-        const std::string expected = "Cannot create file \"" + text::PathTo1251(dir_ / "missing" / "f.xml") + "\". ";
-        EXPECT_EQ(std::string(e.what()).substr(0, expected.size()), expected);
-        EXPECT_NE(std::string(e.what()).back(), '.');  // the system's period is dropped
-        EXPECT_GT(std::string(e.what()).size(), expected.size());
+        // The C library's text for ENOENT, without a closing period.
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + text::PathTo1251(dir_ / "missing" / "f.xml") +
+                                             "\". No such file or directory");
     }
 }
 
@@ -142,7 +143,60 @@ TEST(PlatformTemp, TmpVariableWinsWhenSet) {
     const std::string saved = old ? old : "";
     setenv("TMP", "/some/where", 1);
     EXPECT_EQ(platform::TempDirectory(), fs::path("/some/where"));
+    // Empty counts as unset: the system's temporary directory (TMPDIR on POSIX).
+    const char* oldTmpdir = std::getenv("TMPDIR");
+    const std::string savedTmpdir = oldTmpdir ? oldTmpdir : "";
     setenv("TMP", "", 1);
-    EXPECT_FALSE(platform::TempDirectory().empty());
+    const fs::path elsewhere = fs::current_path();  // any existing folder other than /tmp
+    setenv("TMPDIR", elsewhere.c_str(), 1);
+    EXPECT_EQ(platform::TempDirectory(), elsewhere);
+    if (oldTmpdir) setenv("TMPDIR", savedTmpdir.c_str(), 1); else unsetenv("TMPDIR");
     if (old) setenv("TMP", saved.c_str(), 1); else unsetenv("TMP");
+}
+
+TEST_F(PlatformTest, SystemErrorsRaiseWhileAMissingNameStaysNotFound) {
+    namespace faults = platform::faults;
+    Write("image.0", "x");
+    EXPECT_FALSE(platform::FindFile(dir_, u"absent.txt", true));
+
+    // A path that is a file, not a folder: the system refuses to list it.
+    try {
+        platform::FindFile(dir_ / "image.0", u"x", true);
+        FAIL() << "no error";
+    } catch (const text::TFileError& e) {
+        EXPECT_EQ(e.Pattern(), "Cannot open file \"%s\". %s");
+        EXPECT_EQ(e.Path(), text::PathTo1251(dir_ / "image.0"));
+        EXPECT_EQ(e.Reason(), "Not a directory");
+    }
+    {
+        const faults::TScopedFault unreadable(faults::TOperation::ListDirectory, EACCES);
+        try {
+            platform::FindFile(dir_, u"image.0", true);
+            FAIL() << "no error";
+        } catch (const text::TFileError& e) {
+            EXPECT_EQ(e.Path(), text::PathTo1251(dir_));
+            EXPECT_EQ(e.Reason(), "Permission denied");
+        }
+    }
+    {
+        const faults::TScopedFault status(faults::TOperation::FileStatus, EIO, "image.0");
+        EXPECT_THROW(platform::FindFile(dir_, u"image.0", true), text::TFileError);
+    }
+    {
+        // Gone between the listing and the status query: simply not there.
+        const faults::TScopedFault vanished(faults::TOperation::FileStatus, ENOENT, "image.0");
+        EXPECT_FALSE(platform::FindFile(dir_, u"image.0", true));
+    }
+    EXPECT_TRUE(platform::FindFile(dir_, u"image.0", true));
+
+    auto f = platform::TFile::OpenRead(dir_ / "image.0");
+    EXPECT_EQ(f.Size(), 1u);
+    const faults::TScopedFault size(faults::TOperation::FileSize, EIO, "image.0");
+    try {
+        (void)f.Size();
+        FAIL() << "no error";
+    } catch (const text::TFileError& e) {
+        EXPECT_EQ(e.Pattern(), "Cannot read file \"%s\". %s");
+        EXPECT_EQ(e.Reason(), "Input/output error");
+    }
 }

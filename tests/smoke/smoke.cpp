@@ -105,6 +105,42 @@ int main() {
         Check(bytes.find("\x75\x70", 30 + name866.size()) == 30 + name866.size(), "a Unicode Path field follows it");
     }
 
+    {
+        // A copy takes its source's last-write time and read-only bit, but
+        // not its hidden bit; a folder with a read-only file in it is removed.
+        const fs::path source = dir / L"Соглашение.txt", copy = dir / L"copy" / L"Пользовательское соглашение.txt";
+        fs::create_directories(copy.parent_path());
+        { auto f = platform::TFile::Create(source); f.WriteAll("text", 4); }
+        { auto f = platform::TFile::Create(copy); f.WriteAll("text", 4); }
+        HANDLE h = CreateFileW(source.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        FILETIME when{0x12345678, 0x01D00000};  // a day in 2014, not now
+        SetFileTime(h, nullptr, nullptr, &when);
+        CloseHandle(h);
+        SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+        platform::CopyTimeAndAttributes(source, copy);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &data);
+        Check(data.ftLastWriteTime.dwLowDateTime == when.dwLowDateTime &&
+                  data.ftLastWriteTime.dwHighDateTime == when.dwHighDateTime,
+              "a copy keeps its source's last-write time");
+        Check(data.dwFileAttributes == (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE),
+              "a copy keeps the read-only and archive bits but not the hidden one");
+        platform::RemoveTree(copy.parent_path());
+        Check(GetFileAttributesW(copy.parent_path().c_str()) == INVALID_FILE_ATTRIBUTES,
+              "a folder holding a read-only file is removed");
+        SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+
+    {
+        // Processes: this one runs; an id nobody has, or this id with another
+        // start time (an id used again), is gone.
+        const platform::TProcessIdentity self = platform::CurrentProcess();
+        Check(self.Id == GetCurrentProcessId() && self.StartTime != 0, "this process has an id and a start time");
+        Check(platform::IsRunning(self), "this process is running");
+        Check(!platform::IsRunning({self.Id, self.StartTime + 1}), "its id with another start time is gone");
+        Check(!platform::IsRunning({0xFFFFFFF0u, 1}), "an id that no process has is gone");
+    }
+
     unsigned char a[16] = {}, b[16] = {};
     platform::FillRandom(a, sizeof a);
     platform::FillRandom(b, sizeof b);

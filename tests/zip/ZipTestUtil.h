@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -34,6 +36,20 @@ protected:
     fs::path Dir;
     fs::path Src;
 };
+
+// Sets the last-write time of `path` to a local time (the C library's mktime).
+inline void SetLocalTime(const fs::path& path, int year, int month, int day, int hour, int minute, int second) {
+    struct tm local {};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    const std::time_t t = std::mktime(&local);
+    fs::last_write_time(path, fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(t)));
+}
 
 inline std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -2,6 +2,8 @@
 // readers: Python's zipfile, Info-ZIP unzip, 7-Zip and libarchive's bsdtar.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -133,12 +135,13 @@ TEST_F(ZipReadBackTest, PythonZipfileReadsNamesOrderTimesAttributesAndData) {
         EXPECT_EQ(f[1], Utf8(s.Name));  // the 866 name, decoded
         const bool ascii = Utf8(s.Name).size() == s.Name.size();
         EXPECT_EQ(f[2], ascii ? "-" : Utf8(s.Name));
-        const auto found = platform::FindFile(Src, s.Name, false);
-        ASSERT_TRUE(found);
-        const int d = found->DosDate, t = found->DosTime;
-        EXPECT_EQ(f[3], std::to_string((d >> 9) + 1980) + "-" + std::to_string((d >> 5) & 15) + "-" +
-                            std::to_string(d & 31) + "-" + std::to_string(t >> 11) + "-" +
-                            std::to_string((t >> 5) & 63) + "-" + std::to_string((t & 31) * 2));
+        // The files' local time as the C library gives it, seconds rounded down to even.
+        const std::time_t mtime = std::chrono::system_clock::to_time_t(fs::file_time_type::clock::to_sys(Mtime));
+        struct tm local {};
+        ASSERT_NE(localtime_r(&mtime, &local), nullptr);
+        EXPECT_EQ(f[3], std::to_string(local.tm_year + 1900) + "-" + std::to_string(local.tm_mon + 1) + "-" +
+                            std::to_string(local.tm_mday) + "-" + std::to_string(local.tm_hour) + "-" +
+                            std::to_string(local.tm_min) + "-" + std::to_string(local.tm_sec / 2 * 2));
         EXPECT_EQ(f[4], s.Attributes == 0x21 ? "21" : "20");
         EXPECT_EQ(f[5], "0");   // MS-DOS
         EXPECT_EQ(f[6], "20");

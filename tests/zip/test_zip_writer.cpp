@@ -2,6 +2,8 @@
 // parser, and its behaviour around lookup, errors and memory.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -9,6 +11,7 @@
 
 #include "ZipParse.h"
 #include "ZipTestUtil.h"
+#include "platform/Faults.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -59,6 +62,12 @@ TEST_F(ZipWriterTest, EveryRecordFieldOfAMixedArchive) {
     Write("empty.txt", "");
     Write("noise.bin", noise);
     ::chmod((Src / "noise.bin").c_str(), 0444);
+    // Last-write times of each file, local time, written out as MS-DOS
+    // date and time by hand below.
+    SetLocalTime(Src / "PackageData.xml", 2024, 2, 29, 13, 45, 58);
+    SetLocalTime(Src / u"Описание пакета.txt", 1999, 12, 31, 23, 59, 59);
+    SetLocalTime(Src / "empty.txt", 2010, 7, 1, 0, 0, 2);
+    SetLocalTime(Src / "noise.bin", 2031, 1, 15, 8, 30, 0);
 
     const std::string password(std::string("Пароль-1"_cp1251));
     const std::string bytes = WriteArchive(
@@ -69,23 +78,26 @@ TEST_F(ZipWriterTest, EveryRecordFieldOfAMixedArchive) {
 
     struct TExpected {
         std::u16string Name;
+        std::string Name866;
         std::string Content;
         std::uint16_t Method;
         std::uint32_t Attributes;
+        std::uint16_t DosDate, DosTime;
     };
-    const TExpected expected[] = {{u"PackageData.xml", xml, 8, 0x20},
-                                  {u"Описание пакета.txt", text1251, 8, 0x20},
-                                  {u"empty.txt", "", 0, 0x20},
-                                  {u"noise.bin", noise, 0, 0x21}};
+    // "Описание пакета.txt" in code page 866 (Python: .encode("cp866")).
+    const std::string description866 = "\x8e\xaf\xa8\xe1\xa0\xad\xa8\xa5 \xaf\xa0\xaa\xa5\xe2\xa0.txt";
+    const TExpected expected[] = {
+        {u"PackageData.xml", "PackageData.xml", xml, 8, 0x20, (44 << 9) | (2 << 5) | 29, (13 << 11) | (45 << 5) | 29},
+        {u"Описание пакета.txt", description866, text1251, 8, 0x20, (19 << 9) | (12 << 5) | 31,
+         (23 << 11) | (59 << 5) | 29},
+        {u"empty.txt", "empty.txt", "", 0, 0x20, (30 << 9) | (7 << 5) | 1, 1},
+        {u"noise.bin", "noise.bin", noise, 0, 0x21, (51 << 9) | (1 << 5) | 15, (8 << 11) | (30 << 5)}};
     unsigned char random = 0;
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         const TParsedEntry& e = archive.Entries[i];
         const TExpected& x = expected[i];
-        const auto found = platform::FindFile(Src, x.Name, false);
-        ASSERT_TRUE(found);
-
-        EXPECT_EQ(e.Name, text::Utf16ToCp866(x.Name));
+        EXPECT_EQ(e.Name, x.Name866);
         EXPECT_EQ(e.Content, x.Content);
         EXPECT_EQ(e.Crc, Crc(x.Content));
         EXPECT_EQ(e.UncompressedSize, x.Content.size());
@@ -96,8 +108,8 @@ TEST_F(ZipWriterTest, EveryRecordFieldOfAMixedArchive) {
         EXPECT_EQ(e.Flags, 0x0009);
         EXPECT_EQ(e.VersionNeeded, 20);
         EXPECT_EQ(e.MadeBy, 20);  // host 0 (MS-DOS) in the high byte
-        EXPECT_EQ(e.DosTime, found->DosTime);
-        EXPECT_EQ(e.DosDate, found->DosDate);
+        EXPECT_EQ(e.DosTime, x.DosTime);
+        EXPECT_EQ(e.DosDate, x.DosDate);
         EXPECT_EQ(e.ExternalAttributes, x.Attributes);
 
         // The local header repeats the central one field for field (version
@@ -153,7 +165,7 @@ TEST_F(ZipWriterTest, LookupIgnoresCaseTakesTheNameOnDiskAndSkipsHiddenFiles) {
     const TParsedArchive archive = ParseArchive(ReadAll(Dir / "out.zip"), 0, "pw");
     ASSERT_EQ(archive.Entries.size(), 3u);
     EXPECT_EQ(archive.Entries[0].Name, "PackageData.xml");
-    EXPECT_EQ(archive.Entries[1].Name, text::Utf16ToCp866(u"Описание пакета.txt"));
+    EXPECT_EQ(archive.Entries[1].Name, "\x8e\xaf\xa8\xe1\xa0\xad\xa8\xa5 \xaf\xa0\xaa\xa5\xe2\xa0.txt");
     EXPECT_EQ(archive.Entries[2].Name, ".hidden");
     EXPECT_EQ(archive.Entries[2].ExternalAttributes, 0x22u);
     EXPECT_EQ(archive.Entries[2].Content, "z");
@@ -264,4 +276,16 @@ TEST_F(ZipWriterTest, DeflatedDataBeyondTheWriteBufferIsEncryptedInTheFile) {
     EXPECT_GT(archive.Entries[0].CompressedSize, 1u << 20);
     EXPECT_EQ(archive.Entries[0].Content, content);
     EXPECT_EQ(archive.Entries[1].Content, "the entry after it");
+}
+
+TEST_F(ZipWriterTest, AFileWhoseSizeCannotBeReadIsAnErrorNotAnEmptyEntry) {
+    Write("PackageData.xml", XmlLike(5000));
+    const platform::faults::TScopedFault fault(platform::faults::TOperation::FileSize, EIO, "PackageData.xml");
+    zip::TZipWriter writer;
+    writer.Create(Dir / "out.zip");
+    writer.SetBaseDirectory(Src);
+    writer.AddFile("PackageData.xml", false);
+    writer.SetPassword("pw");
+    EXPECT_THROW(writer.WriteArchive(), text::TFileError);
+    EXPECT_EQ(fs::file_size(Dir / "out.zip"), 0u);
 }

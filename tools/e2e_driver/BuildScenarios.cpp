@@ -223,7 +223,10 @@ void BuildPackage(TScenarioContext& c) {
     c.Check.Check(LinesWithPrefix(sim, L"decoy ").empty(), L"no decoy window was used");
     if (!build.Result.Completed) return;
 
-    const std::string key = "7C1E55A0-2B9D-4F3A-9E61-0D4C8B72A5F3";
+    // Cyrillic letters in the key, and an English input language while it
+    // goes to the clipboard: CF_TEXT must still hold its Windows-1251 bytes.
+    const std::string key(text::Utf8ToCp1251("Ключ-7C1E55A0-2B9D-4F3A-9E61-0D4C8B72A5F3"));
+    ActivateKeyboardLayout(LoadKeyboardLayoutW(L"00000409", 0), 0);
     package::TAssemblyInput input{text::PathTo1251(out / L"Соглашение.txt"), text::PathTo1251(out / L"Описание.txt"),
                                   text::PathTo1251(out / L"Пакет.1c82pkg"), key};
     TOwnerWindow owner;
@@ -238,6 +241,22 @@ void BuildPackage(TScenarioContext& c) {
     const auto onClipboard = clip::Read(CF_TEXT);
     c.Check.EqualBytes(onClipboard ? std::string(onClipboard->c_str()) : std::string(), key,
                        L"the package key is on the clipboard");
+    const auto unicode = clip::Read(CF_UNICODETEXT);
+    c.Check.Check(unicode && std::wstring(reinterpret_cast<const wchar_t*>(unicode->c_str())) == W(key),
+                  L"the package key is on the clipboard as Unicode text");
+    const auto locale = clip::Read(CF_LOCALE);
+    c.Check.Check(locale && locale->size() >= 4 && (static_cast<unsigned char>((*locale)[0]) |
+                                                    static_cast<unsigned char>((*locale)[1]) << 8) == 0x0419,
+                  L"the clipboard's locale is Russian");
+    // Put there by the wizard, not made by the system from the Unicode text
+    // in whatever code page the input language has: the system lists the
+    // formats it makes after those that were put.
+    const std::vector<UINT> formats = clip::Formats();
+    std::wstring listed;
+    for (UINT f : formats) listed += std::to_wstring(f) + L" ";
+    c.Check.Check(formats.size() >= 3 && formats[0] == CF_UNICODETEXT && formats[1] == CF_TEXT &&
+                      formats[2] == CF_LOCALE,
+                  L"Unicode text, Windows-1251 text and the locale are put on the clipboard", listed);
     WriteFile(out / L"expected.xml", build.Package.Document->GetXml());
     WriteFile(out / L"expected.key", key);
     c.Check.Check(fs::file_size(out / L"Пакет.1c82pkg") > 1000, L"the package replaced the earlier file");
