@@ -117,6 +117,37 @@ void UseRandomSource(zip::TZipWriter& writer, const zip::TZipWriter::TRandomSour
     if (random) writer.SetRandomSource(random);
 }
 
+// Hands the document's text to the archive writer as it is produced.
+class TEntryStream final : public xml::TStream {
+public:
+    explicit TEntryStream(zip::TDataSink& sink) : sink_(sink) {}
+    std::size_t Write(const void* data, std::size_t size) override {
+        sink_.Write(data, size);
+        return size;
+    }
+
+private:
+    zip::TDataSink& sink_;
+};
+
+// Writes the inner archive at `path` with the document as its one entry.
+// The document's text goes straight into the archive's Deflate stage, which
+// compresses it on the other cores while the rest is still being produced;
+// it never lies on disk as PackageData.xml, in the clear. The entry looks as
+// if the file had been saved at that moment: same name, the time of the
+// writing, the attributes of an ordinary file.
+void WriteImage(const xml::TXmlDDocument& doc, const fs::path& path, const zip::TZipWriter::TRandomSource& random) {
+    zip::TZipWriter image;
+    UseRandomSource(image, random);
+    image.Create(path);
+    image.AddData(package_names::PackageData, [&doc](zip::TDataSink& sink) {
+        TEntryStream stream(sink);
+        doc.SaveToStream(stream);
+    });
+    image.SetPassword(std::string(kImagePassword));
+    image.WriteArchive();
+}
+
 // Writes the package file; all temporary files are gone when it returns,
 // whether it returns or raises.
 void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
@@ -131,17 +162,7 @@ void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
     TWorkDirectory work(temporary);
     const fs::path& dir = work.Path();
 
-    doc.SaveToFile(dir / NamePath(package_names::PackageData));
-    {
-        zip::TZipWriter image;
-        UseRandomSource(image, random);
-        image.Create(dir / NamePath(package_names::Image));
-        image.SetBaseDirectory(dir);
-        RequireFile(dir, package_names::PackageData, false);
-        image.AddFile(package_names::PackageData, false);
-        image.SetPassword(std::string(kImagePassword));
-        image.WriteArchive();
-    }
+    WriteImage(doc, dir / NamePath(package_names::Image), random);
 
     if (agreement) CopyInto(*agreement, dir / NamePath(package_names::Agreement));
     if (description) CopyInto(*description, dir / NamePath(package_names::Description));

@@ -1,7 +1,8 @@
 #pragma once
 // The last stage of a build: turns the finished package data document into
-// the package file. The document is saved as PackageData.xml and packed into
-// the inner archive image.0 under a fixed password; image.0, the agreement
+// the package file. The document's text is packed as PackageData.xml into
+// the inner archive image.0 under a fixed password, streamed from the
+// document into the archive without a file of its own; image.0, the agreement
 // text and the description text are packed into the package file under the
 // package key; the key then goes to the clipboard.
 //

@@ -100,6 +100,10 @@ std::optional<TFoundFile> FindFile(const fs::path& directory, std::u16string_vie
 void ToDosDateTime(int year, int month, int day, int hour, int minute, int second,
                    std::uint16_t& dosDate, std::uint16_t& dosTime);
 
+// MS-DOS date and time of this moment in local time, as a file written now
+// would carry it.
+void CurrentDosDateTime(std::uint16_t& dosDate, std::uint16_t& dosTime);
+
 // Fills `data` from the operating system's CSPRNG (BCryptGenRandom,
 // getrandom). Throws if the system cannot deliver.
 void FillRandom(void* data, std::size_t size);

@@ -207,6 +207,16 @@ void ReplaceFile(const fs::path& from, const fs::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) ThrowFileError("Cannot create file \"%s\". %s", to, errno);
 }
 
+void CurrentDosDateTime(std::uint16_t& dosDate, std::uint16_t& dosTime) {
+    const time_t now = ::time(nullptr);
+    struct tm local;
+    if (::localtime_r(&now, &local) != nullptr)
+        ToDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                      local.tm_sec, dosDate, dosTime);
+    else
+        ToDosDateTime(1980, 1, 1, 0, 0, 0, dosDate, dosTime);
+}
+
 }  // namespace platform
 
 namespace platform {

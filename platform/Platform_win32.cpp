@@ -246,6 +246,12 @@ void ReplaceFile(const fs::path& from, const fs::path& to) {
         ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
 }
 
+void CurrentDosDateTime(std::uint16_t& dosDate, std::uint16_t& dosTime) {
+    SYSTEMTIME local;
+    ::GetLocalTime(&local);
+    ToDosDateTime(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond, dosDate, dosTime);
+}
+
 }  // namespace platform
 
 namespace platform {

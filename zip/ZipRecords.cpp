@@ -98,6 +98,11 @@ TEntryZip64 EntryZip64(std::uint64_t uncompressedSize, std::uint64_t compressedS
     return z;
 }
 
+TEntryZip64 EntryZip64ForData(std::uint64_t uncompressedSize, std::uint64_t dataSize,
+                              std::uint64_t localHeaderOffset) {
+    return EntryZip64(uncompressedSize, dataSize + kEncryptionHeaderSize, localHeaderOffset);
+}
+
 bool EndZip64(std::uint64_t entryCount, std::uint64_t directorySize, std::uint64_t directoryOffset) {
     return entryCount >= kZip64Marker16 || directorySize >= kZip64Marker32 || directoryOffset >= kZip64Marker32;
 }

@@ -35,9 +35,14 @@ struct TEntryZip64 {
     bool Any() const { return Sizes || Offset; }
 };
 
-// The ZIP64 decision for one entry.
+// The ZIP64 decision for one entry, from its final values: the compressed
+// size is the one the headers carry, the encryption header included.
 TEntryZip64 EntryZip64(std::uint64_t uncompressedSize, std::uint64_t compressedSize,
                        std::uint64_t localHeaderOffset);
+// The same from the size of the entry's data after its encryption header:
+// what a writer has counted once the data is written.
+TEntryZip64 EntryZip64ForData(std::uint64_t uncompressedSize, std::uint64_t dataSize,
+                              std::uint64_t localHeaderOffset);
 // Whether the end of the central directory needs the ZIP64 end record and
 // its locator: the entry count does not fit 2 bytes, or the directory's size
 // or offset does not fit 4.

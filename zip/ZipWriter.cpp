@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "DeflatePipeline.h"
 #include "PkCipher.h"
 #include "ZipRecords.h"
 #include "platform/Platform.h"
@@ -31,7 +32,8 @@ std::size_t ReadFull(platform::TFile& in, unsigned char* data, std::size_t size)
 }
 
 // The archive file behind a write buffer, with the position tracked here so
-// that headers can be patched and a failed Deflate attempt cut back.
+// that headers can be patched and a failed attempt cut back. Everything it
+// is given is already encrypted, apart from the records around the data.
 class TArchiveOutput {
 public:
     TArchiveOutput(platform::TFile& file, std::uint64_t start) : file_(file), position_(start) {
@@ -66,29 +68,6 @@ public:
         file_.Seek(position_);
     }
 
-    // Encrypts the `size` bytes written from `at` on, where they lie: in the
-    // buffer, or in the file (read back, encrypted, written over).
-    void EncryptWritten(std::uint64_t at, std::uint64_t size, TPkCipher& cipher, std::vector<unsigned char>& scratch) {
-        const std::uint64_t buffered = position_ - buffer_.size();
-        if (at >= buffered) {
-            cipher.Encrypt(reinterpret_cast<unsigned char*>(buffer_.data()) + (at - buffered),
-                           static_cast<std::size_t>(size));
-            return;
-        }
-        Flush();
-        while (size > 0) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(scratch.size(), size));
-            file_.Seek(at);
-            if (ReadFull(file_, scratch.data(), n) != n) throw text::TError("Stream read error");
-            cipher.Encrypt(scratch.data(), n);
-            file_.Seek(at);
-            file_.WriteAll(scratch.data(), n);
-            at += n;
-            size -= n;
-        }
-        file_.Seek(position_);
-    }
-
     // Drops everything from `at` on, in the file too, and continues there.
     void CutBack(std::uint64_t at) {
         Flush();
@@ -102,24 +81,6 @@ private:
     std::uint64_t position_;
 };
 
-// A raw Deflate stream (no zlib header, 4.4.5 method 8) at the default
-// level, ended on every path.
-class TDeflater {
-public:
-    TDeflater() {
-        std::memset(&z_, 0, sizeof z_);
-        if (deflateInit2(&z_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw text::TError("Cannot start Deflate compression");
-    }
-    ~TDeflater() { deflateEnd(&z_); }
-    TDeflater(const TDeflater&) = delete;
-    TDeflater& operator=(const TDeflater&) = delete;
-    z_stream& Stream() { return z_; }
-
-private:
-    z_stream z_;
-};
-
 // The bytes of one entry's data as they were read, and what became of them.
 struct TPassResult {
     std::uint32_t Crc = 0;
@@ -127,67 +88,71 @@ struct TPassResult {
     std::uint64_t Written = 0;
 };
 
-// The buffers and the state of one archive being written.
-class TEntryStreamer {
+// Deflates what `source` writes, encrypting each compressed piece on its way
+// to the archive.
+TPassResult DeflatePass(const TZipWriter::TEntrySource& source, TArchiveOutput& out, TPkCipher cipher,
+                        unsigned threads) {
+    TDeflatePipeline pipeline(
+        [&](unsigned char* data, std::size_t size) {
+            cipher.Encrypt(data, size);
+            out.Write(data, size);
+        },
+        threads);
+    source(pipeline);
+    const TDeflateResult r = pipeline.Finish();
+    return {r.Crc, r.Read, r.Written};
+}
+
+// Takes an entry's data as it is: CRC, encryption, archive.
+class TStoreSink final : public TDataSink {
 public:
-    TEntryStreamer(TArchiveOutput& out) : out_(out), input_(kChunk), output_(kChunk) {}
+    TStoreSink(TArchiveOutput& out, TPkCipher cipher) : out_(out), cipher_(cipher) {}
 
-    // Reads at most `limit` bytes of `in` and deflates them to the archive,
-    // not yet encrypted: when Deflate loses, the output is thrown away, and
-    // encrypting it would have cost as much as the store pass does.
-    TPassResult Deflate(platform::TFile& in, std::uint64_t limit) {
-        TDeflater deflater;
-        z_stream& z = deflater.Stream();
-        TPassResult r;
-        bool last = false;
-        while (!last) {
-            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, limit - r.Read));
-            const std::size_t got = ReadFull(in, input_.data(), want);
-            last = got < want || r.Read + got == limit;
-            r.Crc = crc32(r.Crc, input_.data(), static_cast<uInt>(got));
-            r.Read += got;
-            z.next_in = input_.data();
-            z.avail_in = static_cast<uInt>(got);
-            int rc = Z_OK;
-            do {
-                z.next_out = output_.data();
-                z.avail_out = static_cast<uInt>(output_.size());
-                rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-                if (rc == Z_STREAM_ERROR) throw text::TError("Deflate compression failed");
-                const std::size_t produced = output_.size() - z.avail_out;
-                out_.Write(output_.data(), produced);
-                r.Written += produced;
-            } while (z.avail_out == 0);
-            if (last && rc != Z_STREAM_END) throw text::TError("Deflate compression failed");
+    void Write(const void* data, std::size_t size) override {
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        if (scratch_.size() < std::min(size, kChunk)) scratch_.resize(std::min(size, kChunk));
+        while (size > 0) {
+            const std::size_t n = std::min(size, scratch_.size());
+            std::memcpy(scratch_.data(), p, n);
+            result_.Crc = static_cast<std::uint32_t>(crc32(result_.Crc, scratch_.data(), static_cast<uInt>(n)));
+            cipher_.Encrypt(scratch_.data(), n);
+            out_.Write(scratch_.data(), n);
+            result_.Read += n;
+            p += n;
+            size -= n;
         }
-        return r;
     }
 
-    // Reads at most `limit` bytes of `in` and encrypts them to the archive.
-    TPassResult Store(platform::TFile& in, std::uint64_t limit, TPkCipher& cipher) {
-        TPassResult r;
-        while (r.Read < limit) {
-            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, limit - r.Read));
-            const std::size_t got = ReadFull(in, input_.data(), want);
-            r.Crc = crc32(r.Crc, input_.data(), static_cast<uInt>(got));
-            r.Read += got;
-            cipher.Encrypt(input_.data(), got);
-            out_.Write(input_.data(), got);
-            if (got < want) break;
-        }
-        r.Written = r.Read;
-        return r;
-    }
-
-    void EncryptWritten(std::uint64_t at, std::uint64_t size, TPkCipher& cipher) {
-        out_.EncryptWritten(at, size, cipher, input_);
-    }
+    TPassResult Result() const { return {result_.Crc, result_.Read, result_.Read}; }
 
 private:
     TArchiveOutput& out_;
-    std::vector<unsigned char> input_;
-    std::vector<unsigned char> output_;
+    TPkCipher cipher_;
+    std::vector<unsigned char> scratch_;
+    TPassResult result_;
 };
+
+TPassResult StorePass(const TZipWriter::TEntrySource& source, TArchiveOutput& out, const TPkCipher& cipher) {
+    TStoreSink sink(out, cipher);
+    source(sink);
+    return sink.Result();
+}
+
+// The first `limit` bytes of an open file, fewer only if it has shrunk,
+// read from its start on every call.
+TZipWriter::TEntrySource FileSource(platform::TFile& in, std::uint64_t limit) {
+    return [&in, limit](TDataSink& sink) {
+        in.Seek(0);
+        std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, limit)));
+        for (std::uint64_t done = 0; done < limit;) {
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), limit - done));
+            const std::size_t got = ReadFull(in, buffer.data(), want);
+            sink.Write(buffer.data(), got);
+            done += got;
+            if (got < want) break;
+        }
+    };
+}
 
 bool IsAscii(std::u16string_view s) {
     return std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; });
@@ -203,6 +168,13 @@ std::string EntryName866(std::u16string_view name) {
 
 }  // namespace
 
+// An entry as added: a file found in the base directory, or data from a
+// source (then Found holds the name only).
+struct TPendingEntry {
+    platform::TFoundFile Found;
+    TZipWriter::TEntrySource Source;
+};
+
 struct TZipWriter::TImpl {
     platform::TFile File;
     bool HasArchive = false;
@@ -210,78 +182,99 @@ struct TZipWriter::TImpl {
     std::string Password;
     TRandomSource Random = platform::FillRandom;
     std::uint64_t StartOffset = 0;
-    std::vector<platform::TFoundFile> Entries;
+    unsigned Threads = 0;
+    std::vector<TPendingEntry> Entries;
 
-    TEntryRecord WriteEntry(TArchiveOutput& out, TEntryStreamer& streamer, const platform::TFoundFile& file,
-                            const TPkCipher& keyed);
+    TEntryRecord WriteEntry(TArchiveOutput& out, const TPendingEntry& entry, const TPkCipher& keyed);
     void WriteAll();
 };
 
-// One entry: local header with the sizes still unknown, encryption header,
-// data, then the local header patched with the real CRC and sizes, and the
-// data descriptor that bit 3 of the flags announces (4.3.9).
-TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, TEntryStreamer& streamer,
-                                           const platform::TFoundFile& file, const TPkCipher& keyed) {
-    platform::TFile in = platform::TFile::OpenRead(file.FullPath);
-    // The entry holds the file as long as it was when opened: a file that
-    // grows meanwhile (even the archive itself) cannot make the data outgrow
-    // the header fields chosen now.
-    const std::uint64_t limit = in.Size();
-
+// One entry: local header, encryption header, data, then the local header
+// patched with the real CRC and sizes, and the data descriptor that bit 3 of
+// the flags announces (4.3.9). The data is deflated; when Deflate comes out
+// larger it is cut back and the data stored. The ZIP64 fields are chosen from
+// the final sizes: a guess made before the data is known that turns out
+// wrong (the data of an entry near 4 GiB) writes the entry again with the
+// right header, so a field never wraps and never carries ZIP64 needlessly.
+TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, const TPendingEntry& entry,
+                                           const TPkCipher& keyed) {
+    const platform::TFoundFile& file = entry.Found;
     TEntryRecord e;
     e.Name = EntryName866(file.Name);
     if (!IsAscii(file.Name)) e.UnicodeName = text::Utf16ToUtf8(file.Name);
-    e.Method = kMethodDeflated;
-    e.DosTime = file.DosTime;
-    e.DosDate = file.DosDate;
     e.ExternalAttributes = file.Attributes;
+
+    platform::TFile in;
+    TEntrySource source = entry.Source;
+    std::uint64_t expectedSize = 0;
+    if (source) {
+        platform::CurrentDosDateTime(e.DosDate, e.DosTime);
+    } else {
+        in = platform::TFile::OpenRead(file.FullPath);
+        // The entry holds the file as long as it was when opened: a file
+        // that grows meanwhile (even the archive itself) cannot make the
+        // data outgrow the header fields chosen for it.
+        expectedSize = in.Size();
+        source = FileSource(in, expectedSize);
+        e.DosTime = file.DosTime;
+        e.DosDate = file.DosDate;
+    }
     e.LocalHeaderOffset = out.Position();
-    // Stored data is never larger than the file, so the file's size plus the
-    // encryption header bounds the compressed size.
-    e.Zip64 = EntryZip64(limit, limit + kEncryptionHeaderSize, e.LocalHeaderOffset);
-    const std::size_t headerSize = LocalHeader(e).size();
-    out.Write(LocalHeader(e));
 
     // 6.1.3: ten random bytes, then the time's low and high byte; with bit 3
-    // set the last one is the check byte readers compare (6.1.6).
-    unsigned char header[kEncryptionHeaderSize];
-    Random(header, 10);
-    header[10] = static_cast<unsigned char>(e.DosTime & 0xFF);
-    header[11] = static_cast<unsigned char>(e.DosTime >> 8);
-    TPkCipher cipher = keyed;
-    cipher.Encrypt(header, sizeof header);
-    out.Write(header, sizeof header);
+    // set the last one is the check byte readers compare (6.1.6). Every
+    // attempt below writes this same header.
+    unsigned char plainHeader[kEncryptionHeaderSize];
+    Random(plainHeader, 10);
+    plainHeader[10] = static_cast<unsigned char>(e.DosTime & 0xFF);
+    plainHeader[11] = static_cast<unsigned char>(e.DosTime >> 8);
 
-    const std::uint64_t dataStart = out.Position();
-    TPassResult pass = streamer.Deflate(in, limit);
-    if (pass.Written <= pass.Read) {
-        streamer.EncryptWritten(dataStart, pass.Written, cipher);
-    } else {
-        // Deflate made it larger: store the file instead, over the same
-        // encryption header.
-        out.CutBack(dataStart);
-        in.Seek(0);
-        pass = streamer.Store(in, limit, cipher);
-        e.Method = kMethodStored;
+    // The guess: Deflate wins, so the uncompressed size decides.
+    e.Zip64 = EntryZip64ForData(expectedSize, 0, e.LocalHeaderOffset);
+    bool store = false;
+    TPassResult pass;
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == 3) throw text::TError("ZIP entry data changed while it was written");
+        e.Method = store ? kMethodStored : kMethodDeflated;
+        out.Write(LocalHeader(e));
+        unsigned char header[kEncryptionHeaderSize];
+        std::memcpy(header, plainHeader, sizeof header);
+        TPkCipher cipher = keyed;
+        cipher.Encrypt(header, sizeof header);
+        out.Write(header, sizeof header);
+
+        const std::uint64_t dataStart = out.Position();
+        if (!store) {
+            pass = DeflatePass(source, out, cipher, Threads);
+            // Stored only when Deflate made it larger; a tie keeps Deflate.
+            if (pass.Written > pass.Read) {
+                out.CutBack(dataStart);
+                store = true;
+                e.Method = kMethodStored;
+            }
+        }
+        if (store) pass = StorePass(source, out, cipher);
+
+        const TEntryZip64 needed = EntryZip64ForData(pass.Read, pass.Written, e.LocalHeaderOffset);
+        if (needed.Sizes == e.Zip64.Sizes) break;
+        e.Zip64 = needed;
+        out.CutBack(e.LocalHeaderOffset);
     }
     e.Crc = pass.Crc;
     e.UncompressedSize = pass.Read;
     e.CompressedSize = pass.Written + kEncryptionHeaderSize;
 
-    const std::string finalHeader = LocalHeader(e);
-    if (finalHeader.size() != headerSize) throw text::TError("ZIP local header changed its size");
-    out.Patch(e.LocalHeaderOffset, finalHeader);
+    out.Patch(e.LocalHeaderOffset, LocalHeader(e));
     out.Write(DataDescriptor(e));
     return e;
 }
 
 void TZipWriter::TImpl::WriteAll() {
     TArchiveOutput out(File, StartOffset);
-    TEntryStreamer streamer(out);
     const TPkCipher keyed(Password);
     std::vector<TEntryRecord> records;
     records.reserve(Entries.size());
-    for (const platform::TFoundFile& file : Entries) records.push_back(WriteEntry(out, streamer, file, keyed));
+    for (const TPendingEntry& entry : Entries) records.push_back(WriteEntry(out, entry, keyed));
 
     const std::uint64_t directoryOffset = out.Position();
     for (const TEntryRecord& e : records) out.Write(CentralHeader(e));
@@ -308,8 +301,19 @@ void TZipWriter::AddFile(std::string_view name1251, bool includeHidden) {
     if (!impl_->HasArchive) throw text::TError("Archive does not exist - Filename is blank");
     std::optional<platform::TFoundFile> found =
         platform::FindFile(impl_->BaseDirectory, text::Cp1251ToUtf16(name1251), includeHidden);
-    if (found) impl_->Entries.push_back(std::move(*found));
+    if (found) impl_->Entries.push_back({std::move(*found), {}});
 }
+
+void TZipWriter::AddData(std::string_view name1251, TEntrySource source) {
+    if (!impl_->HasArchive) throw text::TError("Archive does not exist - Filename is blank");
+    TPendingEntry entry;
+    entry.Found.Name = text::Cp1251ToUtf16(name1251);
+    entry.Found.Attributes = platform::kAttrArchive;
+    entry.Source = std::move(source);
+    impl_->Entries.push_back(std::move(entry));
+}
+
+void TZipWriter::SetThreads(unsigned threads) { impl_->Threads = threads; }
 
 void TZipWriter::SetPassword(std::string password1251) { impl_->Password = std::move(password1251); }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Writes a new ZIP archive (PKWARE application note) whose entries are all
 // encrypted with the traditional PKWARE cipher under one password. Entries
-// are files of one base directory, deflated or stored, streamed one at a time
-// to the archive file.
+// are files of one base directory or data written by a callback, deflated or
+// stored, streamed one at a time to the archive file and encrypted before
+// they reach it: no byte of an entry's data is ever on disk in the clear.
 //
 //   zip::TZipWriter writer;
 //   writer.Create(tmp / "image.0");
@@ -11,7 +12,9 @@
 //   writer.SetPassword(password1251);
 //   writer.WriteArchive();
 //
-// Errors are text::TError. One writer is used by one thread for one archive.
+// Errors are text::TError. One writer is used by one thread for one archive;
+// while it writes a large entry it deflates on all cores (DeflatePipeline.h)
+// and has joined those threads again when WriteArchive returns.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,12 +24,18 @@
 #include <string>
 #include <string_view>
 
+#include "DataSink.h"
+
 namespace zip {
 
 class TZipWriter {
 public:
     // Fills `size` bytes at `data`; throws text::TError when it cannot.
     using TRandomSource = std::function<void(void* data, std::size_t size)>;
+    // Writes an entry's whole data into the sink. May be called more than
+    // once (when the entry is stored after Deflate lost, or rewritten with
+    // ZIP64 sizes) and must give the same bytes every time.
+    using TEntrySource = std::function<void(TDataSink& sink)>;
 
     TZipWriter();
     ~TZipWriter();
@@ -49,6 +58,13 @@ public:
     // writer has no archive.
     void AddFile(std::string_view name1251, bool includeHidden);
 
+    // Appends an entry named `name1251` (Windows-1251) whose data `source`
+    // writes when the archive is written, without a file on disk. The entry
+    // looks like a file written at that moment: its time is the moment the
+    // entry is written, its attributes those of an ordinary file (archive).
+    // Throws like AddFile when the writer has no archive.
+    void AddData(std::string_view name1251, TEntrySource source);
+
     // The password of every entry, as Windows-1251 bytes.
     void SetPassword(std::string password1251);
 
@@ -60,6 +76,11 @@ public:
     // Replaces the source of the encryption headers' random bytes (default:
     // platform::FillRandom, the system's CSPRNG). For tests.
     void SetRandomSource(TRandomSource source);
+
+    // The number of threads that deflate a large entry (0, the default: one
+    // per core; 1: everything on the calling thread). The archive's bytes do
+    // not depend on it.
+    void SetThreads(unsigned threads);
 
     // Starts the archive `offset` bytes into the file, leaving a hole before
     // it; offsets stay absolute from the start of the file. Call before

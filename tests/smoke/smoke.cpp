@@ -1,8 +1,12 @@
 // Runs the portable core on Windows: code pages, files with Cyrillic names,
-// the directory search with its attributes, randomness, XML saved to a file. Prints one line per
+// the directory search with its attributes, randomness, XML saved to a file,
+// the ZIP writer and its Deflate threads. Prints one line per
 // check and "N passed, N failed"; the exit code is the number of failures.
 #include <windows.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -11,6 +15,7 @@
 #include "text/Error.h"
 #include "text/Literal.h"
 #include "xml/XmlDom.h"
+#include "zip/DeflatePipeline.h"
 #include "zip/ZipWriter.h"
 
 using namespace text::literals;
@@ -103,6 +108,36 @@ int main() {
         Check(bytes.size() > 30 + name866.size() && bytes.compare(30, name866.size(), name866) == 0,
               "the entry name is the name on disk in code page 866");
         Check(bytes.find("\x75\x70", 30 + name866.size()) == 30 + name866.size(), "a Unicode Path field follows it");
+    }
+
+    {
+        // The parallel Deflate on Windows threads: the same stream from one
+        // and from three workers, and zlib inflates it back.
+        std::string data;
+        for (int i = 0; data.size() < 3500000; ++i)
+            data += "<Item N=\"" + std::to_string(i * 7919 % 100003) + "\">" + std::to_string(i) + "</Item>";
+        std::string streams[2];
+        const unsigned workers[2] = {1, 3};
+        for (int k = 0; k < 2; ++k) {
+            zip::TDeflatePipeline pipeline(
+                [&](unsigned char* p, std::size_t n) { streams[k].append(reinterpret_cast<char*>(p), n); },
+                workers[k]);
+            for (std::size_t at = 0; at < data.size(); at += 100000)
+                pipeline.Write(data.data() + at, std::min<std::size_t>(100000, data.size() - at));
+            pipeline.Finish();
+        }
+        Check(!streams[0].empty() && streams[0] == streams[1], "three Deflate threads give the one thread's stream");
+        std::string back(data.size() + 1, '\0');
+        z_stream z{};
+        inflateInit2(&z, -15);
+        z.next_in = reinterpret_cast<Bytef*>(streams[1].data());
+        z.avail_in = static_cast<uInt>(streams[1].size());
+        z.next_out = reinterpret_cast<Bytef*>(back.data());
+        z.avail_out = static_cast<uInt>(back.size());
+        const int rc = inflate(&z, Z_FINISH);
+        back.resize(back.size() - z.avail_out);
+        inflateEnd(&z);
+        Check(rc == Z_STREAM_END && back == data, "the blocks inflate back to the data");
     }
 
     {
