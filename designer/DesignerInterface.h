@@ -5,6 +5,7 @@
 // numeric codes are those of the Win32 headers, spelled out so the portable
 // code needs no windows.h.
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -38,7 +39,22 @@ inline constexpr std::uint8_t kVkLeft = 37;
 inline constexpr std::uint8_t kVkRight = 39;
 inline constexpr std::uint8_t kVkInsert = 45;
 inline constexpr std::uint8_t kVkF10 = 121;
+inline constexpr std::uint8_t kVkC = 'C';
+inline constexpr std::uint8_t kVkF = 'F';
+inline constexpr std::uint8_t kVkJ = 'J';
 inline constexpr std::uint32_t kKeyEventKeyUp = 2;  // KEYEVENTF_KEYUP
+
+// Class names and captions are read into buffers of this many characters,
+// the terminating zero included.
+inline constexpr std::size_t kWindowTextBuffer = 255;
+
+// The capture's waits, in milliseconds, and its tries at the search window.
+inline constexpr std::uint32_t kAfterCaptureKeysWaitMs = 1000;   // after Alt+J, C, Esc
+inline constexpr std::uint32_t kOpenConfigurationWaitMs = 1000;  // after Ctrl+Shift+C
+inline constexpr std::uint32_t kOpenSearchWaitMs = 100;          // after Ctrl+F
+inline constexpr std::uint32_t kSearchMenuWaitMs = 5000;         // after Ctrl+F10, Right, Right, Enter
+inline constexpr std::uint32_t kProbeSearchWaitMs = 100;         // between Ctrl+Insert and Esc
+inline constexpr int kSearchWindowAttempts = 5;
 
 // The Russian keyboard layout, activated before names are typed into the tree
 // so that the Designer takes the WM_CHAR codes as Cyrillic letters.

@@ -7,6 +7,8 @@
 // fakes. All texts are Windows-1251.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +48,52 @@ class ILogSink {
 public:
     virtual ~ILogSink() = default;
     virtual void AddLine(const std::string& line) = 0;
+};
+
+}  // namespace designer
+
+namespace designer {
+
+// A window of another program (an HWND's value); 0 is "no window".
+using TWindow = std::uintptr_t;
+
+// A point on the screen, in pixels.
+struct TScreenPoint {
+    std::int32_t X = 0;
+    std::int32_t Y = 0;
+};
+
+// The window system as the capture of the Designer's windows sees it. The
+// Win32 implementation (designer/win32) is one or two calls per operation;
+// tests give a fake. Texts are Windows-1251.
+class IWindowSystem {
+public:
+    virtual ~IWindowSystem() = default;
+    // GetCursorPos, then WindowFromPoint: the window under the mouse pointer
+    // (0 for none); `cursor` receives the pointer's position.
+    virtual TWindow WindowUnderCursor(TScreenPoint& cursor) = 0;
+    // The class name / caption into a buffer of kWindowTextBuffer characters,
+    // taken up to the first zero: at most 254 characters, as Windows-1251.
+    virtual std::string ClassName(TWindow window) = 0;
+    virtual std::string Caption(TWindow window) = 0;
+    // SendMessage WM_NCHITTEST, wParam 0, lParam x in the low and y in the
+    // high 16 bits: the hit-test code.
+    virtual std::uint32_t HitTest(TWindow window, TScreenPoint at) = 0;
+    // EnumChildWindows(parent) / EnumWindows: calls `visit` for each window in
+    // the system's order until it returns false.
+    virtual void EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) = 0;
+    virtual void EnumWindows(const std::function<bool(TWindow)>& visit) = 0;
+    // FindWindowExA(parent, 0, cls, 0): the first direct child of that class.
+    virtual TWindow FindChild(TWindow parent, std::string_view cls) = 0;
+    // SetForegroundWindow: whether the system granted it.
+    virtual bool SetForeground(TWindow window) = 0;
+    // Whether the foreground window belongs to the process that owns `window`.
+    virtual bool ForegroundIsProcessOf(TWindow window) = 0;
+    // The mandatory integrity level (the token's integrity RID, e.g. 0x2000
+    // medium, 0x3000 high) of the process that owns `window`, and of this
+    // process; nothing when the system does not say (no rights, no levels).
+    virtual std::optional<std::uint32_t> IntegrityOf(TWindow window) = 0;
+    virtual std::optional<std::uint32_t> OwnIntegrity() = 0;
 };
 
 }  // namespace designer

@@ -32,8 +32,8 @@ void SkipModuleText(ILineSource& reader) {
     if (!line.starts_with(kOnlyInMain)) return;
 
     const std::size_t colon = line.find(": ");
-    // Without ": " the range is taken from the second character, as the
-    // position arithmetic of the Designer-era code did; it then fails below.
+    // Without ": " the range is taken from the second character on; such a
+    // line holds no " - " and fails below with its text in the message.
     const std::string_view bounds = std::string_view(line).substr(colon == std::string::npos ? 1 : colon + 2);
     const std::size_t dash = bounds.find(" - ");
     if (dash == std::string_view::npos) throw text::TError(text::Format("'%s' is not a valid integer value", {bounds}));

@@ -80,9 +80,9 @@ int RunInspect(const TInspectOptions& o, std::ostream& out, std::ostream& err) {
 
 int RunBuild(const TBuildOptions&, std::ostream&, std::ostream& err) {
 #ifdef _WIN32
-    // The capture of the Designer's windows that a build starts with is not
-    // part of the code yet; nothing is done rather than half of it.
-    err << "pkgtool build is not available yet: it needs the capture of the Designer's windows\n";
+    // The build over the Designer window capture is not written yet; nothing
+    // is done rather than half of it.
+    err << "pkgtool build is not available yet\n";
 #else
     err << "pkgtool build drives a running Designer through its windows and runs only in the Windows build "
            "of pkgtool\n";

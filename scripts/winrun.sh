@@ -66,7 +66,9 @@ setup_locale() {
     fi
     export LOCPATH="$dir"
     # bash itself cannot load the private locale and would warn; children can.
-    { export LC_ALL=ru_RU.UTF-8; } 2>/dev/null
+    # WINRUN_LOCALE (e.g. C.UTF-8, ANSI code page 1252) runs a program on a
+    # machine that is not Russian.
+    { export LC_ALL="${WINRUN_LOCALE:-ru_RU.UTF-8}"; } 2>/dev/null
     unset LANGUAGE
 }
 

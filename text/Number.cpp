@@ -47,7 +47,7 @@ std::int32_t StrToInt(std::string_view s) {
         if (magnitude > limit) ThrowNotInteger(s);
     }
     // Two's complement on 32 bits: a hexadecimal pattern keeps its bits, and
-    // the sign is applied after, as Delphi does.
+    // the sign is applied after, so "-$1" and "-1" are the same value.
     std::uint32_t bits = static_cast<std::uint32_t>(magnitude);
     if (negative) bits = 0u - bits;
     return static_cast<std::int32_t>(bits);

@@ -1,6 +1,6 @@
 #pragma once
-// Integer text as the Windows wizard reads it from its fields and from the
-// comparison report: the conversion of Delphi's StrToInt.
+// Integer text as the wizard reads it from its fields (the delay) and from the
+// comparison report (module line ranges).
 
 #include <cstdint>
 #include <string_view>

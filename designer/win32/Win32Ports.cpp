@@ -1,12 +1,20 @@
 #include "designer/win32/Win32Ports.h"
 
+#include <memory>
 #include <string>
+
+#include "designer/DesignerInterface.h"
+#include "text/Codepage.h"
 
 namespace designer {
 
-void TWin32TreeWindow::KeyDown(std::uint8_t vk) { ::SendMessageA(tree_, WM_KEYDOWN, vk, 0); }
+void TWin32TreeWindow::KeyDown(std::uint8_t vk) { ::SendMessageW(tree_, WM_KEYDOWN, vk, 0); }
 
-void TWin32TreeWindow::Char(std::uint8_t code) { ::SendMessageA(tree_, WM_CHAR, code, 0); }
+void TWin32TreeWindow::Char(std::uint8_t code) {
+    const char c = static_cast<char>(code);
+    const std::u16string unit = text::Cp1251ToUtf16(std::string_view(&c, 1));
+    ::SendMessageW(tree_, WM_CHAR, static_cast<WPARAM>(unit.empty() ? 0 : unit[0]), 0);
+}
 
 void TWin32Keyboard::ActivateLayout(std::string_view klid) {
     const std::string id(klid);
@@ -14,5 +22,131 @@ void TWin32Keyboard::ActivateLayout(std::string_view klid) {
 }
 
 void TWin32Keyboard::KeyEvent(std::uint8_t vk, bool up) { ::keybd_event(vk, 0, up ? KEYEVENTF_KEYUP : 0, 0); }
+
+void TWin32MessageClock::Sleep(std::uint32_t ms) {
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    for (;;) {
+        // Peeking handles every message sent from another thread; with
+        // PM_NOREMOVE and the send-only filter nothing posted is taken.
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end) return;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
+    }
+}
+
+std::uint64_t TWin32MessageClock::NowMs() { return ::GetTickCount64(); }
+
+namespace {
+
+struct TEnumState {
+    const std::function<bool(TWindow)>* Visit;
+};
+
+BOOL CALLBACK EnumProc(HWND hwnd, LPARAM param) {
+    auto* state = reinterpret_cast<TEnumState*>(param);
+    return (*state->Visit)(FromHwnd(hwnd)) ? TRUE : FALSE;
+}
+
+// The integrity RID of a process token: the last sub-authority of the
+// token's mandatory label.
+std::optional<std::uint32_t> TokenIntegrity(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
+    std::optional<std::uint32_t> level;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+    if (size > 0) {
+        auto buffer = std::make_unique<unsigned char[]>(size);
+        auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.get());
+        if (::GetTokenInformation(token, TokenIntegrityLevel, label, size, &size) && ::IsValidSid(label->Label.Sid)) {
+            const UCHAR count = *::GetSidSubAuthorityCount(label->Label.Sid);
+            if (count > 0) level = *::GetSidSubAuthority(label->Label.Sid, count - 1);
+        }
+    }
+    ::CloseHandle(token);
+    return level;
+}
+
+}  // namespace
+
+TWindow TWin32WindowSystem::WindowUnderCursor(TScreenPoint& cursor) {
+    POINT p{};
+    if (!::GetCursorPos(&p)) return 0;
+    cursor = {p.x, p.y};
+    return FromHwnd(::WindowFromPoint(p));
+}
+
+// Class names and captions are read with the wide functions and converted
+// from UTF-16 by the system's own table, not by the machine's ANSI code page,
+// so a Russian caption compares equal on any machine.
+namespace {
+
+std::string WindowString(int (*read)(HWND, LPWSTR, int), HWND hwnd) {
+    wchar_t buffer[kWindowTextBuffer] = {};
+    const int n = read(hwnd, buffer, static_cast<int>(kWindowTextBuffer));
+    const std::u16string text(reinterpret_cast<const char16_t*>(buffer), n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text::Utf16ToCp1251(text.c_str());
+}
+
+int ReadClassName(HWND hwnd, LPWSTR buffer, int size) { return ::GetClassNameW(hwnd, buffer, size); }
+int ReadCaption(HWND hwnd, LPWSTR buffer, int size) { return ::GetWindowTextW(hwnd, buffer, size); }
+
+}  // namespace
+
+std::string TWin32WindowSystem::ClassName(TWindow window) { return WindowString(ReadClassName, ToHwnd(window)); }
+
+std::string TWin32WindowSystem::Caption(TWindow window) { return WindowString(ReadCaption, ToHwnd(window)); }
+
+std::uint32_t TWin32WindowSystem::HitTest(TWindow window, TScreenPoint at) {
+    const LPARAM where = MAKELPARAM(static_cast<WORD>(at.X), static_cast<WORD>(at.Y));
+    return static_cast<std::uint32_t>(::SendMessageW(ToHwnd(window), WM_NCHITTEST, 0, where));
+}
+
+void TWin32WindowSystem::EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) {
+    TEnumState state{&visit};
+    ::EnumChildWindows(ToHwnd(parent), EnumProc, reinterpret_cast<LPARAM>(&state));
+}
+
+void TWin32WindowSystem::EnumWindows(const std::function<bool(TWindow)>& visit) {
+    TEnumState state{&visit};
+    ::EnumWindows(EnumProc, reinterpret_cast<LPARAM>(&state));
+}
+
+TWindow TWin32WindowSystem::FindChild(TWindow parent, std::string_view cls) {
+    const std::string name(cls);
+    return FromHwnd(::FindWindowExA(ToHwnd(parent), nullptr, name.c_str(), nullptr));
+}
+
+bool TWin32WindowSystem::SetForeground(TWindow window) {
+    HWND hwnd = ToHwnd(window);
+    if (::SetForegroundWindow(hwnd)) return true;
+    // Some systems refuse a child window; its top-level window then comes
+    // forward with the child's focus as it was.
+    HWND root = ::GetAncestor(hwnd, GA_ROOT);
+    return root && root != hwnd && ::SetForegroundWindow(root) != FALSE;
+}
+
+bool TWin32WindowSystem::ForegroundIsProcessOf(TWindow window) {
+    DWORD target = 0;
+    DWORD front = 0;
+    HWND foreground = ::GetForegroundWindow();
+    if (!foreground || !::GetWindowThreadProcessId(ToHwnd(window), &target)) return false;
+    ::GetWindowThreadProcessId(foreground, &front);
+    return front == target;
+}
+
+std::optional<std::uint32_t> TWin32WindowSystem::IntegrityOf(TWindow window) {
+    DWORD pid = 0;
+    if (!::GetWindowThreadProcessId(ToHwnd(window), &pid)) return std::nullopt;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return std::nullopt;
+    const auto level = TokenIntegrity(process);
+    ::CloseHandle(process);
+    return level;
+}
+
+std::optional<std::uint32_t> TWin32WindowSystem::OwnIntegrity() { return TokenIntegrity(::GetCurrentProcess()); }
 
 }  // namespace designer

@@ -6,10 +6,14 @@
 #include <windows.h>
 
 #include "designer/DesignerPorts.h"
+#include "platform/Clipboard.h"
 
 namespace designer {
 
-// The Designer's tree: synchronous SendMessageA, lParam 0.
+// The Designer's tree: synchronous SendMessage, lParam 0. Characters go as
+// WM_CHAR with their UTF-16 value (converted from Windows-1251) through
+// SendMessageW, so the Designer gets the same letter whatever the ANSI code
+// page of the machine.
 class TWin32TreeWindow : public ITreeWindow {
 public:
     explicit TWin32TreeWindow(HWND tree) : tree_(tree) {}
@@ -26,5 +30,36 @@ public:
     void ActivateLayout(std::string_view klid) override;
     void KeyEvent(std::uint8_t vk, bool up) override;
 };
+
+// A clock whose sleeps answer the messages other programs send to this
+// thread meanwhile. A program that owns the clipboard (the wizard, after
+// putting a package key there) is sent WM_DESTROYCLIPBOARD by the next
+// program that empties it; the Designer copying an object would wait for the
+// answer for as long as a plain Sleep lasts, and the capture would fail.
+// Posted messages stay queued, so no handler of this thread runs meanwhile.
+class TWin32MessageClock : public platform::IClock {
+public:
+    void Sleep(std::uint32_t ms) override;
+    std::uint64_t NowMs() override;
+};
+
+// The window system over user32 and the process token functions.
+class TWin32WindowSystem : public IWindowSystem {
+public:
+    TWindow WindowUnderCursor(TScreenPoint& cursor) override;
+    std::string ClassName(TWindow window) override;
+    std::string Caption(TWindow window) override;
+    std::uint32_t HitTest(TWindow window, TScreenPoint at) override;
+    void EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) override;
+    void EnumWindows(const std::function<bool(TWindow)>& visit) override;
+    TWindow FindChild(TWindow parent, std::string_view cls) override;
+    bool SetForeground(TWindow window) override;
+    bool ForegroundIsProcessOf(TWindow window) override;
+    std::optional<std::uint32_t> IntegrityOf(TWindow window) override;
+    std::optional<std::uint32_t> OwnIntegrity() override;
+};
+
+inline HWND ToHwnd(TWindow window) { return reinterpret_cast<HWND>(window); }
+inline TWindow FromHwnd(HWND hwnd) { return reinterpret_cast<TWindow>(hwnd); }
 
 }  // namespace designer

@@ -1,6 +1,7 @@
 // Driver scenarios: named functions that act on real windows and record checks.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ class TSimSession;
 struct TScenarioContext {
     TChecker& Check;
     std::wstring SimExe;
+    std::wstring WizardExe;
+    // Named values of --set NAME=VALUE, for scenarios that take inputs.
+    std::map<std::wstring, std::wstring> Options;
     // The window capture the capture scenarios hold to the simulator: the
     // driver's reference client unless another is plugged in.
     void (*CaptureWindows)(client::TDesignerWindows&) = client::CaptureWindows;
@@ -28,6 +32,12 @@ struct TScenario {
 const std::vector<TScenario>& SimScenarios();
 // Scenarios that run the build core against the simulator over the Win32 seams.
 const std::vector<TScenario>& BuildScenarios();
+// Scenarios that run the wizard itself against the simulator.
+const std::vector<TScenario>& WizardScenarios();
+// The wizard's own window capture (designer::CaptureDesigner over the Win32
+// ports) in the shape of the driver's reference client, to be plugged into
+// TScenarioContext::CaptureWindows (--capture wizard).
+void WizardWindowCapture(client::TDesignerWindows& windows);
 // Scenarios that run a window capture against a simulator that offers it
 // wrong turns: decoy windows, slow reactions, exact key chords.
 const std::vector<TScenario>& CaptureScenarios();

@@ -6,25 +6,28 @@
 #include <io.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "Check.h"
 #include "Scenarios.h"
 #include "SimSession.h"
+#include "WizardSession.h"
 
 namespace {
 
 std::vector<TScenario> AllScenarios()
 {
     std::vector<TScenario> all = SimScenarios();
-    for (const auto* more : {&CaptureScenarios(), &BuildScenarios()}) all.insert(all.end(), more->begin(), more->end());
+    for (const auto* more : {&CaptureScenarios(), &BuildScenarios(), &WizardScenarios()})
+        all.insert(all.end(), more->begin(), more->end());
     return all;
 }
 
 int Usage()
 {
-    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--list] [scenario...]\n");
+    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--set NAME=VALUE]... [--any-code-page] [--capture wizard] [--list] [scenario...]\n");
     return 2;
 }
 
@@ -34,16 +37,33 @@ int wmain(int argc, wchar_t** argv)
 {
     _setmode(_fileno(stdout), _O_BINARY);
     std::wstring simExe;
+    std::wstring wizardExe;
+    std::map<std::wstring, std::wstring> options;
     std::vector<std::string> wanted;
     bool list = false;
+    bool anyCodePage = false;  // a machine that is not Russian
+    bool wizardCapture = false;  // the capture scenarios hold the wizard's capture to the simulator
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--sim" && i + 1 < argc) simExe = argv[++i];
+        else if (a == L"--wizard" && i + 1 < argc) wizardExe = argv[++i];
+        else if (a == L"--set" && i + 1 < argc) {
+            std::wstring pair = argv[++i];
+            const size_t eq = pair.find(L'=');
+            if (eq == std::wstring::npos) return Usage();
+            options[pair.substr(0, eq)] = pair.substr(eq + 1);
+        }
         else if (a == L"--list") list = true;
+        else if (a == L"--any-code-page") anyCodePage = true;
+        else if (a == L"--capture" && i + 1 < argc && std::wstring(argv[i + 1]) == L"wizard") {
+            wizardCapture = true;
+            ++i;
+        }
         else if (!a.empty() && a[0] == L'-') return Usage();
         else wanted.push_back(text::ToUtf8(a));
     }
     if (simExe.empty()) simExe = DefaultSimExe();
+    if (wizardExe.empty()) wizardExe = DefaultWizardExe();
 
     auto all = AllScenarios();
     if (list) {
@@ -63,10 +83,16 @@ int wmain(int argc, wchar_t** argv)
     if (wanted.empty()) run = all;
 
     TChecker check;
-    // Every scenario relies on Wine taking Windows-1251 and 866 from the locale.
-    check.Equal(GetACP(), 1251, L"ANSI code page");
-    check.Equal(GetOEMCP(), 866, L"OEM code page");
-    TScenarioContext ctx{check, simExe};
+    // The scenarios rely on Wine taking Windows-1251 and 866 from the locale,
+    // except those that prove the wizard works on any machine.
+    if (anyCodePage) {
+        check.Note(L"ANSI code page " + std::to_wstring(GetACP()) + L", OEM code page " + std::to_wstring(GetOEMCP()));
+    } else {
+        check.Equal(GetACP(), 1251, L"ANSI code page");
+        check.Equal(GetOEMCP(), 866, L"OEM code page");
+    }
+    TScenarioContext ctx{check, simExe, wizardExe, options};
+    if (wizardCapture) ctx.CaptureWindows = WizardWindowCapture;
     for (const auto& s : run) {
         PrintUtf8(L"== " + text::FromUtf8(s.Name) + L"\n");
         s.Run(ctx);

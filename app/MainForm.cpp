@@ -1,0 +1,696 @@
+#include "app/MainForm.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "app/resource.h"
+#include "designer/BuildControl.h"
+#include "designer/ObjectCapture.h"
+#include "designer/win32/Win32Ports.h"
+#include "package/PackageAssembly.h"
+#include "package/ReportWalk.h"
+#include "platform/Win32Clipboard.h"
+#include "text/Codepage.h"
+#include "text/Error.h"
+#include "text/Number.h"
+
+namespace app {
+
+namespace {
+
+constexpr wchar_t kFormClass[] = L"TMainForm";
+constexpr UINT_PTR kCaptureTimer = 1;
+constexpr int kEscapeHotKey = 1;
+// slExit runs after the focus has moved, outside the edit's notification.
+constexpr UINT kSlExitMessage = WM_APP + 1;
+
+// The form at 96 DPI.
+constexpr int kFormLeft = 324;
+constexpr int kFormTop = 133;
+constexpr int kClientWidth = 661;
+constexpr int kClientHeight = 412;
+constexpr int kCollapsedHeight = 60;
+constexpr int kExpandedHeight = 450;
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
+constexpr wchar_t kFontFace[] = L"MS Sans Serif";
+constexpr int kFontPoints = 8;
+
+constexpr COLORREF kStatusRed = RGB(255, 0, 0);
+constexpr COLORREF kStatusGreen = 0x8000;
+constexpr wchar_t kNotCapturedText[] = L"Окно 1С не захвачено";
+constexpr wchar_t kCapturedPrefix[] = L"Используется: ";
+
+constexpr wchar_t kDelayTooSmall[] = L"Значение задержки не должно быть менее 10 ms.";
+constexpr std::int32_t kMinimumDelay = 10;
+
+constexpr wchar_t kTextFilter[] = L"Текстовый документ\0*.txt\0";
+constexpr wchar_t kPackageFilter[] = L"Файл инсталляционного пакета 1С 8.2\0*.1c82pkg\0";
+
+enum class TKind { Image, Label, Panel, Edit, Button, Memo };
+
+// A control of the form: what it is, where it lies (at 96 DPI, within its
+// parent) and its place in its parent's tab order (-1: not a tab stop).
+struct TControlSpec {
+    int Id;
+    TKind Kind;
+    bool InPanel;
+    int Left, Top, Width, Height;
+    int TabOrder;
+    const wchar_t* Text;
+};
+
+// In the order in which they lie on the form: a later control lies above an
+// earlier one (the "..." buttons above the right end of their edits).
+constexpr TControlSpec kControls[] = {
+    {IDC_GRAB1CWND, TKind::Image, false, 1, 3, 16, 16, -1, L""},
+    {IDC_WND1CSTATUS, TKind::Label, false, 20, 4, 133, 13, -1, kNotCapturedText},
+    {IDC_GROUPPREPARATION, TKind::Panel, false, 1, 23, 658, 166, 0, L"Подготовка пакета инсталляции"},
+    {IDC_LABEL1, TKind::Label, true, 35, 23, 98, 13, -1, L"Отчет о сравнении:"},
+    {IDC_LABEL4, TKind::Label, true, 50, 45, 83, 13, -1, L"Файл лицензии:"},
+    {IDC_LABEL5, TKind::Label, true, 25, 67, 108, 13, -1, L"Путь к файлу пакета:"},
+    {IDC_LABEL6, TKind::Label, true, 12, 89, 121, 13, -1, L"Файл описания пакета:"},
+    {IDC_LABEL3, TKind::Label, true, 11, 111, 122, 13, -1, L"Регистрационный ключ:"},
+    {IDC_LABEL2, TKind::Label, true, 57, 133, 76, 13, -1, L"Задержка (ms):"},
+    {IDC_PATHTODIFFFILE, TKind::Edit, true, 135, 19, 518, 21, 5, L""},
+    {IDC_OPENFILE, TKind::Button, true, 630, 21, 22, 16, 4, L"..."},
+    {IDC_LICENSEPATH, TKind::Edit, true, 135, 41, 518, 21, 6, L""},
+    {IDC_SELECTLICENSE, TKind::Button, true, 630, 43, 22, 16, 7, L"..."},
+    {IDC_PATHTOPACKAGEFILE, TKind::Edit, true, 135, 63, 518, 21, 8, L""},
+    {IDC_SELECTPACKAGEFILE, TKind::Button, true, 630, 65, 22, 16, 9, L"..."},
+    {IDC_PATHTODESCRIPTION, TKind::Edit, true, 135, 85, 518, 21, 10, L""},
+    {IDC_SELECTDESCRFILE, TKind::Button, true, 630, 87, 22, 16, 11, L"..."},
+    {IDC_SERIALKEY, TKind::Edit, true, 135, 108, 410, 21, 2, L""},
+    {IDC_GENERATEKEY, TKind::Button, true, 546, 108, 106, 19, 3, L"Сгенерировать"},
+    {IDC_SL, TKind::Edit, true, 135, 130, 33, 21, 1, L"20"},
+    {IDC_MAKEPACKAGE, TKind::Button, true, 546, 134, 106, 23, 0, L"Сформировать"},
+    {IDC_RES, TKind::Memo, false, 1, 192, 657, 217, 1, L""},
+};
+
+constexpr int kSerialKeyLimit = 36;
+
+std::wstring Wide(std::string_view s1251) {
+    const std::u16string u = text::Cp1251ToUtf16(s1251);
+    return std::wstring(u.begin(), u.end());
+}
+
+std::string Narrow(std::wstring_view w) {
+    return text::Utf16ToCp1251(std::u16string_view(reinterpret_cast<const char16_t*>(w.data()), w.size()));
+}
+
+std::wstring WindowText(HWND h) {
+    const int n = GetWindowTextLengthW(h);
+    std::wstring s(static_cast<std::size_t>(n) + 1, L'\0');
+    s.resize(static_cast<std::size_t>(GetWindowTextW(h, s.data(), n + 1)));
+    return s;
+}
+
+// The system's message for an HRESULT or error code.
+std::string SystemMessage(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = n ? std::wstring(buffer, n) : L"System error " + std::to_wstring(code);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+    return Narrow(text);
+}
+
+class TFieldDelay : public designer::IDelayField {
+public:
+    explicit TFieldDelay(std::function<std::string()> read) : read_(std::move(read)) {}
+    std::string Text() override { return read_(); }
+
+private:
+    std::function<std::string()> read_;
+};
+
+class TFormLog : public designer::ILogSink {
+public:
+    explicit TFormLog(std::function<void(const std::string&)> add) : add_(std::move(add)) {}
+    void AddLine(const std::string& line) override { add_(line); }
+
+private:
+    std::function<void(const std::string&)> add_;
+};
+
+class TFormMonitor : public designer::IBuildMonitor {
+public:
+    explicit TFormMonitor(std::function<bool(int, int)> before) : before_(std::move(before)) {}
+    bool BeforeObject(int number, int total) override { return before_(number, total); }
+
+private:
+    std::function<bool(int, int)> before_;
+};
+
+// Runs `undo` when the scope ends, on every way out.
+class TOnExit {
+public:
+    explicit TOnExit(std::function<void()> undo) : undo_(std::move(undo)) {}
+    ~TOnExit() { undo_(); }
+    TOnExit(const TOnExit&) = delete;
+    TOnExit& operator=(const TOnExit&) = delete;
+
+private:
+    std::function<void()> undo_;
+};
+
+}  // namespace
+
+std::string WithFullStop(std::string message1251) {
+    if (!message1251.empty() && static_cast<unsigned char>(message1251.back()) > static_cast<unsigned char>('.'))
+        message1251 += '.';
+    return message1251;
+}
+
+TMainForm::TMainForm(HINSTANCE instance) : instance_(instance) {}
+
+TMainForm::~TMainForm() {
+    if (hwnd_) DestroyWindow(hwnd_);
+    for (HGDIOBJ font : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_)})
+        if (font) DeleteObject(font);
+    for (HICON icon : {handIcon_, appIcon_, appIconSmall_})
+        if (icon) DestroyIcon(icon);
+}
+
+bool TMainForm::Create(int show) {
+    describeMessage_ = RegisterWindowMessageW(kDescribeMessageName);
+    {
+        HDC screen = GetDC(nullptr);
+        dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        if (dpi_ <= 0) dpi_ = 96;
+    }
+    appIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                             GetSystemMetrics(SM_CYICON), 0));
+    appIconSmall_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    handIcon_ = static_cast<HICON>(
+        LoadImageW(instance_, MAKEINTRESOURCEW(IDI_POINTING_HAND), IMAGE_ICON, Scale(16), Scale(16), 0));
+
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = StaticProc;
+    wc.hInstance = instance_;
+    wc.hIcon = appIcon_;
+    wc.hIconSm = appIconSmall_;
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kFormClass;
+    if (!RegisterClassExW(&wc)) return false;
+
+    RECT outer{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+    AdjustWindowRectEx(&outer, kFormStyle, FALSE, 0);
+    hwnd_ = CreateWindowExW(0, kFormClass, kApplicationTitle, kFormStyle, kFormLeft, kFormTop, outer.right - outer.left,
+                            outer.bottom - outer.top, nullptr, nullptr, instance_, this);
+    if (!hwnd_) return false;
+    CreateControls();
+    RunHandler([this] { FormCreate(); });
+    ShowWindow(hwnd_, show);
+    UpdateWindow(hwnd_);
+    return true;
+}
+
+void TMainForm::FitLabel(HWND label, const wchar_t* text, int right) {
+    // A label stands right-aligned before its field; when the face the system
+    // substitutes for the form's font is wider, it grows to the left.
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, font_);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    RECT r;
+    GetWindowRect(label, &r);
+    MapWindowPoints(nullptr, GetParent(label), reinterpret_cast<POINT*>(&r), 2);
+    if (size.cx > r.right - r.left)
+        SetWindowPos(label, nullptr, right - size.cx, r.top, size.cx, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TMainForm::CreateControls() {
+    const int fontHeight = -MulDiv(kFontPoints, dpi_, 72);
+    font_ = CreateFontW(fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+    boldFont_ = CreateFontW(fontHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+
+    struct TTabEntry {
+        bool InPanel;
+        int TabOrder;
+        HWND Window;
+    };
+    std::vector<TTabEntry> tabs;
+    for (const TControlSpec& c : kControls) {
+        const wchar_t* cls = L"STATIC";
+        DWORD style = WS_CHILD | WS_VISIBLE;
+        DWORD exStyle = 0;
+        switch (c.Kind) {
+        case TKind::Image: style |= SS_OWNERDRAW | SS_NOTIFY; break;
+        case TKind::Label: style |= SS_NOPREFIX | SS_CENTERIMAGE | (c.InPanel ? SS_RIGHT : SS_LEFT); break;
+        case TKind::Panel:
+            cls = L"BUTTON";
+            style = WS_CHILD | BS_GROUPBOX | WS_CLIPCHILDREN;  // hidden until a Designer is captured
+            exStyle = WS_EX_CONTROLPARENT;
+            break;
+        case TKind::Edit:
+            cls = L"EDIT";
+            style |= WS_TABSTOP | ES_AUTOHSCROLL | WS_CLIPSIBLINGS;
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
+        case TKind::Button: cls = L"BUTTON"; style |= WS_TABSTOP | BS_PUSHBUTTON; break;
+        case TKind::Memo:
+            cls = L"EDIT";
+            style |= WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL;
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
+        }
+        HWND parent = c.InPanel ? GroupPreparation : hwnd_;
+        HWND h = CreateWindowExW(exStyle, cls, c.Text, style, Scale(c.Left), Scale(c.Top), Scale(c.Width),
+                                 Scale(c.Height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)), instance_,
+                                 nullptr);
+        // A later control lies above the earlier ones.
+        SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        const bool bold = c.Id == IDC_WND1CSTATUS || c.Id == IDC_SERIALKEY;
+        SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? boldFont_ : font_), FALSE);
+        if (c.TabOrder >= 0) tabs.push_back({c.InPanel, c.TabOrder, h});
+        if (c.Kind == TKind::Label && c.InPanel) FitLabel(h, c.Text, Scale(c.Left + c.Width));
+        switch (c.Id) {
+        case IDC_GRAB1CWND: Grab1CWnd = h; break;
+        case IDC_WND1CSTATUS: wnd1CStatus = h; break;
+        case IDC_GROUPPREPARATION:
+            GroupPreparation = h;
+            // The panel's children report to it; it hands their notifications on.
+            SetWindowSubclass(h, PanelProc, 0, reinterpret_cast<DWORD_PTR>(this));
+            break;
+        case IDC_PATHTODIFFFILE: PathToDiffFile = h; break;
+        case IDC_LICENSEPATH: LicensePath = h; break;
+        case IDC_PATHTOPACKAGEFILE: PathToPackageFile = h; break;
+        case IDC_PATHTODESCRIPTION: PathToDescription = h; break;
+        case IDC_SERIALKEY: SerialKey = h; break;
+        case IDC_SL: sl = h; break;
+        case IDC_MAKEPACKAGE: MakePackage = h; break;
+        case IDC_RES: res = h; break;
+        default: break;
+        }
+    }
+    SendMessageW(SerialKey, EM_LIMITTEXT, kSerialKeyLimit, 0);
+    // The status label fits its text also where the bold face is wider.
+    SetStatus(kNotCapturedText, kStatusRed);
+
+    // Tab order: the form's controls in their order, the panel's controls
+    // taking the panel's place.
+    std::stable_sort(tabs.begin(), tabs.end(), [](const TTabEntry& a, const TTabEntry& b) {
+        return a.TabOrder < b.TabOrder;
+    });
+    for (const TTabEntry& form : tabs) {
+        if (form.InPanel) continue;
+        if (form.Window == GroupPreparation) {
+            for (const TTabEntry& inner : tabs)
+                if (inner.InPanel) tabOrder_.push_back(inner.Window);
+        } else {
+            tabOrder_.push_back(form.Window);
+        }
+    }
+}
+
+bool TMainForm::PreTranslate(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || msg.wParam != VK_TAB) return false;
+    if (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)) return false;
+    const bool back = GetKeyState(VK_SHIFT) < 0;
+    const auto here = std::find(tabOrder_.begin(), tabOrder_.end(), GetFocus());
+    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(tabOrder_.size());
+    std::ptrdiff_t i = here == tabOrder_.end() ? (back ? 0 : n - 1) : here - tabOrder_.begin();
+    for (std::ptrdiff_t step = 0; step < n; ++step) {
+        i = (i + (back ? n - 1 : 1)) % n;
+        HWND next = tabOrder_[static_cast<std::size_t>(i)];
+        if (IsWindowVisible(next) && IsWindowEnabled(next)) {
+            SetFocus(next);
+            if (GetWindowLongPtrW(next, GWL_STYLE) & ES_MULTILINE) break;
+            SendMessageW(next, EM_SETSEL, 0, -1);
+            break;
+        }
+    }
+    return true;
+}
+
+LRESULT CALLBACK TMainForm::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* form = static_cast<TMainForm*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        form->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!form) return DefWindowProcW(hwnd, msg, wp, lp);
+    const LRESULT result = form->Proc(msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        form->hwnd_ = nullptr;
+    }
+    return result;
+}
+
+LRESULT CALLBACK TMainForm::PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+    auto* form = reinterpret_cast<TMainForm*>(data);
+    switch (msg) {
+    case WM_COMMAND:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+        return SendMessageW(form->hwnd_, msg, wp, lp);
+    case WM_ERASEBKGND: {
+        // A group box paints only its frame and caption; the panel's face is ours.
+        RECT r;
+        GetClientRect(hwnd, &r);
+        FillRect(reinterpret_cast<HDC>(wp), &r, GetSysColorBrush(COLOR_BTNFACE));
+        return 1;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(hwnd, PanelProc, 0);
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+LRESULT TMainForm::Proc(UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == describeMessage_ && describeMessage_ != 0) return Describe(reinterpret_cast<HWND>(wp), lp);
+    switch (msg) {
+    case WM_COMMAND:
+        OnCommand(LOWORD(wp), HIWORD(wp));
+        return 0;
+    case kSlExitMessage:
+        // Only a move of the focus within the form is leaving the field; a
+        // switch to another program is not.
+        if (GetFocus() && GetFocus() != sl && IsChild(hwnd_, GetFocus()) && !building_) RunHandler([this] { slExit(); });
+        return 0;
+    case WM_TIMER:
+        if (wp == kCaptureTimer) RunHandler([this] { TimerTimer(); });
+        return 0;
+    case WM_HOTKEY:
+        if (wp == kEscapeHotKey) {
+            if (building_) {
+                stopRequested_ = true;
+            } else {
+                // Esc while the capture waits: the wait ends and the form comes back as it was.
+                KillTimer(hwnd_, kCaptureTimer);
+                UnregisterHotKey(hwnd_, kEscapeHotKey);
+                ShowWindow(hwnd_, SW_SHOW);
+            }
+        }
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        if (reinterpret_cast<HWND>(lp) == wnd1CStatus) {
+            HDC dc = reinterpret_cast<HDC>(wp);
+            SetTextColor(dc, statusColour_);
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    case WM_DRAWITEM: {
+        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+        if (item->CtlID == IDC_GRAB1CWND) {
+            // The hand over the form's own background: drawn with its alpha.
+            FillRect(item->hDC, &item->rcItem, GetSysColorBrush(COLOR_BTNFACE));
+            DrawIconEx(item->hDC, item->rcItem.left, item->rcItem.top, handIcon_, item->rcItem.right - item->rcItem.left,
+                       item->rcItem.bottom - item->rcItem.top, 0, nullptr, DI_NORMAL);
+            return TRUE;
+        }
+        break;
+    }
+    case WM_CLOSE:
+        if (building_) {
+            // Closing stops the build between two objects; the form closes after it.
+            stopRequested_ = closeRequested_ = true;
+            return 0;
+        }
+        DestroyWindow(hwnd_);
+        return 0;
+    case WM_DESTROY:
+        KillTimer(hwnd_, kCaptureTimer);
+        UnregisterHotKey(hwnd_, kEscapeHotKey);
+        PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+void TMainForm::OnCommand(int id, int code) {
+    if (id == IDC_SL && code == EN_KILLFOCUS) {
+        PostMessageW(hwnd_, kSlExitMessage, 0, 0);
+        return;
+    }
+    // While a build runs, its messages are pumped between objects; no other
+    // handler may start meanwhile.
+    if (building_) return;
+    if (code != BN_CLICKED && !(id == IDC_GRAB1CWND && code == STN_CLICKED)) return;
+    switch (id) {
+    case IDC_GRAB1CWND: RunHandler([this] { Grab1CWndClick(); }); break;
+    case IDC_OPENFILE: RunHandler([this] { OpenFileClick(); }); break;
+    case IDC_SELECTLICENSE: RunHandler([this] { SelectLicenseClick(); }); break;
+    case IDC_SELECTPACKAGEFILE: RunHandler([this] { SelectPackageFileClick(); }); break;
+    case IDC_SELECTDESCRFILE: RunHandler([this] { SelectDescrFileClick(); }); break;
+    case IDC_GENERATEKEY: RunHandler([this] { GenerateKeyClick(); }); break;
+    case IDC_MAKEPACKAGE: RunHandler([this] { MakePackageClick(); }); break;
+    default: break;
+    }
+}
+
+LRESULT TMainForm::Describe(HWND control, LPARAM what) {
+    if (control != hwnd_ && !IsChild(hwnd_, control)) return 0;
+    LOGFONTW font = {};
+    // The form's own window keeps no font; its controls answer WM_GETFONT.
+    HFONT handle = control == hwnd_ ? font_ : reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    if (!handle || !GetObjectW(handle, sizeof font, &font)) return 0;
+    switch (what) {
+    case DescribeFontFace: return GlobalAddAtomW(font.lfFaceName);
+    case DescribeFontHeight: return font.lfHeight;
+    case DescribeFontWeight: return font.lfWeight;
+    case DescribeTextColour: return control == wnd1CStatus ? statusColour_ : GetSysColor(COLOR_WINDOWTEXT);
+    default: return 0;
+    }
+}
+
+void TMainForm::RunHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    }
+}
+
+void TMainForm::ShowError(const std::string& message1251) {
+    MessageBoxW(hwnd_, Wide(WithFullStop(message1251)).c_str(), kApplicationTitle, MB_ICONERROR | MB_OK);
+}
+
+void TMainForm::FormCreate() { SetOuterHeight(kCollapsedHeight); }
+
+void TMainForm::SetOuterHeight(int height96) {
+    RECT r;
+    GetWindowRect(hwnd_, &r);
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, Scale(height96), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TMainForm::SetStatus(const std::wstring& text, COLORREF colour) {
+    statusColour_ = colour;
+    SetWindowTextW(wnd1CStatus, text.c_str());
+    // The label grows with its text.
+    HDC dc = GetDC(wnd1CStatus);
+    HGDIOBJ old = SelectObject(dc, boldFont_);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(wnd1CStatus, dc);
+    RECT r;
+    GetWindowRect(wnd1CStatus, &r);
+    SetWindowPos(wnd1CStatus, nullptr, 0, 0, std::max<int>(size.cx, r.right - r.left), r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(wnd1CStatus, nullptr, TRUE);
+}
+
+std::string TMainForm::Text1251(HWND control) const { return Narrow(WindowText(control)); }
+
+void TMainForm::AddLogLine(const std::string& line1251) {
+    const std::wstring line = Wide(line1251) + L"\r\n";
+    const LRESULT end = GetWindowTextLengthW(res);
+    SendMessageW(res, EM_SETSEL, end, end);
+    SendMessageW(res, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+    SendMessageW(res, EM_SCROLLCARET, 0, 0);
+    // The build holds the message loop: the line is painted now.
+    UpdateWindow(res);
+}
+
+void TMainForm::ChooseFile(bool save, const wchar_t* title, const wchar_t* filter, const wchar_t* defaultExt, HWND target) {
+    // The dialog opens in the current directory of this moment.
+    const DWORD n = GetCurrentDirectoryW(0, nullptr);
+    std::wstring directory(n, L'\0');
+    directory.resize(GetCurrentDirectoryW(n, directory.data()));
+    std::wstring file(32768, L'\0');
+
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hwnd_;
+    ofn.lpstrFilter = filter;
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = directory.c_str();
+    ofn.lpstrTitle = title;
+    ofn.lpstrDefExt = defaultExt;
+    // No check that the file exists, no question before overwriting.
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    const BOOL chosen = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+    if (!chosen) return;  // cancelled: the field keeps its text
+    SetWindowTextW(target, file.c_str());
+}
+
+void TMainForm::OpenFileClick() {
+    ChooseFile(false, L"Выберите файл различий конфигураций 1С", kTextFilter, L"txt", PathToDiffFile);
+}
+
+void TMainForm::SelectLicenseClick() {
+    ChooseFile(false, L"Выберите файл соглашения", kTextFilter, L"txt", LicensePath);
+}
+
+void TMainForm::SelectPackageFileClick() {
+    ChooseFile(true, L"Укажите файл для сохранения пакета инталляции", kPackageFilter, L"1c82pkg", PathToPackageFile);
+}
+
+void TMainForm::SelectDescrFileClick() {
+    ChooseFile(false, L"Выберите файл описания пакета", kTextFilter, L"txt", PathToDescription);
+}
+
+void TMainForm::GenerateKeyClick() {
+    GUID guid;
+    HRESULT hr = CoCreateGuid(&guid);
+    if (FAILED(hr)) throw text::TError(SystemMessage(static_cast<DWORD>(hr)));
+    LPOLESTR registryForm = nullptr;
+    hr = StringFromCLSID(guid, &registryForm);
+    if (FAILED(hr)) throw text::TError(SystemMessage(static_cast<DWORD>(hr)));
+    std::wstring key(registryForm);
+    CoTaskMemFree(registryForm);
+    // "{8-4-4-4-12}" without its braces.
+    key = key.substr(1, key.size() - 2);
+    SetWindowTextW(SerialKey, key.c_str());
+}
+
+void TMainForm::slExit() {
+    if (text::StrToInt(Text1251(sl)) < kMinimumDelay) {
+        MessageBoxW(hwnd_, kDelayTooSmall, L"Information", MB_ICONINFORMATION | MB_OK);
+        SetWindowTextW(sl, L"10");
+    }
+}
+
+void TMainForm::Grab1CWndClick() {
+    ShowWindow(hwnd_, SW_HIDE);
+    // Esc ends the wait (WM_HOTKEY; the timer also looks at the key).
+    RegisterHotKey(hwnd_, kEscapeHotKey, 0, VK_ESCAPE);
+    SetTimer(hwnd_, kCaptureTimer, designer::kCaptureTickMs, nullptr);
+}
+
+void TMainForm::TimerTimer() {
+    if (GetAsyncKeyState(VK_ESCAPE) & 0x8000) {
+        KillTimer(hwnd_, kCaptureTimer);
+        UnregisterHotKey(hwnd_, kEscapeHotKey);
+        ShowWindow(hwnd_, SW_SHOW);
+        return;
+    }
+    designer::TWin32WindowSystem system;
+    const designer::TWindow frame = designer::DesignerFrameUnderCursor(system);
+    if (frame == 0) return;
+
+    KillTimer(hwnd_, kCaptureTimer);
+    // The capture sends Esc itself; it must reach the Designer, not this form.
+    UnregisterHotKey(hwnd_, kEscapeHotKey);
+    const TOnExit showAgain([this] { ShowWindow(hwnd_, SW_SHOW); });
+    designer::TWin32Keyboard keyboard;
+    designer::TWin32MessageClock clock;
+    const designer::TCaptureOutcome outcome = designer::CaptureDesigner(windows_, frame, {system, keyboard, clock});
+    if (!outcome.Captured) return;
+    SetStatus(kCapturedPrefix + Wide(outcome.Caption), kStatusGreen);
+    ShowWindow(GroupPreparation, SW_SHOW);
+    SetOuterHeight(kExpandedHeight);
+}
+
+bool TMainForm::PumpAndCheckStop() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            stopRequested_ = true;
+            break;
+        }
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+            stopRequested_ = true;
+            continue;
+        }
+        if (!PreTranslate(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    if (GetAsyncKeyState(VK_ESCAPE) & 0x8000) stopRequested_ = true;
+    return stopRequested_;
+}
+
+void TMainForm::MakePackageClick() {
+    const HWND tree = reinterpret_cast<HWND>(windows_.TreeGrid);
+    SetForegroundWindow(tree);
+    SetWindowTextW(res, L"");
+
+    const std::wstring caption = WindowText(hwnd_);
+    building_ = true;
+    stopRequested_ = false;
+    const bool escapeKey = RegisterHotKey(hwnd_, kEscapeHotKey, 0, VK_ESCAPE) != FALSE;
+    const TOnExit endBuild([this, caption, escapeKey] {
+        building_ = false;
+        if (escapeKey) UnregisterHotKey(hwnd_, kEscapeHotKey);
+        SetWindowTextW(hwnd_, caption.c_str());
+        if (closeRequested_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    });
+
+    designer::TWin32TreeWindow treeWindow(tree);
+    designer::TWin32Keyboard keys;
+    designer::TWin32WindowSystem system;
+    // The form owns the clipboard after a build; the Designer's next copy
+    // asks it to let go while the capture waits.
+    designer::TWin32MessageClock clock;
+    // Each object's copy keystroke goes only to the Designer in front.
+    designer::TForegroundKeyboard keyboard(keys, system, clock, windows_.TreeGrid);
+    platform::TWin32Clipboard clipboard(hwnd_);
+    TFieldDelay delay([this] { return Text1251(sl); });
+    TFormLog log([this](const std::string& line) { AddLogLine(line); });
+    TFormMonitor monitor([this, &caption](int number, int total) {
+        const std::wstring progress = caption + L" (" + std::to_wstring(number) + L" из " + std::to_wstring(total) + L")";
+        SetWindowTextW(hwnd_, progress.c_str());
+        return !PumpAndCheckStop();
+    });
+    const designer::TCapturePorts ports{treeWindow, keyboard, clock, clipboard, delay, log};
+
+    const designer::TBuildResult built =
+        designer::CaptureReportObjects(package_, Text1251(PathToDiffFile), ports, monitor);
+    if (built.Stopped) {
+        SetForegroundWindow(hwnd_);
+        return;  // the log says so; nothing is written
+    }
+    if (!built.Walk.Completed) {
+        SetForegroundWindow(hwnd_);
+        MessageBoxW(hwnd_, Wide(package::kCaptureFailedMessage).c_str(), Wide(package::kCaptureFailedCaption).c_str(),
+                    MB_ICONERROR | MB_OK);
+        return;
+    }
+    const package::TAssemblyInput input{Text1251(LicensePath), Text1251(PathToDescription), Text1251(PathToPackageFile),
+                                        Text1251(SerialKey)};
+    package::AssemblePackage(*package_.Document, input, clipboard, clock);
+    SetForegroundWindow(hwnd_);
+}
+
+}  // namespace app
