@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ struct TSimOptions {
     UINT MenuDelayMs = 0;           // from the menu's Enter to the search window
     UINT HoldOpenMs = 0;            // the render keeps the clipboard open this long halfway
     bool KeyTimes = false;          // key lines carry the input's time stamp
+    bool Stats = false;             // time its own handling; "stats" lines when the frame closes
 };
 
 // Modifier sets of the chords, as bits.
@@ -142,9 +144,82 @@ std::wstring ChordName(int mods, WPARAM vk)
     return out + KeyName(vk);
 }
 
+// With --stats: how often and for how long the simulator handled each kind
+// of event, on the performance counter, so that a benchmark can tell the
+// simulator's own work from the cost of the messages that reach it.
+class TSimStats {
+public:
+    TSimStats()
+    {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        frequency_ = f.QuadPart;
+    }
+    bool Enabled = false;
+    LONGLONG Now() const
+    {
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        return t.QuadPart;
+    }
+    void Add(const wchar_t* what, LONGLONG ticks)
+    {
+        TEntry& e = entries_[what];
+        ++e.Count;
+        e.Ticks += ticks;
+    }
+    // Adds a count that is not a duration (e.g. milliseconds of input delay).
+    void AddValue(const wchar_t* what, long long value)
+    {
+        TEntry& e = entries_[what];
+        ++e.Count;
+        e.Ticks += value * frequency_ / 1000;
+    }
+    std::vector<std::wstring> Lines() const
+    {
+        std::vector<std::wstring> out;
+        for (const auto& [name, e] : entries_) {
+            wchar_t line[256];
+            const double ms = 1000.0 * static_cast<double>(e.Ticks) / static_cast<double>(frequency_);
+            swprintf(line, 256, L"stats %ls n=%lld total=%.1fms each=%.3fms", name.c_str(), e.Count, ms,
+                     ms / static_cast<double>(e.Count));
+            out.push_back(line);
+        }
+        return out;
+    }
+
+private:
+    struct TEntry {
+        long long Count = 0;
+        LONGLONG Ticks = 0;
+    };
+    std::map<std::wstring, TEntry> entries_;
+    LONGLONG frequency_ = 1;
+};
+
+// Times one scope into the statistics when they are enabled.
+class TStatsScope {
+public:
+    TStatsScope(TSimStats& stats, const wchar_t* what) : stats_(stats), what_(what), start_(stats.Enabled ? stats.Now() : 0) {}
+    ~TStatsScope()
+    {
+        if (stats_.Enabled) stats_.Add(what_, stats_.Now() - start_);
+    }
+    TStatsScope(const TStatsScope&) = delete;
+    TStatsScope& operator=(const TStatsScope&) = delete;
+
+private:
+    TSimStats& stats_;
+    const wchar_t* what_;
+    LONGLONG start_;
+};
+
 class TSimulator {
 public:
-    TSimulator(TSimOptions options, TSimTree tree) : options_(std::move(options)), tree_(std::move(tree)) {}
+    TSimulator(TSimOptions options, TSimTree tree) : options_(std::move(options)), tree_(std::move(tree))
+    {
+        stats_.Enabled = options_.Stats;
+    }
     ~TSimulator()
     {
         if (log_) fclose(log_);
@@ -161,6 +236,7 @@ public:
     void Log(const std::wstring& line)
     {
         if (!log_) return;
+        TStatsScope timed(stats_, L"log line written and flushed");
         std::string utf8 = ToUtf8(line) + "\n";
         fwrite(utf8.data(), 1, utf8.size(), log_);
         fflush(log_);
@@ -197,6 +273,13 @@ private:
     void CreateDecoys();
     void FillWithRealChildren(HWND hwnd, int width, int height);
     void PaintGrid(HWND hwnd);
+    // What the grid shows: its rows and the selected one.
+    struct TTreeView {
+        std::vector<std::pair<const TSimNode*, int>> Rows;
+        const TSimNode* Selected = nullptr;
+    };
+    TTreeView View() const { return {tree_.VisibleRows(), &tree_.Selected()}; }
+    void InvalidateChanges(HWND grid, const TTreeView& before);
     void PaintHint(HWND hwnd, const wchar_t* text);
     bool InConfiguration(HWND focus) const
     {
@@ -220,6 +303,7 @@ private:
     int rendered_ = 0;        // formats put on the clipboard by the render under way
     std::set<HWND> decoys_;
     std::set<UINT_PTR> pendingTimers_;  // delayed windows not yet opened
+    TSimStats stats_;
 };
 
 // Every window of the simulator shares this procedure; the window's class
@@ -344,6 +428,7 @@ LRESULT TSimulator::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         else if (wp == kMenuTimer) OpenSearch(L"menu");
         return 0;
     case WM_CLOSE:
+        for (const std::wstring& line : stats_.Lines()) Log(line);
         Log(L"close");
         DestroyWindow(hwnd);
         return 0;
@@ -422,14 +507,18 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
     case WM_KEYDOWN: {
+        TStatsScope timed(stats_, L"tree WM_KEYDOWN sent");
+        const TTreeView before = View();
         if (wp == VK_LEFT) tree_.Left();
         else if (wp == VK_RIGHT) tree_.Right();
         else tree_.OtherKey();
         Log(L"tree keydown " + KeyName(wp) + L" -> " + Widen(tree_.SelectedPath()));
-        InvalidateRect(hwnd, nullptr, TRUE);
+        InvalidateChanges(hwnd, before);
         return 0;
     }
     case WM_CHAR: {
+        TStatsScope timed(stats_, L"tree WM_CHAR sent");
+        const TTreeView before = View();
         // Every character is logged; a control code is written by number
         // only and ends the typed prefix.
         wchar_t code[32];
@@ -437,7 +526,7 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         else swprintf(code, 32, L"U+%04X %lc", static_cast<unsigned>(wp), static_cast<wchar_t>(wp));
         bool found = tree_.Char(static_cast<char16_t>(wp));
         Log(std::wstring(L"tree char ") + code + L" -> " + Widen(tree_.SelectedPath()) + (found || wp < 32 ? L"" : L" (no match)"));
-        InvalidateRect(hwnd, nullptr, TRUE);
+        InvalidateChanges(hwnd, before);
         return 0;
     }
     // The selected path, so a test can ask the tree where it stands.
@@ -453,10 +542,11 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     }
     case WM_LBUTTONDOWN: {
         SetFocus(hwnd);
+        const TTreeView before = View();
         int y = static_cast<short>(HIWORD(lp));
         bool hit = y >= kTopMargin && tree_.SelectRow(static_cast<size_t>((y - kTopMargin) / kRowHeight));
         Log(L"tree click -> " + (hit ? Widen(tree_.SelectedPath()) : std::wstring(L"(no row)")));
-        InvalidateRect(hwnd, nullptr, TRUE);
+        InvalidateChanges(hwnd, before);
         return 0;
     }
     case WM_TIMER:
@@ -468,9 +558,11 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
             FinishRender();
         }
         return 0;
-    case WM_PAINT:
+    case WM_PAINT: {
+        TStatsScope timed(stats_, L"tree WM_PAINT");
         PaintGrid(hwnd);
         return 0;
+    }
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
         InvalidateRect(hwnd, nullptr, TRUE);
@@ -491,8 +583,30 @@ void TSimulator::PaintHint(HWND hwnd, const wchar_t* text)
     EndPaint(hwnd, &ps);
 }
 
+// Marks for repainting what a key or click changed: when the same rows are
+// shown, only the rows of the old and the new selection; otherwise all.
+void TSimulator::InvalidateChanges(HWND grid, const TTreeView& before)
+{
+    const TTreeView after = View();
+    if (after.Rows != before.Rows) {
+        InvalidateRect(grid, nullptr, TRUE);
+        return;
+    }
+    if (after.Selected == before.Selected) return;
+    RECT client;
+    GetClientRect(grid, &client);
+    for (size_t i = 0; i < after.Rows.size(); ++i) {
+        const TSimNode* node = after.Rows[i].first;
+        if (node != before.Selected && node != after.Selected) continue;
+        const int y = kTopMargin + static_cast<int>(i) * kRowHeight;
+        RECT row = {client.left, y, client.right, y + kRowHeight};
+        InvalidateRect(grid, &row, TRUE);
+    }
+}
+
 // The tree as indented text; the selection is highlighted, brighter while
-// the tree has the keyboard focus.
+// the tree has the keyboard focus. Only the rows in the update region are
+// drawn.
 void TSimulator::PaintGrid(HWND hwnd)
 {
     PAINTSTRUCT ps;
@@ -503,6 +617,11 @@ void TSimulator::PaintGrid(HWND hwnd)
     bool focused = GetFocus() == hwnd;
     int y = kTopMargin;
     for (const auto& [node, depth] : tree_.VisibleRows()) {
+        if (y >= ps.rcPaint.bottom) break;
+        if (y + kRowHeight <= ps.rcPaint.top) {
+            y += kRowHeight;
+            continue;
+        }
         RECT row = {client.left, y, client.right, y + kRowHeight};
         bool selected = node == &tree_.Selected();
         if (selected) FillRect(dc, &row, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_BTNSHADOW));
@@ -523,6 +642,8 @@ void TSimulator::PaintGrid(HWND hwnd)
 // the key was consumed.
 bool TSimulator::HandleKey(const MSG& msg)
 {
+    TStatsScope timed(stats_, L"queued key input handled");
+    if (stats_.Enabled) stats_.AddValue(L"queued key input: ms from input to handling", static_cast<LONG>(GetTickCount() - msg.time));
     bool down = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
     // The message's time is set when the key enters the system, so gaps
     // between stamps are the sender's pauses, whatever the simulator's delays.
@@ -760,6 +881,7 @@ bool OpenClipboardPatiently(HWND owner)
 
 void TSimulator::StartCopy()
 {
+    TStatsScope timed(stats_, L"copy started (and rendered, without a latency)");
     // A render still holding the clipboard open ends before the next copy.
     if (holding_) {
         KillTimer(grid_, kHoldTimer);
@@ -783,6 +905,7 @@ void TSimulator::StartCopy()
 // for the clipboard sees a copy under way.
 void TSimulator::RenderClipboard()
 {
+    TStatsScope timed(stats_, L"clipboard render");
     if (!OpenClipboardPatiently(grid_)) {
         Log(L"render failed: clipboard busy");
         return;
@@ -847,7 +970,7 @@ const wchar_t kUsage[] =
     L"designer_sim [--config FILE] [--log FILE] [--caption TEXT] [--latency MS [--keep-stale]]\n"
     L"             [--drop-format NAME --drop-node PATH] [--search any|second|never]\n"
     L"             [--no-config-window | --top-level-config-window] [--decoys]\n"
-    L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS] [--key-times]";
+    L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS] [--key-times] [--stats]";
 
 // Returns an empty string on success, else the complaint.
 std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
@@ -870,6 +993,7 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
         if (a == L"--no-config-window") o.ConfigurationWindow = false;
         else if (a == L"--decoys") o.Decoys = true;
         else if (a == L"--key-times") o.KeyTimes = true;
+        else if (a == L"--stats") o.Stats = true;
         else if (a == L"--config-delay") { if (!millis(o.ConfigurationDelayMs)) return L"--config-delay needs milliseconds"; }
         else if (a == L"--ctrl-f-delay") { if (!millis(o.CtrlFDelayMs)) return L"--ctrl-f-delay needs milliseconds"; }
         else if (a == L"--menu-delay") { if (!millis(o.MenuDelayMs)) return L"--menu-delay needs milliseconds"; }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "PhaseTimer.h"
 #include "Scenarios.h"
 #include "SimPayload.h"
 #include "SimSession.h"
@@ -959,7 +960,10 @@ public:
 TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const std::wstring& delay, const std::wstring& latency)
 {
     TBenchRun run;
-    TSimSession sim(c.SimExe, L"wizard_bench", SimArgs(c, {L"--config", (dir / L"tree.txt").wstring(), L"--latency", latency}));
+    const bool phases = Option(c, L"phases", L"") == L"1";
+    std::vector<std::wstring> simArgs = {L"--config", (dir / L"tree.txt").wstring(), L"--latency", latency};
+    if (phases) simArgs.push_back(L"--stats");
+    TSimSession sim(c.SimExe, L"wizard_bench", SimArgs(c, simArgs));
     TWizardSession wizard(c.WizardExe);
     if (!StartBoth(c, sim, wizard)) return run;
     LARGE_INTEGER f, t0, t1;
@@ -998,6 +1002,39 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
         QueryPerformanceCounter(&t1);
         run.CoreMs = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
         run.CoreOk = countingLog.Lines == objects;
+        // With --set phases=1: the same capture once more, every port call
+        // timed, and the cost of a message that the tree does not handle.
+        if (phases) {
+            bench::TPhaseTimes times;
+            bench::TTimedTree timedTree(treeWindow, times);
+            bench::TTimedKeyboard timedKeyboard(keyboard, times);
+            bench::TTimedClock timedClock(clock, times);
+            bench::TTimedClipboard timedClipboard(clipboard, times);
+            bench::TTimedLog timedLog(countingLog, times);
+            designer::CaptureReportObjects(document, text::PathTo1251(files.Report),
+                                           {timedTree, timedKeyboard, timedClock, timedClipboard, delayField, timedLog});
+            PrintUtf8(L"phases of the capture without the form (delay " + delay + L" ms, copy latency " + latency +
+                      L" ms):\n" + times.Table());
+            const int sends = 200;
+            for (const UINT message : {static_cast<UINT>(WM_NULL), static_cast<UINT>(WM_GETTEXTLENGTH)}) {
+                QueryPerformanceCounter(&t0);
+                for (int i = 0; i < sends; ++i) SendMessageW(tree, message, 0, 0);
+                QueryPerformanceCounter(&t1);
+                wchar_t line[128];
+                swprintf(line, 128, L"  SendMessage %ls to the tree: %.3f ms per call\n",
+                         message == WM_NULL ? L"WM_NULL" : L"WM_GETTEXTLENGTH",
+                         1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / sends);
+                PrintUtf8(line);
+            }
+        }
+    }
+    if (phases) {
+        // The simulator's own handling over the whole session (three builds
+        // of `objects` objects: the form's, the baseline's, the timed one).
+        const size_t mark = sim.Log().Count();
+        sim.Close();
+        for (const std::wstring& line : sim.Log().From(mark))
+            if (line.rfind(L"stats ", 0) == 0) PrintUtf8(L"  simulator " + line + L"\n");
     }
     if (!run.Ok)
         c.Check.Note(std::to_wstring(log.size()) + L" log lines, the last: " + (log.empty() ? L"" : log.back()) +
