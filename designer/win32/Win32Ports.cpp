@@ -1,5 +1,7 @@
 #include "designer/win32/Win32Ports.h"
 
+#include <mmsystem.h>
+
 #include <memory>
 #include <string>
 
@@ -23,20 +25,26 @@ void TWin32Keyboard::ActivateLayout(std::string_view klid) {
 
 void TWin32Keyboard::KeyEvent(std::uint8_t vk, bool up) { ::keybd_event(vk, 0, up ? KEYEVENTF_KEYUP : 0, 0); }
 
+TWin32MessageClock::TWin32MessageClock() : fineTimer_(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+
+TWin32MessageClock::~TWin32MessageClock() {
+    if (fineTimer_) ::timeEndPeriod(1);
+}
+
 void TWin32MessageClock::Sleep(std::uint32_t ms) {
-    const ULONGLONG end = ::GetTickCount64() + ms;
+    const std::uint64_t end = clock_.NowMs() + ms;
     for (;;) {
         // Peeking handles every message sent from another thread; with
         // PM_NOREMOVE and the send-only filter nothing posted is taken.
         MSG msg;
         ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        const ULONGLONG now = ::GetTickCount64();
+        const std::uint64_t now = clock_.NowMs();
         if (now >= end) return;
         ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
     }
 }
 
-std::uint64_t TWin32MessageClock::NowMs() { return ::GetTickCount64(); }
+std::uint64_t TWin32MessageClock::NowMs() { return clock_.NowMs(); }
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "designer/DesignerPorts.h"
 #include "platform/Clipboard.h"
+#include "platform/Win32Clipboard.h"
 
 namespace designer {
 
@@ -37,10 +38,22 @@ public:
 // program that empties it; the Designer copying an object would wait for the
 // answer for as long as a plain Sleep lasts, and the capture would fail.
 // Posted messages stay queued, so no handler of this thread runs meanwhile.
+// Its time is the performance counter's (platform::TWin32Clock), and while
+// it exists the system timer runs at 1 ms (timeBeginPeriod): otherwise a
+// wait of 1 ms, such as each look at the clipboard while the Designer
+// copies, lasts a whole scheduler tick of 10 to 16 ms.
 class TWin32MessageClock : public platform::IClock {
 public:
+    TWin32MessageClock();
+    ~TWin32MessageClock() override;
+    TWin32MessageClock(const TWin32MessageClock&) = delete;
+    TWin32MessageClock& operator=(const TWin32MessageClock&) = delete;
     void Sleep(std::uint32_t ms) override;
     std::uint64_t NowMs() override;
+
+private:
+    platform::TWin32Clock clock_;
+    bool fineTimer_;
 };
 
 // The window system over user32 and the process token functions.
