@@ -134,6 +134,35 @@ TEST(SimTree, SelectRowFollowsTheVisibleRows)
     EXPECT_EQ(Path(t), "");
 }
 
+// A key or character repaints only what it changed: the old and the new
+// selected row while the same rows are shown, everything when a node opened
+// or closed, nothing when nothing moved.
+TEST(SimTree, RepaintCoversTheOldAndNewSelectionOrEverything)
+{
+    TSimTree t = TSimTree::Parse(kSmallTree);
+    t.Right();
+    TSimTree::TView before = t.View();  // rows: root, Общие, Справочники; Общие selected
+    Type(t, "Спр");
+    EXPECT_EQ(RowsToRepaint(before, t.View()), (std::vector<size_t>{1, 2}));
+
+    before = t.View();
+    Type(t, "z");  // no match: nothing moves
+    EXPECT_EQ(RowsToRepaint(before, t.View()), std::vector<size_t>{});
+
+    before = t.View();
+    t.Right();  // Справочники opens: two rows appear
+    EXPECT_EQ(RowsToRepaint(before, t.View()), std::nullopt);
+
+    t.SelectRow(4);  // rows: root, Общие, Справочники, Ёлки, Склады
+    before = t.View();
+    t.SelectRow(3);
+    EXPECT_EQ(RowsToRepaint(before, t.View()), (std::vector<size_t>{3, 4})) << "the old row below the new one";
+
+    before = t.View();
+    t.Left();  // back to Справочники, which closes
+    EXPECT_EQ(RowsToRepaint(before, t.View()), std::nullopt);
+}
+
 TEST(SimPayload, SixthFormatFollowsTheKind)
 {
     struct {

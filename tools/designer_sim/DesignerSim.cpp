@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -273,13 +274,7 @@ private:
     void CreateDecoys();
     void FillWithRealChildren(HWND hwnd, int width, int height);
     void PaintGrid(HWND hwnd);
-    // What the grid shows: its rows and the selected one.
-    struct TTreeView {
-        std::vector<std::pair<const TSimNode*, int>> Rows;
-        const TSimNode* Selected = nullptr;
-    };
-    TTreeView View() const { return {tree_.VisibleRows(), &tree_.Selected()}; }
-    void InvalidateChanges(HWND grid, const TTreeView& before);
+    void InvalidateChanges(HWND grid, const TSimTree::TView& before);
     void PaintHint(HWND hwnd, const wchar_t* text);
     bool InConfiguration(HWND focus) const
     {
@@ -508,7 +503,7 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     switch (msg) {
     case WM_KEYDOWN: {
         TStatsScope timed(stats_, L"tree WM_KEYDOWN sent");
-        const TTreeView before = View();
+        const TSimTree::TView before = tree_.View();
         if (wp == VK_LEFT) tree_.Left();
         else if (wp == VK_RIGHT) tree_.Right();
         else tree_.OtherKey();
@@ -518,7 +513,7 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     }
     case WM_CHAR: {
         TStatsScope timed(stats_, L"tree WM_CHAR sent");
-        const TTreeView before = View();
+        const TSimTree::TView before = tree_.View();
         // Every character is logged; a control code is written by number
         // only and ends the typed prefix.
         wchar_t code[32];
@@ -542,7 +537,7 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     }
     case WM_LBUTTONDOWN: {
         SetFocus(hwnd);
-        const TTreeView before = View();
+        const TSimTree::TView before = tree_.View();
         int y = static_cast<short>(HIWORD(lp));
         bool hit = y >= kTopMargin && tree_.SelectRow(static_cast<size_t>((y - kTopMargin) / kRowHeight));
         Log(L"tree click -> " + (hit ? Widen(tree_.SelectedPath()) : std::wstring(L"(no row)")));
@@ -585,19 +580,16 @@ void TSimulator::PaintHint(HWND hwnd, const wchar_t* text)
 
 // Marks for repainting what a key or click changed: when the same rows are
 // shown, only the rows of the old and the new selection; otherwise all.
-void TSimulator::InvalidateChanges(HWND grid, const TTreeView& before)
+void TSimulator::InvalidateChanges(HWND grid, const TSimTree::TView& before)
 {
-    const TTreeView after = View();
-    if (after.Rows != before.Rows) {
+    const std::optional<std::vector<size_t>> rows = RowsToRepaint(before, tree_.View());
+    if (!rows) {
         InvalidateRect(grid, nullptr, TRUE);
         return;
     }
-    if (after.Selected == before.Selected) return;
     RECT client;
     GetClientRect(grid, &client);
-    for (size_t i = 0; i < after.Rows.size(); ++i) {
-        const TSimNode* node = after.Rows[i].first;
-        if (node != before.Selected && node != after.Selected) continue;
+    for (const size_t i : *rows) {
         const int y = kTopMargin + static_cast<int>(i) * kRowHeight;
         RECT row = {client.left, y, client.right, y + kRowHeight};
         InvalidateRect(grid, &row, TRUE);

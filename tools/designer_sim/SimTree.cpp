@@ -129,3 +129,13 @@ std::vector<std::pair<const TSimNode*, int>> TSimTree::VisibleRows() const
     AddVisible(*root_, 0, rows);
     return rows;
 }
+
+std::optional<std::vector<size_t>> RowsToRepaint(const TSimTree::TView& before, const TSimTree::TView& after)
+{
+    if (after.Rows != before.Rows) return std::nullopt;
+    std::vector<size_t> rows;
+    if (after.Selected == before.Selected) return rows;
+    for (size_t i = 0; i < after.Rows.size(); ++i)
+        if (after.Rows[i].first == before.Selected || after.Rows[i].first == after.Selected) rows.push_back(i);
+    return rows;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,8 +49,21 @@ public:
     // in display order, with its depth (root 0).
     std::vector<std::pair<const TSimNode*, int>> VisibleRows() const;
 
+    // What a view of the tree shows: its rows and the selected node.
+    struct TView {
+        std::vector<std::pair<const TSimNode*, int>> Rows;
+        const TSimNode* Selected = nullptr;
+    };
+    TView View() const { return {VisibleRows(), selected_}; }
+
 private:
     std::unique_ptr<TSimNode> root_;
     TSimNode* selected_ = nullptr;
     std::u16string typed_;
 };
+
+// The rows to draw again after a change from `before` to `after`: none when
+// neither changed, the rows of the old and the new selection when only the
+// selection moved, and every row (nothing returned) when the rows shown
+// changed (a node opened or closed).
+std::optional<std::vector<size_t>> RowsToRepaint(const TSimTree::TView& before, const TSimTree::TView& after);
