@@ -142,6 +142,11 @@ TEST(SimTree, RepaintCoversTheOldAndNewSelectionOrEverything)
     TSimTree t = TSimTree::Parse(kSmallTree);
     t.Right();
     TSimTree::TView before = t.View();  // rows: root, Общие, Справочники; Общие selected
+    t.SelectRow(0);
+    EXPECT_EQ(RowsToRepaint(before, t.View()), (std::vector<size_t>{0, 1})) << "the root's row too";
+
+    t.SelectRow(1);
+    before = t.View();
     Type(t, "Спр");
     EXPECT_EQ(RowsToRepaint(before, t.View()), (std::vector<size_t>{1, 2}));
 
