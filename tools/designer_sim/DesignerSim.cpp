@@ -2,6 +2,7 @@
 // tree behaviour and clipboard formats that an outside program relies on when
 // it drives the Designer, plus a log of everything it received.
 #include <windows.h>
+#include <mmsystem.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -37,8 +38,8 @@ const wchar_t kCommandBarClass[] = L"V8CommandBar";
 const wchar_t kTabHeaderClass[] = L"V8TabHeader";
 const wchar_t kToolbarClass[] = L"V8Toolbar";
 
-// Timers of the grid: the delayed render and the end of the held-open render.
-const UINT_PTR kRenderTimer = 1;
+// Timer of the grid: the end of the held-open render. (The delayed render
+// runs on a waitable timer: a window timer never fires sooner than 10 ms.)
 const UINT_PTR kHoldTimer = 2;
 // Timers of the frame: delayed reactions to the capture keys.
 const UINT_PTR kConfigurationTimer = 3;
@@ -223,6 +224,7 @@ public:
     }
     ~TSimulator()
     {
+        if (renderTimer_) CloseHandle(renderTimer_);
         if (log_) fclose(log_);
     }
 
@@ -266,6 +268,7 @@ private:
     void OpenSearch(const wchar_t* how);
     void CloseSearch();
     void StartCopy();
+    void StartRenderTimer();
     void RenderClipboard();
     void FinishRender();
     void PutFormat(const std::string& name);
@@ -299,6 +302,10 @@ private:
     std::set<HWND> decoys_;
     std::set<UINT_PTR> pendingTimers_;  // delayed windows not yet opened
     TSimStats stats_;
+    LONGLONG copyStart_ = 0;  // when the copy under way was asked for (--stats)
+    // The delayed render's timer (a synchronisation timer: a wait resets it).
+    HANDLE renderTimer_ = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+    bool renderPending_ = false;
 };
 
 // Every window of the simulator shares this procedure; the window's class
@@ -545,10 +552,7 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     }
     case WM_TIMER:
-        if (wp == kRenderTimer) {
-            KillTimer(hwnd, kRenderTimer);
-            RenderClipboard();
-        } else if (wp == kHoldTimer) {
+        if (wp == kHoldTimer) {
             KillTimer(hwnd, kHoldTimer);
             FinishRender();
         }
@@ -880,6 +884,7 @@ void TSimulator::StartCopy()
         FinishRender();
     }
     pendingCopy_ = tree_.SelectedPath();
+    copyStart_ = stats_.Now();
     Log(L"copy " + Widen(pendingCopy_));
     // A busy Designer leaves the previous contents in place until it gets to
     // the copy; --keep-stale plays that one.
@@ -888,7 +893,7 @@ void TSimulator::StartCopy()
         CloseClipboard();
     }
     if (options_.LatencyMs == 0) RenderClipboard();
-    else SetTimer(grid_, kRenderTimer, options_.LatencyMs, nullptr);
+    else StartRenderTimer();
 }
 
 // Puts the copy's formats on the clipboard. With --hold-open the first
@@ -898,6 +903,7 @@ void TSimulator::StartCopy()
 void TSimulator::RenderClipboard()
 {
     TStatsScope timed(stats_, L"clipboard render");
+    if (stats_.Enabled) stats_.Add(L"copy keystroke to render start", stats_.Now() - copyStart_);
     if (!OpenClipboardPatiently(grid_)) {
         Log(L"render failed: clipboard busy");
         return;
@@ -945,17 +951,41 @@ void TSimulator::FinishRender()
     Log(L"render " + Widen(pendingCopy_) + L" formats=" + std::to_wstring(rendered_));
 }
 
+// The render of a copy with --latency starts that many milliseconds after
+// the keystroke; a new copy before then restarts the count.
+void TSimulator::StartRenderTimer()
+{
+    LARGE_INTEGER due;
+    due.QuadPart = -10000LL * options_.LatencyMs;  // relative, in 100 ns units
+    renderPending_ = renderTimer_ && SetWaitableTimer(renderTimer_, &due, 0, nullptr, nullptr, FALSE) != FALSE;
+    if (!renderPending_) Log(L"render failed: no timer");
+}
+
+// The message loop, which also starts a delayed render when its timer is due.
 int TSimulator::Run()
 {
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        bool key = msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_SYSKEYDOWN || msg.message == WM_SYSKEYUP;
-        if (key && HandleKey(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    MSG msg{};
+    for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjectsEx(renderTimer_ ? 1 : 0, &renderTimer_, INFINITE, QS_ALLINPUT,
+                                                       MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_OBJECT_0) {
+            if (renderPending_) {
+                renderPending_ = false;
+                RenderClipboard();
+            }
+            continue;
+        }
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                Log(L"exit");
+                return static_cast<int>(msg.wParam);
+            }
+            bool key = msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_SYSKEYDOWN || msg.message == WM_SYSKEYUP;
+            if (key && HandleKey(msg)) continue;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
     }
-    Log(L"exit");
-    return static_cast<int>(msg.wParam);
 }
 
 const wchar_t kUsage[] =
@@ -1041,6 +1071,8 @@ int Fail(const std::wstring& logFile, const std::wstring& text)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
 {
+    // Timers and waits to the millisecond, not to the system's 10-16 ms tick.
+    timeBeginPeriod(1);
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     TSimOptions options;
