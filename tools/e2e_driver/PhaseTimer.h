@@ -4,10 +4,10 @@
 // the phase of the capture it belongs to (the moves to the tree's top, the
 // typing of the tree path, the copy keystroke, the wait for the copy, the
 // reading of the formats, the log line). Only the benchmark uses them.
-#include <windows.h>
-
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "designer/DesignerPorts.h"
@@ -15,16 +15,17 @@
 
 namespace bench {
 
-// Call counts and times per "phase.operation", and the objects seen.
+// Call counts and times per "phase.operation", and the objects seen. Times
+// are nanoseconds of `now` (by default the steady clock).
 class TPhaseTimes {
 public:
-    TPhaseTimes();
-    // The time since the end of the last timed call goes to "other" (the walk,
+    explicit TPhaseTimes(std::function<std::int64_t()> now = {});
+    // The time since the end of the last timed call goes to kOther (the walk,
     // the document), and the call's own time to `what`.
-    void Add(const std::string& what, LONGLONG start, LONGLONG end);
-    // Add under the current stage's name.
-    void AddStaged(const std::string& what, LONGLONG start, LONGLONG end);
-    LONGLONG Now() const;
+    void Add(const std::string& what, std::int64_t start, std::int64_t end);
+    // Add under the current stage's name ("1 navigate.", "2 type.", ...).
+    void AddStaged(const std::string& what, std::int64_t start, std::int64_t end);
+    std::int64_t Now() const { return now_(); }
     // "Before the copy", "waiting for it", "reading it": set by the ports.
     enum class TStage { Navigate, Type, Copy, Wait, Read, Log };
     TStage Stage = TStage::Navigate;
@@ -32,14 +33,17 @@ public:
     // One line per operation: calls per object, ms per object, ms per call.
     std::wstring Table() const;
 
-private:
     struct TEntry {
         long long Calls = 0;
-        LONGLONG Ticks = 0;
+        std::int64_t Nanoseconds = 0;
     };
+    const std::map<std::string, TEntry>& Entries() const { return entries_; }
+    static constexpr const char* kOther = "7 other (walk, document, between calls)";
+
+private:
+    std::function<std::int64_t()> now_;
     std::map<std::string, TEntry> entries_;
-    LONGLONG frequency_ = 1;
-    LONGLONG lastEnd_ = 0;
+    std::optional<std::int64_t> lastEnd_;
 };
 
 class TTimedTree : public designer::ITreeWindow {
