@@ -127,6 +127,42 @@ TEST_F(InspectTest, ListsEntriesAndObjectsOfAPackageOfTheAssembly) {
         << r.Out;
 }
 
+TEST_F(InspectTest, TheDocumentReadsTheSameWhereverImageHoldsIt) {
+    // image.0 with a second entry, after PackageData.xml and before it: the
+    // document is then read while image.0 is decrypted, or only afterwards.
+    const fs::path src = Dir / "src";
+    fs::create_directories(src);
+    WriteFile(src / "PackageData.xml", doc_.Document->GetXml());
+    WriteFile(src / "extra.txt", std::string(70000, 'x'));
+    std::vector<std::string> reports;
+    for (const std::vector<std::string>& order : {std::vector<std::string>{"PackageData.xml", "extra.txt"},
+                                                  std::vector<std::string>{"extra.txt", "PackageData.xml"}}) {
+        zip::TZipWriter image;
+        image.Create(src / "image.0");
+        image.SetBaseDirectory(src);
+        for (const std::string& name : order) image.AddFile(name, false);
+        image.SetPassword(std::string(package::kImagePassword));
+        image.WriteArchive();
+        zip::TZipWriter outer;
+        outer.Create(Dir / "p.1c82pkg");
+        outer.SetBaseDirectory(src);
+        outer.AddFile("image.0", false);
+        outer.SetPassword(std::string(package::kDefaultPackagePassword));
+        outer.WriteArchive();
+        const TRun r = RunTool({"inspect", (Dir / "p.1c82pkg").string()});
+        ASSERT_EQ(r.Status, 0) << r.Err;
+        EXPECT_NE(r.Out.find("image.0: 2 entries, opened with the inner password\n"), std::string::npos) << r.Out;
+        const std::size_t objects = r.Out.find("CommonModules:\n");
+        ASSERT_NE(objects, std::string::npos) << r.Out;
+        reports.push_back(r.Out.substr(objects));
+    }
+    const std::string xmlSize = std::to_string(doc_.Document->GetXml().size());
+    EXPECT_EQ(reports[0], kObjects + "PackageData.xml: " + xmlSize +
+                              " bytes, 4 objects, every CRC verified, matches the package layout\n"
+                              "  copyright: Создано программой Мастер создания пакета инсталляции 1С 8.2\n");
+    EXPECT_EQ(reports[1], reports[0]);
+}
+
 TEST_F(InspectTest, XmlAndJsonGiveTheSameFacts) {
     const fs::path package = Build("Ключ-1");
     TRun r = RunTool({"inspect", "--key", "Ключ-1", "--xml", package.string()});
