@@ -307,7 +307,7 @@ private:
 
 }  // namespace
 
-void InspectPackage(const fs::path& path, std::string_view key1251, IInspectionSink& sink) {
+TInspectWork InspectPackage(const fs::path& path, std::string_view key1251, IInspectionSink& sink) {
     const std::string password = package::PackagePassword(key1251);
 
     zip::TFileSource file(path);
@@ -355,7 +355,7 @@ void InspectPackage(const fs::path& path, std::string_view key1251, IInspectionS
     if (ahead && ahead->Matches(*xml)) {
         ahead->Replay(sink);
         sink.End(std::move(ahead->Contents()));
-        return;
+        return {true};
     }
     ahead.reset();
     TPackageXmlReader reader(
@@ -365,6 +365,7 @@ void InspectPackage(const fs::path& path, std::string_view key1251, IInspectionS
         sink.Xml(data, size);
     });
     sink.End(reader.Finish());
+    return {false};
 }
 
 namespace {

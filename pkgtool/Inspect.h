@@ -54,10 +54,19 @@ public:
     virtual void End(const TPackageContents& contents) = 0;
 };
 
+// How an inspection went about its work (what it found went to the sink).
+struct TInspectWork {
+    // PackageData.xml was read while image.0 was still being decrypted, and
+    // its objects replayed; false: it was read after image.0, as --xml
+    // always does and as an image.0 whose first local entry is not the
+    // document its directory names needs.
+    bool DocumentReadAhead = false;
+};
+
 // Inspects the package at `path`, opening it with `key1251` (Windows-1251;
 // empty: the default package password). Throws text::TError
 // (zip::TZipError for the archives) with the first fault found.
-void InspectPackage(const std::filesystem::path& path, std::string_view key1251, IInspectionSink& sink);
+TInspectWork InspectPackage(const std::filesystem::path& path, std::string_view key1251, IInspectionSink& sink);
 
 // Printers of an inspection to `out` as it goes: the text report, the same
 // facts as JSON, or PackageData.xml's bytes. All UTF-8.
