@@ -173,7 +173,7 @@ void TPackageXmlReader::TextBytes(const char* data, std::size_t size) {
 void TPackageXmlReader::Tag(const std::string& markup) {
     if (markup.empty()) Fail("an empty tag");
     if (markup[0] == '/') {
-        EndElement(markup.substr(1));
+        EndElement(std::string_view(markup).substr(1));
         return;
     }
     // name, then ` name="value"` pairs, then an optional "/".
@@ -182,7 +182,10 @@ void TPackageXmlReader::Tag(const std::string& markup) {
     while (pos < markup.size() && isNameByte(markup[pos])) ++pos;
     const std::string name = markup.substr(0, pos);
     if (name.empty() || name[0] == '?' || name[0] == '!') Fail("a tag that is not an element");
-    TAttributes attributes;
+    // Kept from tag to tag with its strings' storage: most tags carry one
+    // attribute of the same few lengths.
+    TAttributes& attributes = attributes_;
+    std::size_t count = 0;
     bool empty = false;
     while (pos < markup.size()) {
         if (markup[pos] == '/' && pos + 1 == markup.size()) {
@@ -193,13 +196,21 @@ void TPackageXmlReader::Tag(const std::string& markup) {
         ++pos;
         const std::size_t nameStart = pos;
         while (pos < markup.size() && isNameByte(markup[pos])) ++pos;
-        std::string attribute = markup.substr(nameStart, pos - nameStart);
-        if (attribute.empty() || pos + 1 >= markup.size() || markup[pos] != '=' || markup[pos + 1] != '"')
+        if (pos == nameStart || pos + 1 >= markup.size() || markup[pos] != '=' || markup[pos + 1] != '"')
             Fail("a malformed attribute in <" + name + ">");
+        if (attributes.size() == count) attributes.emplace_back();
+        auto& [attribute, value] = attributes[count++];
+        attribute.assign(markup, nameStart, pos - nameStart);
         pos += 2;
         const std::size_t close = markup.find('"', pos);
         if (close == std::string::npos) Fail("an attribute value of <" + name + "> is not closed");
-        std::string value;
+        value.clear();
+        const std::string_view raw = std::string_view(markup).substr(pos, close - pos);
+        if (raw.find_first_of("&<") == std::string_view::npos) {
+            value = raw;
+            pos = close + 1;
+            continue;
+        }
         for (std::size_t i = pos; i < close; ++i) {
             if (markup[i] == '<') Fail("a raw '<' in an attribute of <" + name + ">");
             if (markup[i] != '&') {
@@ -214,16 +225,16 @@ void TPackageXmlReader::Tag(const std::string& markup) {
             i = semicolon;
         }
         pos = close + 1;
-        attributes.emplace_back(std::move(attribute), std::move(value));
     }
+    attributes.resize(count);
     StartElement(name, attributes, empty);
 }
 
 void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attributes, bool empty) {
-    auto onlyAttribute = [&](std::string_view wanted) -> std::string {
+    auto onlyAttribute = [&](std::string_view wanted) -> std::string& {
         if (attributes.size() != 1 || attributes[0].first != wanted)
             Fail("<" + name + "> must carry exactly the attribute " + std::string(wanted));
-        return std::move(attributes[0].second);
+        return attributes[0].second;
     };
     switch (open_.size()) {
     case 0:
@@ -264,7 +275,7 @@ void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attri
     }
     case 3: {
         if (name != package::kItemTag) Fail("<" + name + "> inside <AddObject>");
-        std::string format = onlyAttribute(package::kFormatNameAttribute);
+        const std::string& format = onlyAttribute(package::kFormatNameAttribute);
         TPackageObject& object = contents_.Sections.back().Objects.back();
         const std::size_t index = object.Formats.size();
         if (index == expectedFormats_.size() || format != expectedFormats_[index])
@@ -283,8 +294,8 @@ void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attri
     if (!empty) open_.push_back(name);
 }
 
-void TPackageXmlReader::EndElement(const std::string& name) {
-    if (open_.empty() || open_.back() != name) Fail("</" + name + "> closes nothing that is open");
+void TPackageXmlReader::EndElement(std::string_view name) {
+    if (open_.empty() || open_.back() != name) Fail("</" + std::string(name) + "> closes nothing that is open");
     if (name == "AddObject" && open_.size() == 3) {
         const TPackageObject& object = contents_.Sections.back().Objects.back();
         if (object.Formats.size() != expectedFormats_.size())
