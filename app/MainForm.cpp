@@ -15,6 +15,7 @@
 #include "designer/win32/Win32Ports.h"
 #include "package/PackageAssembly.h"
 #include "package/ReportWalk.h"
+#include "platform/Platform.h"
 #include "platform/Win32Clipboard.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -108,17 +109,6 @@ std::wstring WindowText(HWND h) {
     std::wstring s(static_cast<std::size_t>(n) + 1, L'\0');
     s.resize(static_cast<std::size_t>(GetWindowTextW(h, s.data(), n + 1)));
     return s;
-}
-
-// The system's message for an HRESULT or error code.
-std::string SystemMessage(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n ? std::wstring(buffer, n) : L"System error " + std::to_wstring(code);
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
-    return Narrow(text);
 }
 
 class TFieldDelay : public designer::IDelayField {
@@ -569,17 +559,7 @@ void TMainForm::SelectDescrFileClick() {
 }
 
 void TMainForm::GenerateKeyClick() {
-    GUID guid;
-    HRESULT hr = CoCreateGuid(&guid);
-    if (FAILED(hr)) throw text::TError(SystemMessage(static_cast<DWORD>(hr)));
-    LPOLESTR registryForm = nullptr;
-    hr = StringFromCLSID(guid, &registryForm);
-    if (FAILED(hr)) throw text::TError(SystemMessage(static_cast<DWORD>(hr)));
-    std::wstring key(registryForm);
-    CoTaskMemFree(registryForm);
-    // "{8-4-4-4-12}" without its braces.
-    key = key.substr(1, key.size() - 2);
-    SetWindowTextW(SerialKey, key.c_str());
+    SetWindowTextW(SerialKey, Wide(platform::NewGuidKey()).c_str());
 }
 
 void TMainForm::slExit() {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "designer/ObjectCapture.h"
+#include "package/PackageAssembly.h"
 #include "package/PackageDocument.h"
 #include "package/ReportWalk.h"
 #include "text/Literal.h"
@@ -24,7 +25,7 @@ public:
 };
 
 // The log line of a build stopped by its monitor.
-inline constexpr std::string_view kBuildStoppedLine = text::Cp1251<"Формирование пакета остановлено пользователем">;
+inline constexpr std::string_view kBuildStoppedLine = package::kBuildStoppedMessage;
 
 // The number of objects a walk of the report would capture if every capture
 // succeeded (a walk that captures nothing). Throws as package::RunReportWalk.

@@ -47,6 +47,17 @@ TWindow DesignerFrameUnderCursor(IWindowSystem& windows) {
     return hit == kHtCaption && cls == kMainFrameClass ? window : 0;
 }
 
+TWindow FindDesignerFrame(IWindowSystem& windows, std::string_view captionPart) {
+    TWindow found = 0;
+    windows.EnumWindows([&](TWindow window) {
+        if (windows.ClassName(window) != kMainFrameClass) return true;
+        if (windows.Caption(window).find(captionPart) == std::string::npos) return true;
+        found = window;
+        return false;
+    });
+    return found;
+}
+
 bool IntegrityAboveOurs(std::optional<std::uint32_t> designer, std::optional<std::uint32_t> own) {
     return designer && own && *designer > *own;
 }

@@ -69,6 +69,11 @@ inline constexpr std::string_view kElevatedDesignerMessage =
 // (WM_NCHITTEST answers HTCAPTION); 0 otherwise.
 TWindow DesignerFrameUnderCursor(IWindowSystem& windows);
 
+// The first top-level Designer main frame (class kMainFrameClass) in the
+// system's window order whose caption contains `captionPart` (Windows-1251;
+// empty: any caption); 0 when there is none. For a capture without pointing.
+TWindow FindDesignerFrame(IWindowSystem& windows, std::string_view captionPart);
+
 // Whether a process at integrity level `designer` is out of reach of one at
 // `own`: true only when both are known and `designer` is higher.
 bool IntegrityAboveOurs(std::optional<std::uint32_t> designer, std::optional<std::uint32_t> own);

@@ -151,7 +151,10 @@ void WriteImage(const xml::TXmlDDocument& doc, const fs::path& path, const zip::
 // Writes the package file; all temporary files are gone when it returns,
 // whether it returns or raises.
 void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
-                      const zip::TZipWriter::TRandomSource& random) {
+                      const zip::TZipWriter::TRandomSource& random, const std::function<bool()>& stopRequested) {
+    const auto checkStop = [&stopRequested] {
+        if (stopRequested && stopRequested()) throw TBuildStopped();
+    };
     std::optional<platform::TFile> agreement = OpenSource(in.LicensePath);
     std::optional<platform::TFile> description = OpenSource(in.PathToDescription);
     if (in.PathToPackageFile.empty()) throw text::TError("Archive does not exist - Filename is blank");
@@ -163,6 +166,7 @@ void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
     const fs::path& dir = work.Path();
 
     WriteImage(doc, dir / NamePath(package_names::Image), random);
+    checkStop();
 
     if (agreement) CopyInto(*agreement, dir / NamePath(package_names::Agreement));
     if (description) CopyInto(*description, dir / NamePath(package_names::Description));
@@ -186,6 +190,7 @@ void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
         writer.SetPassword(PackagePassword(in.SerialKey));
         writer.WriteArchive();
     }
+    checkStop();
     package.MoveTo(target);
 }
 
@@ -196,8 +201,9 @@ std::string PackagePassword(std::string_view serialKey) {
 }
 
 void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, platform::IClipboard& clipboard,
-                     platform::IClock& clock, const zip::TZipWriter::TRandomSource& random) {
-    WritePackageFile(doc, in, random);
+                     platform::IClock& clock, const zip::TZipWriter::TRandomSource& random,
+                     const std::function<bool()>& stopRequested) {
+    WritePackageFile(doc, in, random, stopRequested);
     // The key, not the password: an empty key leaves an empty text, and the
     // default password is never shown to the user.
     platform::PutClipboardText(clipboard, clock, in.SerialKey);

@@ -15,10 +15,12 @@
 //
 // Errors are text::TError (message in Windows-1251).
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "platform/Clipboard.h"
+#include "text/Error.h"
 #include "text/Literal.h"
 #include "xml/XmlDom.h"
 #include "zip/ZipWriter.h"
@@ -72,8 +74,21 @@ std::string PackagePassword(std::string_view serialKey);
 // Before it starts, a build removes the private directories and pending
 // packages that builds killed earlier left behind (build_files).
 // `random` fills the encryption headers' random bytes of both archives
-// (empty: the system's CSPRNG).
+// (empty: the system's CSPRNG). `stopRequested`, when given, is asked once
+// image.0 is written and again just before the new package would replace
+// the old one; when it answers true the build raises TBuildStopped and
+// leaves the previous package, the clipboard and the disk as they were.
 void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, platform::IClipboard& clipboard,
-                     platform::IClock& clock, const zip::TZipWriter::TRandomSource& random = {});
+                     platform::IClock& clock, const zip::TZipWriter::TRandomSource& random = {},
+                     const std::function<bool()>& stopRequested = {});
+
+// The text of a build the user stopped.
+inline constexpr std::string_view kBuildStoppedMessage = text::Cp1251<"Формирование пакета остановлено пользователем">;
+
+// Raised by AssemblePackage when `stopRequested` answered true.
+class TBuildStopped : public text::TError {
+public:
+    TBuildStopped() : text::TError(std::string(kBuildStoppedMessage)) {}
+};
 
 }  // namespace package

@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include "Build.h"
 #include "Inspect.h"
 #include "Preview.h"
 #include "package/ReportWalk.h"
@@ -20,7 +21,7 @@ fs::path PathFromUtf8(const std::string& s) { return fs::path(text::Utf8ToUtf16(
 
 // A message of the system (Windows-1251) on its own line, UTF-8.
 void PrintError(std::ostream& err, const std::string& message1251) {
-    err << text::Cp1251ToUtf8(message1251) << '\n';
+    err << ConsoleText(message1251) << '\n';
 }
 
 struct TPreviewOptions {
@@ -33,12 +34,6 @@ struct TInspectOptions {
     std::string Key;
     bool Xml = false;
     bool Json = false;
-};
-
-struct TBuildOptions {
-    std::string Report, Package, License, Description, Key, Window;
-    bool NewKey = false;
-    int Delay = 20;
 };
 
 int RunPreview(const TPreviewOptions& o, std::ostream& out, std::ostream& err) {
@@ -78,19 +73,16 @@ int RunInspect(const TInspectOptions& o, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
-int RunBuild(const TBuildOptions&, std::ostream&, std::ostream& err) {
-#ifdef _WIN32
-    // The build over the Designer window capture is not written yet; nothing
-    // is done rather than half of it.
-    err << "pkgtool build is not available yet\n";
-#else
-    err << "pkgtool build drives a running Designer through its windows and runs only in the Windows build "
-           "of pkgtool\n";
-#endif
-    return kExitUsage;
-}
-
 }  // namespace
+
+std::string ConsoleText(std::string_view message1251) {
+    std::string utf8 = text::Cp1251ToUtf8(message1251);
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i)
+        if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')) out += utf8[i];
+    return out;
+}
 
 int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     CLI::App app{"pkgtool: previews comparison reports, inspects and builds installation packages", "pkgtool"};

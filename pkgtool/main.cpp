@@ -18,9 +18,11 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < argc; ++i)
         args.push_back(text::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(argv[i]))));
     // UTF-8 on the console; stdout in binary mode so that --xml gives the
-    // document's bytes unchanged.
+    // document's bytes unchanged, and stderr too, so that both end their
+    // lines alike ("\n").
     SetConsoleOutputCP(CP_UTF8);
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     const int status = pkgtool::RunPkgtool(args, std::cout, std::cerr);
     std::cout.flush();
     return status;

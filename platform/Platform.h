@@ -104,6 +104,14 @@ void ToDosDateTime(int year, int month, int day, int hour, int minute, int secon
 // would carry it.
 void CurrentDosDateTime(std::uint16_t& dosDate, std::uint16_t& dosTime);
 
+#ifdef _WIN32
+// A new package key: a GUID from CoCreateGuid in the registry form of
+// StringFromCLSID without its braces, "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX"
+// (36 characters, upper-case hexadecimal). Throws text::TError with the
+// system's text when either call fails.
+std::string NewGuidKey();
+#endif
+
 // Fills `data` from the operating system's CSPRNG (BCryptGenRandom,
 // getrandom). Throws if the system cannot deliver.
 void FillRandom(void* data, std::size_t size);

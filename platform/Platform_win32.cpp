@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <objbase.h>
 // winbase.h maps ReplaceFile to ReplaceFileW under UNICODE, which would
 // define platform::ReplaceFileW here and leave callers of
 // platform::ReplaceFile unresolved at link time.
@@ -312,6 +313,19 @@ bool IsRunning(const TProcessIdentity& process) {
     ::CloseHandle(h);
     if (exited) return false;
     return process.StartTime == 0 || started == 0 || started == process.StartTime;
+}
+
+std::string NewGuidKey() {
+    GUID guid;
+    HRESULT hr = ::CoCreateGuid(&guid);
+    if (FAILED(hr)) throw text::TError(SystemErrorText(static_cast<int>(hr)));
+    LPOLESTR registryForm = nullptr;
+    hr = ::StringFromCLSID(guid, &registryForm);
+    if (FAILED(hr)) throw text::TError(SystemErrorText(static_cast<int>(hr)));
+    std::u16string key(reinterpret_cast<const char16_t*>(registryForm));
+    ::CoTaskMemFree(registryForm);
+    // "{8-4-4-4-12}" without its braces.
+    return text::Utf16ToCp1251(key.substr(1, key.size() - 2));
 }
 
 }  // namespace platform

@@ -3,13 +3,16 @@
 holds: its entries, the entry of the inner archive image.0, and the objects of
 PackageData.xml with the clipboard formats stored for each.
 
-usage: show_package.py PACKAGE KEY [--expect FILE]
+usage: show_package.py PACKAGE KEY [--expect FILE] [--same-document OTHER OTHER_KEY]
 
 KEY is the package key (empty: the default package password). With --expect,
 also compares the objects with FILE (UTF-8; lines "object<TAB>section<TAB>tree
 path" each followed by its "item<TAB>format<TAB>hex of the stored bytes"
-lines, in document order) and exits 1 on any difference.
+lines, in document order) and exits 1 on any difference. With
+--same-document, also compares PackageData.xml byte for byte with that of
+the package OTHER (opened with OTHER_KEY) and exits 1 when they differ.
 """
+import hashlib
 import argparse
 import io
 import sys
@@ -34,11 +37,22 @@ def unescape(data):
     return data
 
 
+def read_document(package, key):
+    """PackageData.xml of a package, opened with its key (empty: the default password)."""
+    with zipfile.ZipFile(package) as z:
+        z.setpassword((key or DEFAULT_PASSWORD).encode("cp1251"))
+        image = z.read("image.0")
+    with zipfile.ZipFile(io.BytesIO(image)) as inner:
+        inner.setpassword(IMAGE_PASSWORD.encode())
+        return inner.read("PackageData.xml")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("package")
     ap.add_argument("key")
     ap.add_argument("--expect")
+    ap.add_argument("--same-document", nargs=2, metavar=("OTHER", "OTHER_KEY"))
     args = ap.parse_args()
     password = (args.key or DEFAULT_PASSWORD).encode("cp1251")
 
@@ -74,8 +88,15 @@ def main():
             found.append((section.decode(), unescape(path).decode("cp1251"), items))
             print("  %-13s %s: %s" % (section.decode(), found[-1][1], ", ".join(name for name, _ in items)))
 
+    same = True
+    if args.same_document:
+        other = read_document(*args.same_document)
+        same = other == document
+        print("%s: PackageData.xml is %s that of %s (sha256 %s, %s)" % (
+            "ok" if same else "FAIL", "the same as" if same else "NOT the same as", args.same_document[0],
+            hashlib.sha256(document).hexdigest()[:16], hashlib.sha256(other).hexdigest()[:16]))
     if not args.expect:
-        return 0
+        return 0 if same else 1
     expected = []
     with open(args.expect, encoding="utf-8") as f:
         for line in f.read().splitlines():
@@ -96,7 +117,7 @@ def main():
         if len(expected) != len(found):
             print("FAIL: %d objects expected, %d found" % (len(expected), len(found)))
     print("%s: the objects, formats and stored bytes are as expected" % ("ok" if ok else "FAIL"))
-    return 0 if ok else 1
+    return 0 if ok and same else 1
 
 
 if __name__ == "__main__":

@@ -367,4 +367,18 @@ TEST(WindowCapture, ForegroundGuardChecksOncePerSequenceAndWaitsForActivation) {
     EXPECT_EQ(desk.trace.front(), "front 23") << "the tree is what comes forward in a build";
 }
 
+TEST(WindowCapture, FindingAFrameWithoutPointingTakesTheFirstTopLevelFrameWhoseCaptionMatches) {
+    TFakeDesktop desk;
+    // Before the Designer in the window order: a child frame class inside
+    // another program, and an ordinary window whose caption matches.
+    desk.Add(60, "V8TopLevelFrame", W1251("Конфигуратор - Вложенный"), TFakeDesktop::Other, TFakeDesktop::OtherPid);
+    desk.Add(61, "Notepad", W1251("Конфигуратор - Склад"), 0, TFakeDesktop::OtherPid);
+    desk.Add(62, "V8TopLevelFrame", W1251("Конфигуратор - Склад"), 0, TFakeDesktop::OtherPid);
+    EXPECT_EQ(designer::FindDesignerFrame(desk, ""), TFakeDesktop::Frame) << "the first frame, any caption";
+    EXPECT_EQ(designer::FindDesignerFrame(desk, W1251("Склад")), 62);
+    EXPECT_EQ(designer::FindDesignerFrame(desk, W1251("Проба")), TFakeDesktop::Frame);
+    EXPECT_EQ(designer::FindDesignerFrame(desk, W1251("Бухгалтерия")), 0);
+    EXPECT_EQ(designer::FindDesignerFrame(desk, W1251("Вложенный")), 0) << "only top-level windows";
+}
+
 }  // namespace

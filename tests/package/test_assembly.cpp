@@ -300,6 +300,31 @@ TEST_F(AssemblyTest, FailedBuildKeepsThePreviousPackageAndLeavesNoTemporaryFiles
     ExpectNoTraces({Package().filename().string()});
 }
 
+TEST_F(AssemblyTest, AStopAskedForDuringTheWriteLeavesThePreviousPackageAndNoTraces) {
+    WriteAll(Package(), "the previous package");
+    // Answered "stop" at the first question (image.0 written), then at the
+    // second (the new package complete beside the target).
+    for (int stopAt : {1, 2}) {
+        int asked = 0;
+        bool pendingExistedWhenStopped = false;
+        const auto stop = [&] {
+            if (++asked < stopAt) return false;
+            pendingExistedWhenStopped = Listing(out_).size() > 1;
+            return true;
+        };
+        EXPECT_THROW(package::AssemblePackage(*doc_, Input("key"), clipboard_, clock_, {}, stop), package::TBuildStopped);
+        EXPECT_EQ(asked, stopAt);
+        EXPECT_EQ(pendingExistedWhenStopped, stopAt == 2) << "the second question comes with the new package written";
+        ExpectNoTraces({Package().filename().string()});
+        EXPECT_EQ(ReadAll(Package()), "the previous package");
+    }
+    // Never stopped: asked twice, and the package is written.
+    int asked = 0;
+    package::AssemblePackage(*doc_, Input("key"), clipboard_, clock_, {}, [&] { return ++asked < 0; });
+    EXPECT_EQ(asked, 2);
+    EXPECT_NE(ReadAll(Package()), "the previous package");
+}
+
 TEST_F(AssemblyTest, BuildAfterAFailedOnePacksTheNewTexts) {
     // The target is a folder: the archive is complete, the final rename fails.
     const fs::path folder = out_ / "folder.1c82pkg";

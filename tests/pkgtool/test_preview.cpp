@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "PkgtoolTestUtil.h"
+#include "pkgtool/Build.h"
 #include "text/Codepage.h"
+#include "text/Error.h"
 
 using namespace pkgtest;
 
@@ -10,7 +12,7 @@ namespace {
 
 // The wizard's message when a capture fails, as the console shows it.
 const std::string kCaptureFailed =
-    "ОШИБКА ПОЛУЧЕНИЯ ДАННЫХ ДЛЯ ФОРИМРОВАНИЯ ПАКЕТА.\r\nПопробуйте увеличить задержку и повторите попытку\n";
+    "ОШИБКА ПОЛУЧЕНИЯ ДАННЫХ ДЛЯ ФОРИМРОВАНИЯ ПАКЕТА.\nПопробуйте увеличить задержку и повторите попытку\n";
 
 // A report with objects of the four kinds, a directory's attribute passed
 // over and one taken, a module block whose text holds a new-object line, a
@@ -106,6 +108,28 @@ TEST(PkgtoolCommandLine, HelpVersionAndUsage) {
         EXPECT_EQ(r.Status, 2) << testing::PrintToString(args);
         EXPECT_NE(r.Err, "") << testing::PrintToString(args);
     }
+}
+
+TEST(PkgtoolCommandLine, BuildTakesOnlyWhatTheWizardsFieldsCouldHold) {
+    pkgtool::TBuildOptions o;
+    o.Report = "Отчет.txt";
+    o.Package = "Пакет.1c82pkg";
+    o.Key = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";  // 36 characters: the most the key field takes
+    o.Window = "Склад";
+    const pkgtool::TBuildRequest r = pkgtool::CheckBuildOptions(o);
+    EXPECT_EQ(r.Report, "\xCE\xF2\xF7\xE5\xF2.txt");
+    EXPECT_EQ(r.Window, "\xD1\xEA\xEB\xE0\xE4");
+    EXPECT_EQ(r.Key, o.Key);
+
+    o.Key += "0";
+    EXPECT_THROW(pkgtool::CheckBuildOptions(o), text::TError) << "37 characters";
+    o.Key = "ключ";  // four characters, four bytes in Windows-1251
+    EXPECT_EQ(pkgtool::CheckBuildOptions(o).Key, "\xEA\xEB\xFE\xF7");
+    o.Package = "пакет-\xE2\x82\xAC-\xE4\xB8\xAD.1c82pkg";  // the euro sign is in the page, the CJK letter is not
+    EXPECT_THROW(pkgtool::CheckBuildOptions(o), text::TError);
+    o.Package = "p.1c82pkg";
+    o.Key = "\xF0\x9F\x94\x91";
+    EXPECT_THROW(pkgtool::CheckBuildOptions(o), text::TError) << "a key the installer could never be given";
 }
 
 #ifndef _WIN32

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# pkgtool.exe under Wine: --version, preview of a sample report, and inspect
+# pkgtool.exe under Wine: --version, preview of a sample report, inspect
 # of the package that the build_package scenario wrote (its key, its
-# PackageData.xml byte for byte, a wrong key refused).
+# PackageData.xml byte for byte, a wrong key refused), and build's refusals
+# (no such Designer, a key too long; the builds themselves: e2e_pkgtool_build).
 #   wine_pkgtool.sh WINRUN PKGTOOL_EXE BUILD_OUT DATA_DIR WORK_DIR
 set -uo pipefail
 winrun="$1" exe="$2" out="$3" data="$4" work="$5"
@@ -38,9 +39,11 @@ run wrong.txt inspect --key "not-the-key" "$out/Пакет.1c82pkg"
 check "a wrong key exits 1" test $? -eq 1
 check "a wrong key is named" grep -q "Wrong password" "$work/wrong.txt.err"
 
-run build.txt build --report "$data/report.txt" --package "$work/p.1c82pkg"
-check "build is not available yet: exit 2" test $? -eq 2
-check "build says why" grep -q "not available yet" "$work/build.txt.err"
+run build.txt build --report "$data/report.txt" --package "$work/p.1c82pkg" --window "Нет такого конфигуратора"
+check "build without such a Designer: exit 1" test $? -eq 1
+check "build says why" grep -q "No running Designer has \"Нет такого конфигуратора\" in its caption" "$work/build.txt.err"
+run build-key.txt build --report "$data/report.txt" --package "$work/p.1c82pkg" --key 0123456789012345678901234567890123456
+check "build with a 37-character key: exit 2" test $? -eq 2
 check "build wrote nothing" test ! -e "$work/p.1c82pkg"
 
 if [ "$failures" -ne 0 ]; then

@@ -16,6 +16,7 @@ struct TScenarioContext {
     TChecker& Check;
     std::wstring SimExe;
     std::wstring WizardExe;
+    std::wstring PkgtoolExe;
     // Named values of --set NAME=VALUE, for scenarios that take inputs.
     std::map<std::wstring, std::wstring> Options;
     // The window capture the capture scenarios hold to the simulator: the

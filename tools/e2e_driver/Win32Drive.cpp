@@ -105,6 +105,54 @@ bool TProcess::Start(const std::wstring& exe, const std::vector<std::wstring>& a
     return true;
 }
 
+bool TProcess::StartConsole(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& out,
+                            const std::wstring& err)
+{
+    std::wstring path = DosPath(exe);
+    std::wstring cmd = QuoteArg(path);
+    for (const auto& a : args) cmd += L" " + QuoteArg(a);
+    // Console events go only to programs on the sender's console. Without a
+    // console window of its own (as under a test runner) this program makes
+    // one for the program to share, keeping its own output where it was.
+    if (!GetConsoleWindow()) {
+        const HANDLE in = GetStdHandle(STD_INPUT_HANDLE), out = GetStdHandle(STD_OUTPUT_HANDLE),
+                     err = GetStdHandle(STD_ERROR_HANDLE);
+        FreeConsole();
+        AllocConsole();
+        SetStdHandle(STD_INPUT_HANDLE, in);
+        SetStdHandle(STD_OUTPUT_HANDLE, out);
+        SetStdHandle(STD_ERROR_HANDLE, err);
+    }
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outFile = CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE errFile = CreateFileW(err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = outFile;
+    si.hStdError = errFile;
+    const bool started = outFile != INVALID_HANDLE_VALUE && errFile != INVALID_HANDLE_VALUE &&
+                         CreateProcessW(path.c_str(), cmd.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                                        nullptr, nullptr, &si, &info_);
+    if (!started) {
+        error_ = L"CreateProcess failed for " + path + L", error " + std::to_wstring(GetLastError());
+        info_ = {};
+    }
+    if (outFile != INVALID_HANDLE_VALUE) CloseHandle(outFile);
+    if (errFile != INVALID_HANDLE_VALUE) CloseHandle(errFile);
+    return started;
+}
+
+bool TProcess::Interrupt() const
+{
+    if (!info_.dwProcessId) return false;
+    // Windows sends Ctrl+Break to a process group; Wine implements only
+    // Ctrl+C, which it delivers to the group as well.
+    return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, info_.dwProcessId) ||
+           GenerateConsoleCtrlEvent(CTRL_C_EVENT, info_.dwProcessId);
+}
+
 bool TProcess::Running() const
 {
     return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;

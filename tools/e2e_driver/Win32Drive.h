@@ -36,6 +36,15 @@ public:
 
     // Starts exe with args (each quoted as needed); false with the reason in error().
     bool Start(const std::wstring& exe, const std::vector<std::wstring>& args);
+    // Starts a console program with its standard output and error written
+    // to the files `out` and `err`, in a process group of its own on this
+    // program's console (so that Interrupt reaches it alone); does not wait
+    // for input idle.
+    bool StartConsole(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& out,
+                      const std::wstring& err);
+    // Interrupts a program started with StartConsole as Ctrl+Break or
+    // Ctrl+C would, through its process group.
+    bool Interrupt() const;
     DWORD Id() const { return info_.dwProcessId; }
     bool Running() const;
     // Waits up to timeoutMs for the exit; the exit code, or nothing on timeout.

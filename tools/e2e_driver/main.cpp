@@ -27,7 +27,7 @@ std::vector<TScenario> AllScenarios()
 
 int Usage()
 {
-    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--set NAME=VALUE]... [--any-code-page] [--capture wizard] [--list] [scenario...]\n");
+    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--pkgtool pkgtool.exe] [--set NAME=VALUE]... [--any-code-page] [--capture wizard] [--list] [scenario...]\n");
     return 2;
 }
 
@@ -38,6 +38,7 @@ int wmain(int argc, wchar_t** argv)
     _setmode(_fileno(stdout), _O_BINARY);
     std::wstring simExe;
     std::wstring wizardExe;
+    std::wstring pkgtoolExe;
     std::map<std::wstring, std::wstring> options;
     std::vector<std::string> wanted;
     bool list = false;
@@ -47,6 +48,7 @@ int wmain(int argc, wchar_t** argv)
         std::wstring a = argv[i];
         if (a == L"--sim" && i + 1 < argc) simExe = argv[++i];
         else if (a == L"--wizard" && i + 1 < argc) wizardExe = argv[++i];
+        else if (a == L"--pkgtool" && i + 1 < argc) pkgtoolExe = argv[++i];
         else if (a == L"--set" && i + 1 < argc) {
             std::wstring pair = argv[++i];
             const size_t eq = pair.find(L'=');
@@ -91,7 +93,7 @@ int wmain(int argc, wchar_t** argv)
         check.Equal(GetACP(), 1251, L"ANSI code page");
         check.Equal(GetOEMCP(), 866, L"OEM code page");
     }
-    TScenarioContext ctx{check, simExe, wizardExe, options};
+    TScenarioContext ctx{check, simExe, wizardExe, pkgtoolExe, options};
     if (wizardCapture) ctx.CaptureWindows = WizardWindowCapture;
     for (const auto& s : run) {
         PrintUtf8(L"== " + text::FromUtf8(s.Name) + L"\n");
