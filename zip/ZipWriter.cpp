@@ -278,7 +278,10 @@ TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, const TPendingEn
 
         const std::uint64_t dataStart = out.Position();
         bool storedAlready = false;
-        if (!store && entry.Guess == TDeflateGuess::DoesNotCompress) {
+        // The guess pays only beyond one Deflate block: a smaller entry is
+        // deflated and, if need be, cut back at once (a tiny image.0 whose
+        // records compress often wins, and would then be written twice).
+        if (!store && entry.Guess == TDeflateGuess::DoesNotCompress && expectedSize > kDeflateBlockSize) {
             const TStoreFirstResult first = StoreBesideDeflate(source, out, cipher, Threads);
             if (first.DeflateWins) {
                 out.CutBack(dataStart);

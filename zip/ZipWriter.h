@@ -58,7 +58,9 @@ public:
         Compresses,
         // Already compressed or encrypted data: one read of the data feeds a
         // Deflate that only counts and, beside it, the stored entry; only if
-        // Deflate wins after all is the entry cut back and deflated.
+        // Deflate wins after all is the entry cut back and deflated. Applies
+        // to files of more than one Deflate block (kDeflateBlockSize); a
+        // smaller one is written as with Compresses.
         DoesNotCompress,
     };
 

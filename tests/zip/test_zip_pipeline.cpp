@@ -341,6 +341,25 @@ TEST_F(ZipDataEntryTest, ArchiveBytesDoNotDependOnTheThreadCount) {
     EXPECT_EQ(parsed.Entries[0].Content, content);
 }
 
+// Data of more than one Deflate block that the pipeline deflates to exactly
+// its own size.
+std::string TieOverOneBlock() {
+    const std::string noise = Noise(kMiB + 300000, 13);
+    auto excess = [&](std::size_t zeros) {
+        const std::string data = noise + std::string(zeros, '\0');
+        return static_cast<long long>(RunPipeline(data, 1, kMiB).Output.size()) - static_cast<long long>(data.size());
+    };
+    // More zeros shrink the excess by about one byte each.
+    std::size_t low = 0, high = 1u << 16;
+    while (low < high) {
+        const std::size_t mid = (low + high) / 2;
+        if (excess(mid) > 0) low = mid + 1;
+        else high = mid;
+    }
+    EXPECT_EQ(excess(low), 0) << "no tie near " << low << " zero bytes";
+    return noise + std::string(low, '\0');
+}
+
 TEST_F(ZipDataEntryTest, TheDeflateGuessNeverChangesTheArchive) {
     // Noise that Deflate cannot shrink (stored), text that it can
     // (deflated), and the tie and the near miss of zlib's tiny streams; each
@@ -350,6 +369,12 @@ TEST_F(ZipDataEntryTest, TheDeflateGuessNeverChangesTheArchive) {
         {"text.xml", XmlLike(3 * kMiB + 5)},
         {"tie", "zzzzz"},
         {"larger", "zzzz"},
+        // Past one block, yet Deflate wins: written stored first, then again.
+        {"late.xml", Noise(kMiB - 1000, 12) + XmlLike(3 * kMiB)},
+        // Past one block, and Deflate exactly as large as the data: noise
+        // (a little larger deflated) and as many zero bytes (much smaller) as
+        // make up the difference, found here.
+        {"tie.bin", TieOverOneBlock()},
     };
     for (const auto& [name, content] : files) Write(name, content);
     using TGuess = zip::TZipWriter::TDeflateGuess;
@@ -369,7 +394,7 @@ TEST_F(ZipDataEntryTest, TheDeflateGuessNeverChangesTheArchive) {
         EXPECT_TRUE(archives[0] == archives[1]) << threads << " threads: the guess changed the archive";
         const TParsedArchive parsed = ParseArchive(archives[1], 0, "pw");
         ASSERT_EQ(parsed.Entries.size(), files.size());
-        const int methods[] = {0, 8, 8, 0};
+        const int methods[] = {0, 8, 8, 0, 8, 8};
         for (std::size_t i = 0; i < files.size(); ++i) {
             EXPECT_EQ(parsed.Entries[i].Method, methods[i]) << files[i].first;
             EXPECT_TRUE(parsed.Entries[i].Content == files[i].second) << files[i].first;
