@@ -184,7 +184,9 @@ void WritePackageFile(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
         if (description) RequireFile(dir, package_names::Description, false);
         writer.AddFile(package_names::Description, false);
         RequireFile(dir, package_names::Image, true);
-        writer.AddFile(package_names::Image, true);
+        // Encrypted data: Deflate almost never wins, so the stored entry is
+        // written while Deflate only counts beside it.
+        writer.AddFile(package_names::Image, true, zip::TZipWriter::TDeflateGuess::DoesNotCompress);
         writer.SetPassword(PackagePassword(in.SerialKey));
         writer.WriteArchive();
     }

@@ -4,6 +4,9 @@
 // CRC verified, and PackageData.xml is read against the package layout.
 // Nothing is held whole: image.0 goes through a private temporary file,
 // PackageData.xml is streamed and its objects are handed on one by one.
+// PackageData.xml is read while image.0 is still being decrypted, each on
+// a core of its own; its objects wait in a private file until image.0's
+// directory confirms the entry, and are then handed on in order.
 
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +41,11 @@ public:
     virtual void Entries(const std::vector<TEntryInfo>& entries, bool defaultKey) = 0;
     // image.0's entries; PackageData.xml is verified only at End.
     virtual void ImageEntries(const std::vector<TEntryInfo>& entries) = 0;
-    // PackageData.xml's bytes as they are read.
+    // Whether Xml is to receive PackageData.xml's bytes. A sink that does
+    // not (the default) may get the document's objects read ahead on
+    // another core while image.0 is still being decrypted.
+    virtual bool WantsXml() const { return false; }
+    // PackageData.xml's bytes as they are read, when WantsXml.
     virtual void Xml(const char* data, std::size_t size) = 0;
     // One object of the document, checked against the layout.
     virtual void Object(const std::string& section, const TPackageObject& object) = 0;
@@ -47,10 +54,19 @@ public:
     virtual void End(const TPackageContents& contents) = 0;
 };
 
+// How an inspection went about its work (what it found went to the sink).
+struct TInspectWork {
+    // PackageData.xml was read while image.0 was still being decrypted, and
+    // its objects replayed; false: it was read after image.0, as --xml
+    // always does and as an image.0 whose first local entry is not the
+    // document its directory names needs.
+    bool DocumentReadAhead = false;
+};
+
 // Inspects the package at `path`, opening it with `key1251` (Windows-1251;
 // empty: the default package password). Throws text::TError
 // (zip::TZipError for the archives) with the first fault found.
-void InspectPackage(const std::filesystem::path& path, std::string_view key1251, IInspectionSink& sink);
+TInspectWork InspectPackage(const std::filesystem::path& path, std::string_view key1251, IInspectionSink& sink);
 
 // Printers of an inspection to `out` as it goes: the text report, the same
 // facts as JSON, or PackageData.xml's bytes. All UTF-8.

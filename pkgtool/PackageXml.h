@@ -72,7 +72,7 @@ private:
     void Tag(const std::string& markup);
     void StartElement(const std::string& name, std::vector<std::pair<std::string, std::string>>& attributes,
                       bool empty);
-    void EndElement(const std::string& name);
+    void EndElement(std::string_view name);
     void TextBytes(const char* data, std::size_t size);
     [[noreturn]] void Fail(const std::string& what) const;
 
@@ -81,6 +81,7 @@ private:
     std::string markup_;
     char quote_ = 0;  // the quote an attribute value in markup_ is open with
     std::string entity_;
+    std::vector<std::pair<std::string, std::string>> attributes_;  // of the tag being read
     std::uint64_t itemSize_ = 0;   // decoded bytes of the current Item
 
     std::vector<std::string> open_;  // the elements open, outermost first

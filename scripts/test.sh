@@ -2,7 +2,7 @@
 # The project's test command: installs what is missing, then builds and runs
 #   1. unit tests, native (GoogleTest through CTest);
 #   2. the same under AddressSanitizer, LeakSanitizer and UBSan;
-#   2b. the tests of the threaded code (the package write) under ThreadSanitizer;
+#   2b. the tests of the threaded code (the package write, inspect) under ThreadSanitizer;
 #   3. read-back tests of written archives by independent readers (part of 1 and 2);
 #   4. the Windows build under Wine inside Xvfb (smoke program, end-to-end tests);
 #   5. a short run of each fuzz target.

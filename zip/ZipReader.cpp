@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "PkCipher.h"
@@ -536,6 +537,53 @@ void TZipReader::ReadLocalHeader(TZipEntry& e, std::uint64_t directoryOffset) {
 }
 
 void TZipReader::ReadEntry(const TZipEntry& e, std::string_view password, const TSink& sink) const {
+    ReadEntryData(source_, e, password, sink);
+}
+
+std::optional<TZipEntry> ReadFirstLocalEntry(IByteSource& source) {
+    const std::string header = ReadBytes(source, 0, kLocalHeaderSize);
+    TFields h(Bytes(header), header.size());
+    if (h.U32() != kLocalSignature) Damaged("the archive does not begin with a local header");
+    TZipEntry e;
+    e.VersionNeeded = static_cast<std::uint16_t>(h.U16());
+    e.Flags = static_cast<std::uint16_t>(h.U16());
+    e.Method = static_cast<std::uint16_t>(h.U16());
+    e.DosTime = static_cast<std::uint16_t>(h.U16());
+    e.DosDate = static_cast<std::uint16_t>(h.U16());
+    e.Crc = static_cast<std::uint32_t>(h.U32());
+    e.CompressedSize = h.U32();
+    e.UncompressedSize = h.U32();
+    const std::size_t nameLength = static_cast<std::size_t>(h.U16());
+    const std::size_t extraLength = static_cast<std::size_t>(h.U16());
+    e.RawName = ReadBytes(source, kLocalHeaderSize, nameLength);
+    const std::string extra = ReadBytes(source, kLocalHeaderSize + nameLength, extraLength);
+    TZip64Wanted wanted;
+    wanted.Uncompressed = e.UncompressedSize == kZip64Marker32;
+    wanted.Compressed = e.CompressedSize == kZip64Marker32;
+    const TExtraFields fields = ParseExtra(extra, wanted, e.RawName);
+    if (wanted.Uncompressed || wanted.Compressed) {
+        if (!fields.HasZip64) Damaged("a ZIP64 value is missing in the local header of " + Quoted(e.RawName));
+        e.Zip64 = true;
+        if (wanted.Uncompressed) e.UncompressedSize = fields.Uncompressed;
+        if (wanted.Compressed) e.CompressedSize = fields.Compressed;
+    }
+    // A header that leaves its sizes to the data descriptor, or a kind of
+    // encryption this reader does not know, says too little.
+    if (e.CompressedSize == 0 || (e.Flags & (kFlagStrongEncryption | kFlagMaskedHeaders))) return std::nullopt;
+    // Names are read as a DOS host writes them; the central directory tells the host.
+    DecodeName(e, fields);
+    e.DataOffset = kLocalHeaderSize + nameLength + extraLength;
+    if (!Fits(e.DataOffset, e.CompressedSize, source.Size())) Damaged("the data of " + Quoted(e.Name) + " runs past the archive");
+    if (e.Encrypted() && e.CompressedSize < kEncryptionHeaderSize)
+        Damaged("the encrypted entry " + Quoted(e.Name) + " is shorter than its encryption header");
+    if (e.Method == kMethodStored && e.CompressedSize - (e.Encrypted() ? kEncryptionHeaderSize : 0) != e.UncompressedSize)
+        Damaged("the sizes of the stored entry " + Quoted(e.Name) + " disagree");
+    e.End = e.DataOffset + e.CompressedSize;
+    return e;
+}
+
+void ReadEntryData(IByteSource& source, const TZipEntry& e, std::string_view password, const TZipReader::TSink& sink) {
+    constexpr std::size_t kChunkSize = TZipReader::kChunkSize;
     if (e.Method != kMethodStored && e.Method != kMethodDeflated)
         throw TZipError(TKind::Unsupported, "Compression method " + std::to_string(e.Method) + " is not supported (" +
                                                 Quoted(e.Name) + ")");
@@ -545,7 +593,7 @@ void TZipReader::ReadEntry(const TZipEntry& e, std::string_view password, const 
     if (e.Encrypted()) {
         cipher = std::make_unique<TPkCipher>(password);
         unsigned char header[kEncryptionHeaderSize];
-        source_.ReadAt(offset, header, sizeof header);
+        source.ReadAt(offset, header, sizeof header);
         cipher->Decrypt(header, sizeof header);
         // The last byte repeats the high byte of the time (with a descriptor)
         // or of the CRC.
@@ -571,7 +619,7 @@ void TZipReader::ReadEntry(const TZipEntry& e, std::string_view password, const 
 
     // Reading ahead pays for itself only over a few chunks.
     const bool ahead = cipher && left > 4 * kChunkSize;
-    TChunkSource chunks(source_, offset, left, cipher.get(), ahead);
+    TChunkSource chunks(source, offset, left, cipher.get(), ahead);
     const auto out = std::make_unique<unsigned char[]>(kChunkSize);
     std::uint64_t produced = 0;
     uLong crc = crc32(0, nullptr, 0);

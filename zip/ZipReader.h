@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -142,6 +143,20 @@ private:
     IByteSource& source_;
     std::vector<TZipEntry> entries_;
 };
+
+// The first entry of an archive as its local header at offset 0 describes
+// it, for reading an archive whose bytes are still arriving (its central
+// directory comes last). Nothing is checked against a central directory: a
+// caller holds what it reads for provisional until TZipReader has read the
+// whole archive and its entry agrees. Reads only forwards from offset 0.
+// Empty when the header leaves the sizes to a data descriptor or uses
+// strong encryption; throws TZipError (Damaged) when it is no local header.
+std::optional<TZipEntry> ReadFirstLocalEntry(IByteSource& source);
+
+// TZipReader::ReadEntry on an entry of `source` described by `entry`. Reads
+// `source` only forwards, from entry.DataOffset on.
+void ReadEntryData(IByteSource& source, const TZipEntry& entry, std::string_view password,
+                   const TZipReader::TSink& sink);
 
 // "YYYY-MM-DD HH:MM:SS" of an MS-DOS date and time, field by field as stored.
 std::string DosDateTimeText(std::uint16_t dosDate, std::uint16_t dosTime);

@@ -138,6 +138,38 @@ TPassResult StorePass(const TZipWriter::TEntrySource& source, TArchiveOutput& ou
     return sink.Result();
 }
 
+// Hands every piece to both sinks.
+class TTeeSink final : public TDataSink {
+public:
+    TTeeSink(TDataSink& first, TDataSink& second) : first_(first), second_(second) {}
+    void Write(const void* data, std::size_t size) override {
+        first_.Write(data, size);
+        second_.Write(data, size);
+    }
+
+private:
+    TDataSink& first_;
+    TDataSink& second_;
+};
+
+// Writes the stored entry and, from the same read of the data, deflates it
+// on the other cores only to learn the size Deflate would give. The stored
+// entry stands when Deflate would be larger: the decision is the same as
+// DeflatePass's, made without encrypting and writing Deflate's output.
+struct TStoreFirstResult {
+    TPassResult Stored;
+    bool DeflateWins = false;
+};
+TStoreFirstResult StoreBesideDeflate(const TZipWriter::TEntrySource& source, TArchiveOutput& out,
+                                     const TPkCipher& cipher, unsigned threads) {
+    TDeflatePipeline counter([](unsigned char*, std::size_t) {}, threads);
+    TStoreSink store(out, cipher);
+    TTeeSink tee(counter, store);
+    source(tee);
+    const TDeflateResult deflated = counter.Finish();
+    return {store.Result(), deflated.Written <= deflated.Read};
+}
+
 // The first `limit` bytes of an open file, fewer only if it has shrunk,
 // read from its start on every call.
 TZipWriter::TEntrySource FileSource(platform::TFile& in, std::uint64_t limit) {
@@ -173,6 +205,7 @@ std::string EntryName866(std::u16string_view name) {
 struct TPendingEntry {
     platform::TFoundFile Found;
     TZipWriter::TEntrySource Source;
+    TZipWriter::TDeflateGuess Guess = TZipWriter::TDeflateGuess::Compresses;
 };
 
 struct TZipWriter::TImpl {
@@ -244,6 +277,20 @@ TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, const TPendingEn
         out.Write(header, sizeof header);
 
         const std::uint64_t dataStart = out.Position();
+        bool storedAlready = false;
+        // The guess pays only beyond one Deflate block: a smaller entry is
+        // deflated and, if need be, cut back at once (a tiny image.0 whose
+        // records compress often wins, and would then be written twice).
+        if (!store && entry.Guess == TDeflateGuess::DoesNotCompress && expectedSize > kDeflateBlockSize) {
+            const TStoreFirstResult first = StoreBesideDeflate(source, out, cipher, Threads);
+            if (first.DeflateWins) {
+                out.CutBack(dataStart);
+            } else {
+                store = storedAlready = true;
+                e.Method = kMethodStored;
+                pass = first.Stored;
+            }
+        }
         if (!store) {
             pass = DeflatePass(source, out, cipher, Threads);
             // Stored only when Deflate made it larger; a tie keeps Deflate.
@@ -253,7 +300,7 @@ TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, const TPendingEn
                 e.Method = kMethodStored;
             }
         }
-        if (store) pass = StorePass(source, out, cipher);
+        if (store && !storedAlready) pass = StorePass(source, out, cipher);
 
         const TEntryZip64 needed = EntryZip64ForData(pass.Read, pass.Written, e.LocalHeaderOffset);
         if (needed.Sizes == e.Zip64.Sizes) break;
@@ -297,11 +344,11 @@ void TZipWriter::Create(const std::filesystem::path& archivePath) {
 
 void TZipWriter::SetBaseDirectory(const std::filesystem::path& directory) { impl_->BaseDirectory = directory; }
 
-void TZipWriter::AddFile(std::string_view name1251, bool includeHidden) {
+void TZipWriter::AddFile(std::string_view name1251, bool includeHidden, TDeflateGuess guess) {
     if (!impl_->HasArchive) throw text::TError("Archive does not exist - Filename is blank");
     std::optional<platform::TFoundFile> found =
         platform::FindFile(impl_->BaseDirectory, text::Cp1251ToUtf16(name1251), includeHidden);
-    if (found) impl_->Entries.push_back({std::move(*found), {}});
+    if (found) impl_->Entries.push_back({std::move(*found), {}, guess});
 }
 
 void TZipWriter::AddData(std::string_view name1251, TEntrySource source) {

@@ -50,13 +50,27 @@ public:
     // The directory in which AddFile looks names up (empty: the current one).
     void SetBaseDirectory(const std::filesystem::path& directory);
 
+    // What the caller expects of an entry's Deflate attempt. It decides only
+    // how the attempt is made, never the archive's bytes: an entry is stored
+    // exactly when Deflate does not make it smaller, whatever the guess.
+    enum class TDeflateGuess {
+        // Deflate, encrypt and write at once; cut back and store if Deflate lost.
+        Compresses,
+        // Already compressed or encrypted data: one read of the data feeds a
+        // Deflate that only counts and, beside it, the stored entry; only if
+        // Deflate wins after all is the entry cut back and deflated. Applies
+        // to files of more than one Deflate block (kDeflateBlockSize); a
+        // smaller one is written as with Compresses.
+        DoesNotCompress,
+    };
+
     // Looks `name1251` (Windows-1251) up in the base directory, ignoring case,
     // skipping system files always and hidden files unless `includeHidden`,
     // and appends an entry named as the file is named on disk, taking its
     // last-write time and attributes now. A name that matches nothing adds
     // nothing. Throws "Archive does not exist - Filename is blank" when the
     // writer has no archive.
-    void AddFile(std::string_view name1251, bool includeHidden);
+    void AddFile(std::string_view name1251, bool includeHidden, TDeflateGuess guess = TDeflateGuess::Compresses);
 
     // Appends an entry named `name1251` (Windows-1251) whose data `source`
     // writes when the archive is written, without a file on disk. The entry

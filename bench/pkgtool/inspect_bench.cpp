@@ -20,6 +20,7 @@
 #include "package/PackageDocument.h"
 #include "text/Literal.h"
 #include "pkgtool/Inspect.h"
+#include "pkgtool/PackageXml.h"
 #include "platform/Platform.h"
 #include "zip/PkCipher.h"
 #include "zip/ZipReader.h"
@@ -39,6 +40,14 @@ double BestSeconds(int runs, const std::function<void()>& work) {
         best = std::min(best, d.count());
     }
     return best;
+}
+
+// Processor time of the whole process (all threads), in seconds.
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 long PeakRssKb() {
@@ -155,6 +164,27 @@ std::uint64_t InflateFile(const fs::path& path) {
     return total;
 }
 
+// One pass of the package cipher over `size` bytes of a file, in 1 MiB
+// pieces, as the reader decrypts an entry.
+void DecryptFile(const fs::path& path, std::uint64_t size) {
+    auto f = platform::TFile::OpenRead(path);
+    zip::TPkCipher cipher(package::kImagePassword);
+    std::string chunk(1 << 20, '\0');
+    for (std::uint64_t done = 0; done < size;) {
+        const std::size_t n = f.Read(chunk.data(), chunk.size());
+        if (n == 0) break;
+        cipher.Decrypt(reinterpret_cast<unsigned char*>(chunk.data()), n);
+        done += n;
+    }
+}
+
+// Reads a file in 256 KiB pieces, handing each to `use`.
+void ReadFile(const fs::path& path, const std::function<void(const char*, std::size_t)>& use) {
+    auto f = platform::TFile::OpenRead(path);
+    std::string chunk(zip::TZipReader::kChunkSize, '\0');
+    while (const std::size_t n = f.Read(chunk.data(), chunk.size())) use(chunk.data(), n);
+}
+
 // Takes an inspection as the text printer does, counting instead of printing.
 struct TCountingSink : pkgtool::IInspectionSink {
     void Entries(const std::vector<pkgtool::TEntryInfo>&, bool) override {}
@@ -175,31 +205,56 @@ int main(int argc, char** argv) {
     std::printf("PackageData.xml of %llu MiB\n", static_cast<unsigned long long>(megabytes));
     WriteDocument(dir / xmlName, megabytes << 20);
     Pack(dir / "image.0", dir, xmlName, package::kImagePassword);
+    // The stages of an inspection one by one, each on one thread.
+    const double crcPass = BestSeconds(runs, [&] {
+        uLong crc = crc32(0, nullptr, 0);
+        ReadFile(dir / xmlName, [&crc](const char* p, std::size_t n) {
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(p), static_cast<uInt>(n));
+        });
+    });
+    const double layoutPass = BestSeconds(runs, [&] {
+        pkgtool::TPackageXmlReader check([](const std::string&, const pkgtool::TPackageObject&) {});
+        ReadFile(dir / xmlName, [&check](const char* p, std::size_t n) { check.Feed(p, n); });
+        check.Finish();
+    });
+    const double readPass = BestSeconds(runs, [&] { ReadFile(dir / xmlName, [](const char*, std::size_t) {}); });
     fs::remove(dir / xmlName);
     Pack(dir / "p.1c82pkg", dir, "image.0", package::kDefaultPackagePassword);
     ExtractDeflateStream(dir / "image.0", xmlName, package::kImagePassword, dir / "raw.deflate");
     std::printf("image.0: %llu bytes; package: %llu bytes\n", static_cast<unsigned long long>(fs::file_size(dir / "image.0")),
                 static_cast<unsigned long long>(fs::file_size(dir / "p.1c82pkg")));
 
+    const double decryptPass =
+        BestSeconds(runs, [&] { DecryptFile(dir / "image.0", fs::file_size(dir / "image.0")); });
+
     const long rssBefore = PeakRssKb();
     std::uint64_t inflated = 0;
+    double cpu = CpuSeconds();
     const double inflate = BestSeconds(runs, [&] { inflated = InflateFile(dir / "raw.deflate"); });
+    const double inflateCpu = (CpuSeconds() - cpu) / runs;
     const double reader = BestSeconds(runs, [&] {
         zip::TFileSource source(dir / "image.0");
         zip::TZipReader r(source);
         r.ReadEntry(*r.Find(xmlName), package::kImagePassword, [](const char*, std::size_t) {});
     });
     std::size_t objects = 0;
+    cpu = CpuSeconds();
     const double inspect = BestSeconds(runs, [&] {
         TCountingSink sink;
         pkgtool::InspectPackage(dir / "p.1c82pkg", "", sink);
         objects = sink.Objects;
     });
+    const double inspectCpu = (CpuSeconds() - cpu) / runs;
     const long rssAfter = PeakRssKb();
     std::printf("inflated %llu bytes, %zu objects\n", static_cast<unsigned long long>(inflated), objects);
     std::printf("one inflate pass (baseline): %.2f s\n", inflate);
+    std::printf("stages on one thread: one cipher pass over image.0 %.2f s (%.2fx, %.0f MB/s), CRC-32 of the document %.2f s "
+                "(%.2fx), layout check %.2f s (%.2fx), reading the document file %.2f s\n",
+                decryptPass, decryptPass / inflate, static_cast<double>(fs::file_size(dir / "image.0")) / 1e6 / decryptPass, crcPass, crcPass / inflate, layoutPass, layoutPass / inflate,
+                readPass);
     std::printf("reader (decrypt, inflate, CRC): %.2f s = %.2fx\n", reader, reader / inflate);
-    std::printf("inspect (whole package): %.2f s = %.2fx\n", inspect, inspect / inflate);
+    std::printf("inspect (whole package): %.2f s = %.2fx; processor time %.2f s = %.2fx the inflate pass's\n", inspect,
+                inspect / inflate, inspectCpu, inspectCpu / inflateCpu);
     std::printf("peak RSS: %.1f MiB before, %.1f MiB after (growth %.1f MiB)\n", rssBefore / 1024.0, rssAfter / 1024.0,
                 (rssAfter - rssBefore) / 1024.0);
     std::error_code ec;

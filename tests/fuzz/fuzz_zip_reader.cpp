@@ -3,11 +3,13 @@
 // (zip::TZipError) are expected; anything else is a fault: a crash, a
 // sanitizer report, a read outside the bytes (TMemorySource throws
 // text::TError then), an entry outside the bytes or overlapping another, or
-// content of another size than the entry's header says.
+// content of another size than the entry's header says. The first local
+// entry alone (zip::ReadFirstLocalEntry) is read the same way.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +40,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 continue;
             }
             if (delivered != e.UncompressedSize) std::abort();
+        }
+    } catch (const zip::TZipError&) {
+    }
+    // The first entry as its local header alone describes it, as inspect
+    // reads image.0 while it arrives: the same rules for what it delivers.
+    try {
+        const std::optional<zip::TZipEntry> e = zip::ReadFirstLocalEntry(source);
+        if (e) {
+            if (e->End > size || e->DataOffset + e->CompressedSize != e->End) std::abort();
+            std::uint64_t delivered = 0;
+            zip::ReadEntryData(source, *e, "pw", [&](const char*, std::size_t n) {
+                delivered += n;
+                if (delivered > e->UncompressedSize) std::abort();
+            });
+            if (delivered != e->UncompressedSize) std::abort();
         }
     } catch (const zip::TZipError&) {
     }

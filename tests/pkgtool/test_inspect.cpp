@@ -6,10 +6,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <sstream>
 
 #include "../platform/ClipboardFakes.h"
 #include "PkgtoolTestUtil.h"
 #include "package/PackageAssembly.h"
+#include "pkgtool/Inspect.h"
 #include "package/PackageDocument.h"
 #include "text/Codepage.h"
 #include "zip/ZipWriter.h"
@@ -49,6 +52,16 @@ void AddObject(xml::TXmlDElement* section, const std::string& pathUtf8, const st
         package::SetElementAttribute("FormatName", formats[i], item);
         item->SetText(text::Utf8ToCp1251(texts[i]));
     }
+}
+
+// Packs `src`/image.0 into a package at `package` under the default password.
+void PackImageFile(const fs::path& src, const fs::path& package) {
+    zip::TZipWriter outer;
+    outer.Create(package);
+    outer.SetBaseDirectory(src);
+    outer.AddFile("image.0", false);
+    outer.SetPassword(std::string(package::kDefaultPackagePassword));
+    outer.WriteArchive();
 }
 
 class InspectTest : public TTempDirTest {
@@ -125,6 +138,96 @@ TEST_F(InspectTest, ListsEntriesAndObjectsOfAPackageOfTheAssembly) {
                          "  copyright: Создано программой Мастер создания пакета инсталляции 1С 8.2\n"),
               std::string::npos)
         << r.Out;
+}
+
+// Packs the files of `src` named in `names`, in that order, into image.0
+// under the inner password, then image.0 into a package at `package`.
+void PackImage(const fs::path& src, const std::vector<std::string>& names, const fs::path& package) {
+    zip::TZipWriter image;
+    image.Create(src / "image.0");
+    image.SetBaseDirectory(src);
+    for (const std::string& name : names) image.AddFile(name, false);
+    image.SetPassword(std::string(package::kImagePassword));
+    image.WriteArchive();
+    PackImageFile(src, package);
+}
+
+// InspectPackage with the text printer, in this process.
+std::pair<std::string, pkgtool::TInspectWork> InspectText(const fs::path& package) {
+    std::ostringstream out;
+    const std::unique_ptr<pkgtool::IInspectionSink> printer = pkgtool::TextPrinter(out);
+    const pkgtool::TInspectWork work = pkgtool::InspectPackage(package, "", *printer);
+    return {out.str(), work};
+}
+
+TEST_F(InspectTest, TheDocumentReadsTheSameWhereverImageHoldsIt) {
+    // image.0 with a second entry, after PackageData.xml and before it: the
+    // document is then read while image.0 is decrypted, or only afterwards.
+    const fs::path src = Dir / "src";
+    fs::create_directories(src);
+    WriteFile(src / "PackageData.xml", doc_.Document->GetXml());
+    WriteFile(src / "extra.txt", std::string(70000, 'x'));
+    const std::string xmlSize = std::to_string(doc_.Document->GetXml().size());
+    const std::string report = kObjects + "PackageData.xml: " + xmlSize +
+                               " bytes, 4 objects, every CRC verified, matches the package layout\n"
+                               "  copyright: Создано программой Мастер создания пакета инсталляции 1С 8.2\n";
+    for (const std::vector<std::string>& order : {std::vector<std::string>{"PackageData.xml", "extra.txt"},
+                                                  std::vector<std::string>{"extra.txt", "PackageData.xml"}}) {
+        SCOPED_TRACE(order[0] + " first");
+        PackImage(src, order, Dir / "p.1c82pkg");
+        const auto [out, work] = InspectText(Dir / "p.1c82pkg");
+        EXPECT_EQ(work.DocumentReadAhead, order[0] == "PackageData.xml");
+        EXPECT_NE(out.find("image.0: 2 entries, opened with the inner password\n"), std::string::npos) << out;
+        const std::size_t objects = out.find("CommonModules:\n");
+        ASSERT_NE(objects, std::string::npos) << out;
+        EXPECT_EQ(out.substr(objects), report);
+    }
+    // The package of the assembly is read ahead; with --xml it never is.
+    EXPECT_TRUE(InspectText(Build("")).second.DocumentReadAhead);
+    std::ostringstream xml;
+    EXPECT_FALSE(pkgtool::InspectPackage(Build(""), "", *pkgtool::XmlPrinter(xml)).DocumentReadAhead);
+    EXPECT_TRUE(xml.str() == doc_.Document->GetXml());
+}
+
+TEST_F(InspectTest, ADocumentOutsideTheDirectoryIsNeverReported) {
+    // image.0 begins with a local entry PackageData.xml that its directory
+    // does not list (another document, with no objects); the listed one
+    // follows. What is reported must be the listed one.
+    const fs::path orphan = Dir / "orphan", src = Dir / "src";
+    fs::create_directories(orphan);
+    fs::create_directories(src);
+    package::TPackageDocument other;
+    package::SetUpPackageDocument(other);
+    WriteFile(orphan / "PackageData.xml", other.Document->GetXml());
+    PackImage(orphan, {"PackageData.xml"}, Dir / "unused.1c82pkg");
+    const std::string orphanArchive = ReadAll(orphan / "image.0");
+    // The local entry: everything before the central directory, whose offset
+    // the end record (the last 22 bytes) holds at byte 16.
+    const std::string end = orphanArchive.substr(orphanArchive.size() - 22);
+    const std::size_t directory = static_cast<unsigned char>(end[16]) | static_cast<unsigned char>(end[17]) << 8 |
+                                  static_cast<unsigned char>(end[18]) << 16 |
+                                  static_cast<std::size_t>(static_cast<unsigned char>(end[19])) << 24;
+    const std::string orphanEntry = orphanArchive.substr(0, directory);
+
+    WriteFile(src / "PackageData.xml", doc_.Document->GetXml());
+    zip::TZipWriter image;
+    image.Create(src / "image.0");
+    image.SetStartOffset(orphanEntry.size());
+    image.SetBaseDirectory(src);
+    image.AddFile("PackageData.xml", false);
+    image.SetPassword(std::string(package::kImagePassword));
+    image.WriteArchive();
+    std::string bytes = ReadAll(src / "image.0");
+    bytes.replace(0, orphanEntry.size(), orphanEntry);
+    fs::remove(src / "PackageData.xml");
+    WriteFile(src / "image.0", bytes);
+    PackImageFile(src, Dir / "p.1c82pkg");
+
+    const auto [out, work] = InspectText(Dir / "p.1c82pkg");
+    EXPECT_FALSE(work.DocumentReadAhead);
+    EXPECT_NE(out.find(kObjects + "PackageData.xml: " + std::to_string(doc_.Document->GetXml().size()) + " bytes, 4 objects"),
+              std::string::npos)
+        << out;
 }
 
 TEST_F(InspectTest, XmlAndJsonGiveTheSameFacts) {

@@ -30,9 +30,9 @@ pkgtool::TPackageContents Read(const std::string& utf8, std::size_t chunk) {
     return reader.Finish();
 }
 
-std::string ErrorOf(const std::string& utf8) {
+std::string ErrorOf(const std::string& utf8, std::size_t chunk = 7) {
     try {
-        Read(utf8, 7);
+        Read(utf8, chunk);
     } catch (const text::TError& e) {
         return e.what();
     }
@@ -69,6 +69,27 @@ TEST(PackageXml, ReadsEveryObjectWithItsFormatSizesInAnyChunking) {
         EXPECT_EQ(attribute.Formats[4].Name, "1C:MD8 Info");
         EXPECT_EQ(c.Sections[0].Objects[0].Formats.size(), 6u);
         EXPECT_EQ(c.Sections[3].Objects[0].Formats.size(), 5u);
+    }
+}
+
+TEST(PackageXml, FindsEntitiesAndZeroBytesAnywhereInALongItem) {
+    // At every position of an item longer than the scanner's 16-byte steps,
+    // read in one piece and byte by byte.
+    auto doc = [](const std::string& text) {
+        const std::string first = "<Item FormatName=\"CF_TEXT\">a</Item>";
+        return Document("", "<AddObject ObjectPath=\"Справочники.С\"><Item FormatName=\"CF_TEXT\">" + text + "</Item>" +
+                                kSix.substr(first.size()) + "</AddObject>",
+                        "", "");
+    };
+    for (std::size_t at = 0; at < 50; ++at) {
+        const std::string before(at, 'x'), after(50 - at, 'y');
+        for (std::size_t chunk : {std::size_t{1} << 20, std::size_t{1}}) {
+            const pkgtool::TPackageContents c = Read(doc(before + "&gt;" + after), chunk);
+            EXPECT_EQ(c.Sections[1].Objects.at(0).Formats.at(0).Size, 51u) << at;
+            EXPECT_NE(ErrorOf(doc(before + std::string(1, '\0') + after), chunk).find("a zero byte in an Item"),
+                      std::string::npos)
+                << at;
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <stdexcept>
 
@@ -338,6 +339,67 @@ TEST_F(ZipDataEntryTest, ArchiveBytesDoNotDependOnTheThreadCount) {
     const TParsedArchive parsed = ParseArchive(archives[1], 0, "pw");
     ASSERT_EQ(parsed.Entries.size(), 1u);
     EXPECT_EQ(parsed.Entries[0].Content, content);
+}
+
+// Data of more than one Deflate block that the pipeline deflates to exactly
+// its own size.
+std::string TieOverOneBlock() {
+    const std::string noise = Noise(kMiB + 300000, 13);
+    auto excess = [&](std::size_t zeros) {
+        const std::string data = noise + std::string(zeros, '\0');
+        return static_cast<long long>(RunPipeline(data, 1, kMiB).Output.size()) - static_cast<long long>(data.size());
+    };
+    // More zeros shrink the excess by about one byte each.
+    std::size_t low = 0, high = 1u << 16;
+    while (low < high) {
+        const std::size_t mid = (low + high) / 2;
+        if (excess(mid) > 0) low = mid + 1;
+        else high = mid;
+    }
+    EXPECT_EQ(excess(low), 0) << "no tie near " << low << " zero bytes";
+    return noise + std::string(low, '\0');
+}
+
+TEST_F(ZipDataEntryTest, TheDeflateGuessNeverChangesTheArchive) {
+    // Noise that Deflate cannot shrink (stored), text that it can
+    // (deflated), and the tie and the near miss of zlib's tiny streams; each
+    // entry written with either guess, on one thread and on four.
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"noise.bin", Noise(2 * kMiB + 777, 11)},
+        {"text.xml", XmlLike(3 * kMiB + 5)},
+        {"tie", "zzzzz"},
+        {"larger", "zzzz"},
+        // Past one block, yet Deflate wins: written stored first, then again.
+        {"late.xml", Noise(kMiB - 1000, 12) + XmlLike(3 * kMiB)},
+        // Past one block, and Deflate exactly as large as the data: noise
+        // (a little larger deflated) and as many zero bytes (much smaller) as
+        // make up the difference, found here.
+        {"tie.bin", TieOverOneBlock()},
+    };
+    for (const auto& [name, content] : files) Write(name, content);
+    using TGuess = zip::TZipWriter::TDeflateGuess;
+    for (unsigned threads : {1u, 4u}) {
+        std::vector<std::string> archives;
+        for (TGuess guess : {TGuess::Compresses, TGuess::DoesNotCompress}) {
+            zip::TZipWriter writer;
+            writer.SetRandomSource([](void* p, std::size_t n) { std::memset(p, 0x3C, n); });
+            writer.Create(Dir / "out.zip");
+            writer.SetThreads(threads);
+            writer.SetBaseDirectory(Src);
+            for (const auto& [name, content] : files) writer.AddFile(name, false, guess);
+            writer.SetPassword("pw");
+            writer.WriteArchive();
+            archives.push_back(ReadAll(Dir / "out.zip"));
+        }
+        EXPECT_TRUE(archives[0] == archives[1]) << threads << " threads: the guess changed the archive";
+        const TParsedArchive parsed = ParseArchive(archives[1], 0, "pw");
+        ASSERT_EQ(parsed.Entries.size(), files.size());
+        const int methods[] = {0, 8, 8, 0, 8, 8};
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            EXPECT_EQ(parsed.Entries[i].Method, methods[i]) << files[i].first;
+            EXPECT_TRUE(parsed.Entries[i].Content == files[i].second) << files[i].first;
+        }
+    }
 }
 
 TEST(ZipZip64Decision, SizesCountTheEncryptionHeader) {

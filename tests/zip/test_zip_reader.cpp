@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <map>
+#include <optional>
+#include <stdexcept>
 #include <ctime>
 
 #include "ZipTestUtil.h"
@@ -126,6 +128,57 @@ TEST_F(ZipReaderTest, ReadsTheProjectsWriter) {
     EXPECT_EQ(e->RawName, "\x8E\xAF\xA8\xE1\xA0\xAD\xA8\xA5 \xAF\xA0\xAA\xA5\xE2\xA0.txt");
 }
 
+// A source that refuses to go back, like bytes still arriving.
+class TForwardSource : public zip::IByteSource {
+public:
+    explicit TForwardSource(zip::IByteSource& inner) : inner_(inner) {}
+    std::uint64_t Size() const override { return inner_.Size(); }
+    void ReadAt(std::uint64_t offset, void* data, std::size_t size) override {
+        if (offset < next_) throw std::logic_error("read backwards at " + std::to_string(offset));
+        inner_.ReadAt(offset, data, size);
+        next_ = offset + size;
+    }
+
+private:
+    zip::IByteSource& inner_;
+    std::uint64_t next_ = 0;
+};
+
+TEST_F(ZipReaderTest, TheFirstEntryReadsFromItsLocalHeaderAlone) {
+    // Each file first in an archive of its own, among the others.
+    for (const std::string first : {"big.bin", "Описание пакета.txt", "a.txt"}) {
+        const fs::path archive = Dir / "first.zip";
+        zip::TZipWriter w;
+        w.Create(archive);
+        w.SetBaseDirectory(Src);
+        w.AddFile(text::Utf8ToCp1251(first), false);
+        w.AddFile("noise.bin", false);
+        w.SetPassword("secret");
+        w.WriteArchive();
+
+        zip::TFileSource file(archive);
+        TForwardSource forward(file);
+        const std::optional<zip::TZipEntry> e = zip::ReadFirstLocalEntry(forward);
+        ASSERT_TRUE(e.has_value()) << first;
+        EXPECT_EQ(e->Name, first);
+        EXPECT_EQ(e->UncompressedSize, files_.at(first).size());
+        std::string content;
+        zip::ReadEntryData(forward, *e, "secret", [&](const char* p, std::size_t n) { content.append(p, n); });
+        EXPECT_TRUE(content == files_.at(first)) << first << ": content differs";
+
+        // What the central directory says of it, field by field.
+        zip::TZipReader reader(file);
+        const zip::TZipEntry& d = reader.Entries().at(0);
+        EXPECT_EQ(e->DataOffset, d.DataOffset);
+        EXPECT_EQ(e->CompressedSize, d.CompressedSize);
+        EXPECT_EQ(e->Crc, d.Crc);
+        EXPECT_EQ(e->Method, d.Method);
+        EXPECT_EQ(e->Flags, d.Flags);
+        EXPECT_EQ(e->DosTime, d.DosTime);
+        EXPECT_THROW(zip::ReadEntryData(file, *e, "Secret", [](const char*, std::size_t) {}), zip::TZipError);
+    }
+}
+
 TEST_F(ZipReaderTest, ReadsInfoZip) {
     ASSERT_EQ(Shell("cd '" + Src.string() + "' && zip -q -e -P secret '" + (Dir / "i.zip").string() + "'" + FileList()), 0);
     ExpectIntact(Dir / "i.zip", "secret");
@@ -223,6 +276,32 @@ TEST(ZipReaderHostile, StoredArchiveMadeByHandReadsBack) {
     const TOutcome o = ReadArchive(StoredArchive({{"a.txt", "alpha"}, {"b.txt", "beta"}}), "");
     ASSERT_TRUE(o.Ok) << o.Error;
     EXPECT_EQ(o.Contents, (std::vector<std::string>{"alpha", "beta"}));
+}
+
+TEST(ZipReaderHostile, AFirstLocalHeaderThatSaysTooLittleOrTooMuch) {
+    const std::string good = StoredArchive({{"a.txt", "alpha"}, {"b.txt", "beta"}});
+    {
+        zip::TMemorySource source(good);
+        const std::optional<zip::TZipEntry> e = zip::ReadFirstLocalEntry(source);
+        ASSERT_TRUE(e.has_value());
+        EXPECT_EQ(e->Name, "a.txt");
+        EXPECT_EQ(e->DataOffset, 30u + 5u);
+        EXPECT_EQ(e->End, 30u + 5u + 5u);
+    }
+    // Sizes left to a data descriptor (flag bit 3, sizes 0): nothing to go on.
+    std::string streamed = good;
+    streamed[6] = 0x08;
+    streamed.replace(18, 8, std::string(8, '\0'));
+    zip::TMemorySource streamedSource(streamed);
+    EXPECT_FALSE(zip::ReadFirstLocalEntry(streamedSource).has_value());
+    // A compressed size beyond the file, and no local header at all.
+    std::string huge = good;
+    huge.replace(18, 4, L32(0xFFFFFFF0u));
+    zip::TMemorySource hugeSource(huge);
+    EXPECT_THROW(zip::ReadFirstLocalEntry(hugeSource), zip::TZipError);
+    const std::string notLocal = good.substr(good.find("PK\x01\x02"));
+    zip::TMemorySource notLocalSource(notLocal);
+    EXPECT_THROW(zip::ReadFirstLocalEntry(notLocalSource), zip::TZipError);
 }
 
 TEST(ZipReaderHostile, EveryTruncationIsAnError) {
