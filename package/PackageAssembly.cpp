@@ -200,10 +200,15 @@ std::string PackagePassword(std::string_view serialKey) {
     return std::string(serialKey.empty() ? kDefaultPackagePassword : serialKey);
 }
 
+void WritePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
+                  const zip::TZipWriter::TRandomSource& random, const std::function<bool()>& stopRequested) {
+    WritePackageFile(doc, in, random, stopRequested);
+}
+
 void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, platform::IClipboard& clipboard,
                      platform::IClock& clock, const zip::TZipWriter::TRandomSource& random,
                      const std::function<bool()>& stopRequested) {
-    WritePackageFile(doc, in, random, stopRequested);
+    WritePackage(doc, in, random, stopRequested);
     // The key, not the password: an empty key leaves an empty text, and the
     // default password is never shown to the user.
     platform::PutClipboardText(clipboard, clock, in.SerialKey);

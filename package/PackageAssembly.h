@@ -82,6 +82,14 @@ void AssemblePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in, pl
                      platform::IClock& clock, const zip::TZipWriter::TRandomSource& random = {},
                      const std::function<bool()>& stopRequested = {});
 
+// The first half of AssemblePackage: the package file alone, with the same
+// errors, the same stop questions and the same guarantees; the clipboard is
+// left alone. For a caller that shows the key itself before it puts it on
+// the clipboard.
+void WritePackage(const xml::TXmlDDocument& doc, const TAssemblyInput& in,
+                  const zip::TZipWriter::TRandomSource& random = {},
+                  const std::function<bool()>& stopRequested = {});
+
 // The text of a build the user stopped.
 inline constexpr std::string_view kBuildStoppedMessage = text::Cp1251<"Формирование пакета остановлено пользователем">;
 

@@ -150,8 +150,12 @@ int Build(const TBuildRequest& request, std::ostream& out, std::ostream& err) {
         return kExitFailure;
     }
     const package::TAssemblyInput input{request.License, request.Description, request.Package, key};
-    package::AssemblePackage(*document.Document, input, clipboard, clock, {}, [] { return stopRequested.load(); });
+    package::WritePackage(*document.Document, input, {}, [] { return stopRequested.load(); });
+    // The key is shown before it goes to the clipboard: a clipboard that
+    // cannot be opened then fails the run, but never loses the key of a
+    // package that is already in place.
     out << key << '\n' << std::flush;
+    platform::PutClipboardText(clipboard, clock, key);
     return kExitOk;
 }
 

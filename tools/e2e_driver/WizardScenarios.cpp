@@ -1220,6 +1220,39 @@ void PkgtoolBuild(TScenarioContext& c)
                       std::to_wstring(run.Out.size()) + L" lines");
         CheckNothingWritten(c, keptFiles, before, L"an interrupt");
     }
+    {
+        // Another program holds the clipboard when the key would go there:
+        // the package is in place and its key printed, then exit 1. A large
+        // agreement keeps the package write long enough for this program to
+        // take the clipboard once the last object is in.
+        TBuildFiles large = files;
+        large.Agreement = out / L"Большое соглашение.txt";
+        std::string text(32u << 20, ' ');
+        std::uint32_t seed = 12345;
+        for (char& ch : text) {
+            seed = seed * 1103515245u + 12345u;
+            ch = static_cast<char>('a' + (seed >> 16) % 26);
+        }
+        WriteBytes(large.Agreement, text);
+        const fs::path package = out / L"Пакет при занятом буфере.1c82pkg";
+        TSimSession sim(c.SimExe, L"pkgtool_clipboard", SimArgs(c));
+        if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return;
+        bool held = false;
+        const TToolRun run = RunTool(c, out, ToolBuildArgs(large, package, key, L"3000"),
+                                     [&](proc::TProcess&, const fs::path& stdoutFile) {
+            wait::Until([&] { return Utf8Lines(ReadBytes(stdoutFile)).size() >= 6; }, 60000, 2);
+            held = clip::Open();
+            wait::Until([&] { return Utf8Lines(ReadBytes(stdoutFile)).size() >= 7; }, 30000, 5);
+            Sleep(2500);  // beyond the patience of every clipboard open
+            if (held) CloseClipboard();
+        });
+        c.Check.Check(held, L"the clipboard is taken after the last object");
+        c.Check.Check(run.Code == std::optional<DWORD>(1), L"a clipboard that cannot be opened exits 1",
+                      run.Code ? std::to_wstring(*run.Code) : L"no exit");
+        c.Check.Equal(run.Out.empty() ? L"" : run.Out.back(), key, L"the key is printed all the same");
+        c.Check.Equal(run.Err.empty() ? L"" : run.Err.front(), L"Cannot open clipboard", L"stderr says why");
+        c.Check.Check(ReadBytes(package).size() > (32u << 20) / 2, L"the package is in place");
+    }
 }
 
 }  // namespace
