@@ -87,6 +87,29 @@ bool IsValidUtf8(std::string_view s) {
     return text::Utf16ToUtf8(text::Utf8ToUtf16(s)) == s;
 }
 
+// The run of fields that local and central headers share, in the same order:
+// version needed to extract, flags, method, time, date, CRC, both sizes, and
+// the lengths of the name and the extra field.
+struct TSharedFields {
+    std::size_t NameLength = 0;
+    std::size_t ExtraLength = 0;
+};
+
+TSharedFields ReadSharedFields(TFields& h, TZipEntry& e) {
+    e.VersionNeeded = static_cast<std::uint16_t>(h.U16());
+    e.Flags = static_cast<std::uint16_t>(h.U16());
+    e.Method = static_cast<std::uint16_t>(h.U16());
+    e.DosTime = static_cast<std::uint16_t>(h.U16());
+    e.DosDate = static_cast<std::uint16_t>(h.U16());
+    e.Crc = static_cast<std::uint32_t>(h.U32());
+    e.CompressedSize = h.U32();
+    e.UncompressedSize = h.U32();
+    TSharedFields lengths;
+    lengths.NameLength = static_cast<std::size_t>(h.U16());
+    lengths.ExtraLength = static_cast<std::size_t>(h.U16());
+    return lengths;
+}
+
 // The values a header left to its ZIP64 extra field (4.5.3): only the fields
 // that hold the marker, in this order.
 struct TZip64Wanted {
@@ -398,16 +421,7 @@ void TZipReader::ReadDirectory() {
         if (h.U32() != kCentralSignature) Damaged("a central directory header has no signature");
         TZipEntry e;
         e.VersionMadeBy = static_cast<std::uint16_t>(h.U16());
-        e.VersionNeeded = static_cast<std::uint16_t>(h.U16());
-        e.Flags = static_cast<std::uint16_t>(h.U16());
-        e.Method = static_cast<std::uint16_t>(h.U16());
-        e.DosTime = static_cast<std::uint16_t>(h.U16());
-        e.DosDate = static_cast<std::uint16_t>(h.U16());
-        e.Crc = static_cast<std::uint32_t>(h.U32());
-        e.CompressedSize = h.U32();
-        e.UncompressedSize = h.U32();
-        const std::size_t nameLength = static_cast<std::size_t>(h.U16());
-        const std::size_t extraLength = static_cast<std::size_t>(h.U16());
+        const auto [nameLength, extraLength] = ReadSharedFields(h, e);
         const std::size_t commentLength = static_cast<std::size_t>(h.U16());
         std::uint64_t disk = h.U16();
         h.U16();  // internal attributes
@@ -466,16 +480,12 @@ void TZipReader::ReadLocalHeader(TZipEntry& e, std::uint64_t directoryOffset) {
     const std::string header = ReadBytes(source_, e.LocalHeaderOffset, kLocalHeaderSize);
     TFields h(Bytes(header), header.size());
     if (h.U32() != kLocalSignature) Damaged("the local header of " + Quoted(e.Name) + " has no signature");
-    h.U16();  // version needed
-    const std::uint64_t flags = h.U16();
-    const std::uint64_t method = h.U16();
-    const std::uint64_t time = h.U16();
-    const std::uint64_t date = h.U16();
-    const std::uint64_t crc = h.U32();
-    std::uint64_t compressed = h.U32();
-    std::uint64_t uncompressed = h.U32();
-    const std::size_t nameLength = static_cast<std::size_t>(h.U16());
-    const std::size_t extraLength = static_cast<std::size_t>(h.U16());
+    TZipEntry local;
+    const auto [nameLength, extraLength] = ReadSharedFields(h, local);
+    const std::uint64_t flags = local.Flags, method = local.Method, time = local.DosTime, date = local.DosDate;
+    const std::uint64_t crc = local.Crc;
+    std::uint64_t compressed = local.CompressedSize;
+    std::uint64_t uncompressed = local.UncompressedSize;
     const std::uint64_t variableStart = e.LocalHeaderOffset + kLocalHeaderSize;
     if (!Fits(variableStart, std::uint64_t{nameLength} + extraLength, directoryOffset))
         Damaged("the local header of " + Quoted(e.Name) + " runs into the central directory");
@@ -545,16 +555,7 @@ std::optional<TZipEntry> ReadFirstLocalEntry(IByteSource& source) {
     TFields h(Bytes(header), header.size());
     if (h.U32() != kLocalSignature) Damaged("the archive does not begin with a local header");
     TZipEntry e;
-    e.VersionNeeded = static_cast<std::uint16_t>(h.U16());
-    e.Flags = static_cast<std::uint16_t>(h.U16());
-    e.Method = static_cast<std::uint16_t>(h.U16());
-    e.DosTime = static_cast<std::uint16_t>(h.U16());
-    e.DosDate = static_cast<std::uint16_t>(h.U16());
-    e.Crc = static_cast<std::uint32_t>(h.U32());
-    e.CompressedSize = h.U32();
-    e.UncompressedSize = h.U32();
-    const std::size_t nameLength = static_cast<std::size_t>(h.U16());
-    const std::size_t extraLength = static_cast<std::size_t>(h.U16());
+    const auto [nameLength, extraLength] = ReadSharedFields(h, e);
     e.RawName = ReadBytes(source, kLocalHeaderSize, nameLength);
     const std::string extra = ReadBytes(source, kLocalHeaderSize + nameLength, extraLength);
     TZip64Wanted wanted;
