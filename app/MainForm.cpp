@@ -28,6 +28,9 @@ namespace {
 constexpr wchar_t kFormClass[] = L"TMainForm";
 constexpr UINT_PTR kCaptureTimer = 1;
 constexpr int kEscapeHotKey = 1;
+// How often a running build updates the log and the progress on the screen:
+// ten times a second reads as continuous and keeps the redraws a small share.
+constexpr std::uint32_t kBuildDisplayIntervalMs = 100;
 // slExit runs after the focus has moved, outside the edit's notification.
 constexpr UINT kSlExitMessage = WM_APP + 1;
 
@@ -118,15 +121,6 @@ public:
 
 private:
     std::function<std::string()> read_;
-};
-
-class TFormLog : public designer::ILogSink {
-public:
-    explicit TFormLog(std::function<void(const std::string&)> add) : add_(std::move(add)) {}
-    void AddLine(const std::string& line) override { add_(line); }
-
-private:
-    std::function<void(const std::string&)> add_;
 };
 
 class TFormMonitor : public designer::IBuildMonitor {
@@ -508,13 +502,14 @@ void TMainForm::SetStatus(const std::wstring& text, COLORREF colour) {
 
 std::string TMainForm::Text1251(HWND control) const { return Narrow(WindowText(control)); }
 
-void TMainForm::AddLogLine(const std::string& line1251) {
-    const std::wstring line = Wide(line1251) + L"\r\n";
+void TMainForm::AddLogLines(const std::vector<std::string>& lines1251) {
+    std::wstring text;
+    for (const std::string& line : lines1251) text += Wide(line) + L"\r\n";
     const LRESULT end = GetWindowTextLengthW(res);
     SendMessageW(res, EM_SETSEL, end, end);
-    SendMessageW(res, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+    SendMessageW(res, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
     SendMessageW(res, EM_SCROLLCARET, 0, 0);
-    // The build holds the message loop: the line is painted now.
+    // The build holds the message loop: the lines are painted now.
     UpdateWindow(res);
 }
 
@@ -647,16 +642,29 @@ void TMainForm::MakePackageClick() {
     designer::TForegroundKeyboard keyboard(keys, system, clock, windows_.TreeGrid);
     platform::TWin32Clipboard clipboard(hwnd_);
     TFieldDelay delay([this] { return Text1251(sl); });
-    TFormLog log([this](const std::string& line) { AddLogLine(line); });
-    TFormMonitor monitor([this, &caption](int number, int total) {
-        const std::wstring progress = caption + L" (" + std::to_wstring(number) + L" из " + std::to_wstring(total) + L")";
-        SetWindowTextW(hwnd_, progress.c_str());
+    // The log and the progress reach the screen at most every
+    // kBuildDisplayIntervalMs, with whatever came since: a redraw of the memo
+    // costs as much as capturing an object does.
+    designer::TBuildDisplay display(
+        clock, kBuildDisplayIntervalMs,
+        {[this](const std::vector<std::string>& lines) { AddLogLines(lines); },
+         [this, &caption](int number, int total) {
+             const std::wstring progress =
+                 caption + L" (" + std::to_wstring(number) + L" из " + std::to_wstring(total) + L")";
+             SetWindowTextW(hwnd_, progress.c_str());
+         }});
+    // Whatever is pending is on the screen before a box or the end of the build.
+    const TOnExit showAll([&display] { display.ShowNow(); });
+    designer::TDisplayingClock displayingClock(clock, display);
+    TFormMonitor monitor([this, &display](int number, int total) {
+        display.SetProgress(number, total);
         return !PumpAndCheckStop();
     });
-    const designer::TCapturePorts ports{treeWindow, keyboard, clock, clipboard, delay, log};
+    const designer::TCapturePorts ports{treeWindow, keyboard, displayingClock, clipboard, delay, display};
 
     const designer::TBuildResult built =
         designer::CaptureReportObjects(package_, Text1251(PathToDiffFile), ports, monitor);
+    display.ShowNow();
     if (built.Stopped) {
         SetForegroundWindow(hwnd_);
         return;  // the log says so; nothing is written

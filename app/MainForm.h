@@ -78,7 +78,7 @@ private:
     void ChooseFile(bool save, const wchar_t* title, const wchar_t* filter, const wchar_t* defaultExt, HWND target);
     void SetStatus(const std::wstring& text, COLORREF colour);
     void SetOuterHeight(int height96);
-    void AddLogLine(const std::string& line1251);
+    void AddLogLines(const std::vector<std::string>& lines1251);
     std::string Text1251(HWND control) const;
     int Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
     // Pumps pending messages during a build; true when the build should stop.
