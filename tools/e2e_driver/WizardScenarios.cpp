@@ -941,8 +941,28 @@ struct TBenchRun {
     double CaptureMs = 0;
     double BuildMs = 0;
     double CoreMs = 0;
+    double MessagesPerObject = 0;  // sent to the tree, each waited for
+    double RoundTripMs = 0;        // a bare SendMessage(WM_NULL) to the tree and back
     bool Ok = false;
     bool CoreOk = false;
+};
+
+// Counts the messages the capture sends to the tree.
+class TCountingTree : public designer::ITreeWindow {
+public:
+    explicit TCountingTree(designer::ITreeWindow& inner) : inner_(inner) {}
+    void KeyDown(std::uint8_t vk) override {
+        ++Count;
+        inner_.KeyDown(vk);
+    }
+    void Char(std::uint8_t code) override {
+        ++Count;
+        inner_.Char(code);
+    }
+    long long Count = 0;
+
+private:
+    designer::ITreeWindow& inner_;
 };
 
 class TConstantDelay : public designer::IDelayField {
@@ -1000,13 +1020,22 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
         platform::TWin32Clipboard clipboard;
         TConstantDelay delayField(Cp1251(delay));
         TCountingLog countingLog;
+        TCountingTree countingTree(treeWindow);
         package::TPackageDocument document;
         QueryPerformanceCounter(&t0);
         designer::CaptureReportObjects(document, text::PathTo1251(files.Report),
-                                       {treeWindow, keyboard, clock, clipboard, delayField, countingLog});
+                                       {countingTree, keyboard, clock, clipboard, delayField, countingLog});
         QueryPerformanceCounter(&t1);
         run.CoreMs = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
         run.CoreOk = countingLog.Lines == objects;
+        run.MessagesPerObject = static_cast<double>(countingTree.Count) / objects;
+        // What one of those messages costs at the least on this system: a
+        // message the tree does not handle, there and back, 200 times.
+        const int sends = 200;
+        QueryPerformanceCounter(&t0);
+        for (int i = 0; i < sends; ++i) SendMessageW(tree, WM_NULL, 0, 0);
+        QueryPerformanceCounter(&t1);
+        run.RoundTripMs = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / sends;
         // With --set phases=1: the same capture once more, every port call
         // timed, and the cost of a message that the tree does not handle.
         if (phases) {
@@ -1081,6 +1110,14 @@ void Bench(TScenarioContext& c)
                             L"(without the form %.1f ms, ratio %.2f); capture %.0f ms (its sleeps alone 2200 ms, ratio %.2f)",
                  k.Delay, k.Latency, objects, run.BuildMs, run.BuildMs / objects, run.CoreMs / objects,
                  run.BuildMs / run.CoreMs, run.CaptureMs, run.CaptureMs / 2200.0);
+        PrintUtf8(std::wstring(line) + L"\n");
+        // The part no wizard can go below here: each message to the tree is
+        // waited for, so an object costs at least its messages' round trips.
+        const double floorMs = run.MessagesPerObject * run.RoundTripMs;
+        swprintf(line, 512, L"  %.1f messages to the tree per object x %.3f ms per bare round trip = %.1f ms per object "
+                            L"before the copy; through the form %.2f times that, without the form %.2f times",
+                 run.MessagesPerObject, run.RoundTripMs, floorMs, run.BuildMs / objects / floorMs,
+                 run.CoreMs / objects / floorMs);
         PrintUtf8(std::wstring(line) + L"\n");
     }
 }
