@@ -83,6 +83,8 @@ public:
     // the system's order until it returns false.
     virtual void EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) = 0;
     virtual void EnumWindows(const std::function<bool(TWindow)>& visit) = 0;
+    // IsChild: whether `window` is a window below `parent`, at any depth.
+    virtual bool IsDescendant(TWindow parent, TWindow window) = 0;
     // FindWindowExA(parent, 0, cls, 0): the first direct child of that class.
     virtual TWindow FindChild(TWindow parent, std::string_view cls) = 0;
     // SetForegroundWindow: whether the system granted it.

@@ -32,6 +32,13 @@ void FindConfigurationWindow(TDesignerWindows& windows, IWindowSystem& system) {
     system.EnumChildWindows(windows.MainFrame, [&](TWindow w) { return EnumConfigurationWindowProc(system, windows, w); });
 }
 
+// Whether `window` still is the configuration window of `frame`: Windows
+// reuses the handle values of closed windows.
+bool IsConfigurationWindowOf(IWindowSystem& system, TWindow frame, TWindow window) {
+    return system.IsDescendant(frame, window) && system.ClassName(window) == kLocalFrameClass &&
+           system.Caption(window) == kConfigurationCaption;
+}
+
 void FindSearchWindow(TDesignerWindows& windows, IWindowSystem& system) {
     system.EnumWindows([&](TWindow w) { return EnumSearchWindowProc(system, windows, w); });
 }
@@ -88,6 +95,15 @@ TCaptureOutcome CaptureDesigner(TDesignerWindows& windows, TWindow frame, const 
 void FindBase1CWindows(TDesignerWindows& windows, const TWindowCapturePorts& ports) {
     IWindowSystem& system = ports.Windows;
     windows.SearchWindow = 0;
+    // A configuration window found by an earlier capture stays only while it
+    // is this Designer's: after another Designer was captured, or after the
+    // window was closed, the build would otherwise type into another
+    // configuration's tree, or into none, and the capture could never succeed.
+    if (windows.ConfigurationWindow != 0 &&
+        !IsConfigurationWindowOf(system, windows.MainFrame, windows.ConfigurationWindow)) {
+        windows.ConfigurationWindow = 0;
+        windows.TreeGrid = 0;
+    }
     system.SetForeground(windows.MainFrame);
     if (windows.ConfigurationWindow == 0) FindConfigurationWindow(windows, system);
 

@@ -31,7 +31,7 @@ namespace designer {
 // record lives for the whole run and each capture rewrites it.
 struct TDesignerWindows {
     TWindow MainFrame = 0;            // the frame the user pointed at
-    TWindow ConfigurationWindow = 0;  // once found, kept for the rest of the run
+    TWindow ConfigurationWindow = 0;  // once found, kept while it is MainFrame's
     TWindow SearchWindow = 0;         // cleared at the start of every search
     TWindow TreeGrid = 0;             // the configuration tree; the build works on it
 };
@@ -92,7 +92,9 @@ struct TCaptureOutcome {
 TCaptureOutcome CaptureDesigner(TDesignerWindows& windows, TWindow frame, const TWindowCapturePorts& ports);
 
 // Finds ConfigurationWindow (unless known), SearchWindow and TreeGrid for
-// windows.MainFrame: opens the configuration window with Ctrl+Shift+C, then
+// windows.MainFrame. A known ConfigurationWindow that is no longer the
+// configuration window of MainFrame (closed since, or another Designer's) is
+// forgotten first, and TreeGrid with it. Then: opens the configuration window with Ctrl+Shift+C, then
 // makes up to kSearchWindowAttempts tries to open the search window (Ctrl+F in
 // the configuration window, then Ctrl+F10, Right, Right, Enter in the frame);
 // when it opened, Ctrl+Insert, Esc and the tree below the configuration

@@ -122,6 +122,10 @@ void TWin32WindowSystem::EnumWindows(const std::function<bool(TWindow)>& visit) 
     ::EnumWindows(EnumProc, reinterpret_cast<LPARAM>(&state));
 }
 
+bool TWin32WindowSystem::IsDescendant(TWindow parent, TWindow window) {
+    return ::IsChild(ToHwnd(parent), ToHwnd(window)) != FALSE;
+}
+
 TWindow TWin32WindowSystem::FindChild(TWindow parent, std::string_view cls) {
     const std::string name(cls);
     return FromHwnd(::FindWindowExA(ToHwnd(parent), nullptr, name.c_str(), nullptr));

@@ -65,6 +65,7 @@ public:
     std::uint32_t HitTest(TWindow window, TScreenPoint at) override;
     void EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) override;
     void EnumWindows(const std::function<bool(TWindow)>& visit) override;
+    bool IsDescendant(TWindow parent, TWindow window) override;
     TWindow FindChild(TWindow parent, std::string_view cls) override;
     bool SetForeground(TWindow window) override;
     bool ForegroundIsProcessOf(TWindow window) override;

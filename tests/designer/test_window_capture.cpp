@@ -48,13 +48,14 @@ public:
     void EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) override {
         trace.push_back("enum children " + std::to_string(parent));
         for (TWindow w : order_)
-            if (Exists(w) && IsDescendant(w, parent) && !visit(w)) return;
+            if (Exists(w) && IsBelow(w, parent) && !visit(w)) return;
     }
     void EnumWindows(const std::function<bool(TWindow)>& visit) override {
         trace.push_back("enum top");
         for (TWindow w : order_)
             if (Exists(w) && windows_[w].Parent == 0 && !visit(w)) return;
     }
+    bool IsDescendant(TWindow parent, TWindow w) override { return Exists(w) && IsBelow(w, parent); }
     TWindow FindChild(TWindow parent, std::string_view cls) override {
         for (TWindow w : order_)
             if (Exists(w) && windows_[w].Parent == parent && windows_[w].Class == cls) return w;
@@ -149,7 +150,7 @@ private:
         default: return std::string(1, static_cast<char>(vk));
         }
     }
-    bool IsDescendant(TWindow w, TWindow ancestor) {
+    bool IsBelow(TWindow w, TWindow ancestor) {
         for (TWindow p = windows_[w].Parent; p != 0; p = Exists(p) ? windows_[p].Parent : 0)
             if (p == ancestor) return true;
         return false;
@@ -252,6 +253,46 @@ TEST(WindowCapture, SecondCaptureKeepsTheConfigurationWindowAndFindsTheTreeAgain
     EXPECT_EQ(windows.TreeGrid, TFakeDesktop::Grid);
     EXPECT_EQ(std::count(desk.trace.begin(), desk.trace.end(), "enum children 10"), 0)
         << "the known configuration window is not looked for";
+}
+
+TEST(WindowCapture, AKeptConfigurationWindowThatIsNoLongerThisDesignersIsLookedForAgain) {
+    // Closed since the last capture: its handle names no window now, and the
+    // Designer has opened a new one.
+    {
+        TFakeDesktop desk;
+        designer::TDesignerWindows windows;
+        windows.ConfigurationWindow = 99;
+        windows.TreeGrid = 98;
+        EXPECT_TRUE(Capture(desk, windows).Captured);
+        EXPECT_EQ(windows.ConfigurationWindow, TFakeDesktop::Configuration);
+        EXPECT_EQ(windows.TreeGrid, TFakeDesktop::Grid);
+    }
+    // Another Designer's, captured before this one: a window of the right
+    // class and caption, but not below this frame. Its tree goes too, even
+    // when this Designer's search window does not open.
+    for (const auto search : {TFakeDesktop::Any, TFakeDesktop::Never}) {
+        TFakeDesktop desk;
+        desk.search = search;
+        desk.Add(70, "V8NewLocalFrameBaseWnd", W1251("Конфигурация"), 0, TFakeDesktop::OtherPid);
+        designer::TDesignerWindows windows;
+        windows.ConfigurationWindow = 70;
+        windows.TreeGrid = 73;
+        const bool captured = Capture(desk, windows).Captured;
+        EXPECT_EQ(captured, search == TFakeDesktop::Any);
+        EXPECT_EQ(windows.ConfigurationWindow, TFakeDesktop::Configuration);
+        EXPECT_EQ(windows.TreeGrid, search == TFakeDesktop::Any ? TFakeDesktop::Grid : 0u);
+    }
+    // A window below this frame whose caption is not the configuration's (a
+    // reused handle value).
+    {
+        TFakeDesktop desk;
+        desk.Add(71, "V8NewLocalFrameBaseWnd", W1251("Конфигурация базы данных"), TFakeDesktop::Workspace,
+                 TFakeDesktop::DesignerPid);
+        designer::TDesignerWindows windows;
+        windows.ConfigurationWindow = 71;
+        EXPECT_TRUE(Capture(desk, windows).Captured);
+        EXPECT_EQ(windows.ConfigurationWindow, TFakeDesktop::Configuration);
+    }
 }
 
 TEST(WindowCapture, ConfigurationWindowOutsideTheFrameOrABrokenChainFailsTheCapture) {

@@ -659,6 +659,49 @@ void CheckNothingWritten(TScenarioContext& c, const TBuildFiles& files, const st
     c.Check.Check(Leftovers(files.Package.parent_path()) == before, what + L": no temporary file is left");
 }
 
+// Two Designers, the first captured, then the second: the build must work
+// on the second one's tree, never on the tree found for the first.
+void TwoDesigners(TScenarioContext& c)
+{
+    const fs::path out = fs::current_path() / L"wizard_two_out";
+    const TBuildFiles files = PrepareFiles(out);
+    TSimSession first(c.SimExe, L"wizard_two_first", SimArgs(c, {L"--caption", L"Конфигуратор - Первая"}));
+    TSimSession second(c.SimExe, L"wizard_two_second", SimArgs(c, {L"--caption", L"Конфигуратор - Вторая"}));
+    TWizardSession wizard(c.WizardExe);
+    if (!c.Check.Check(first.Started(), L"the first simulator starts", first.Error()) || !StartBoth(c, second, wizard))
+        return;
+    // Side by side, so that each caption can be pointed at.
+    SetWindowPos(second.Frame(), HWND_TOP, 260, 200, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    if (!Capture(c, first, wizard, L"Конфигуратор - Первая")) return;
+    wnd::MakeForeground(second.Frame(), kTimeout);
+    if (!Capture(c, second, wizard, L"Конфигуратор - Вторая")) return;
+
+    const size_t firstMark = first.Log().Count();
+    const size_t secondMark = second.Log().Count();
+    Fill(wizard, files, L"KEY", L"3000");
+    const TBuildEnd end = RunBuild(wizard, 60000);
+    if (end.Box) {
+        c.Check.Check(false, L"the build ends without a box", msgbox::Text(end.Box));
+        msgbox::PressOk(end.Box);
+        return;
+    }
+    c.Check.Check(end.Ended, L"the build ends");
+    const auto copies = [](TSimSession& sim, size_t mark) {
+        long long n = 0;
+        for (const std::wstring& line : sim.Log().From(mark)) n += line.rfind(L"copy ", 0) == 0;
+        return n;
+    };
+    const auto typed = [](TSimSession& sim, size_t mark) {
+        long long n = 0;
+        for (const std::wstring& line : sim.Log().From(mark)) n += line.rfind(L"tree ", 0) == 0;
+        return n;
+    };
+    c.Check.Equal(copies(second, secondMark), static_cast<long long>(std::size(kBuildObjects)),
+                  L"every object is copied from the Designer captured last");
+    c.Check.Equal(typed(first, firstMark) + copies(first, firstMark), 0LL,
+                  L"the Designer captured first gets no message and copies nothing");
+}
+
 void BuildFailures(TScenarioContext& c)
 {
     const fs::path out = fs::current_path() / L"wizard_fail_out";
@@ -1327,6 +1370,7 @@ const std::vector<TScenario>& WizardScenarios()
         {"wizard_build", BuildThroughTheForm},
         {"wizard_build_fails", BuildFailures},
         {"wizard_build_stopped", BuildStopped},
+        {"wizard_two_designers", TwoDesigners},
         {"wizard_fields", Fields},
         {"wizard_dialogs", Dialogs},
         {"wizard_typing", Typing},
