@@ -50,10 +50,10 @@ TBuildResult CaptureReportObjects(package::TPackageDocument& document, std::stri
 // progress "N из M". Each change to the log memo costs the window system a
 // redraw of the memo and its scroll bar, under Wine several milliseconds,
 // which is as much as a whole object's capture; so the screen is updated at
-// most once per interval, with everything that came since. A line never
-// waits longer than that: it goes out with the next line or progress that is
-// due, at the build's next wait (ShowIfDue, from the clock the capture
-// sleeps on), or at the latest when the build ends (ShowNow).
+// most once per interval, with everything that came since. A line waits
+// little more than that: it goes out with the next line or progress that is
+// due, at the build's next wait once due (ShowIfDue, from the clock the
+// capture sleeps on), or at the latest when the build ends (ShowNow).
 class TBuildDisplay : public ILogSink {
 public:
     struct TScreen {

@@ -94,11 +94,12 @@ TCaptureOutcome CaptureDesigner(TDesignerWindows& windows, TWindow frame, const 
 // Finds ConfigurationWindow (unless known), SearchWindow and TreeGrid for
 // windows.MainFrame. A known ConfigurationWindow that is no longer the
 // configuration window of MainFrame (closed since, or another Designer's) is
-// forgotten first, and TreeGrid with it. Then: opens the configuration window with Ctrl+Shift+C, then
-// makes up to kSearchWindowAttempts tries to open the search window (Ctrl+F in
-// the configuration window, then Ctrl+F10, Right, Right, Enter in the frame);
-// when it opened, Ctrl+Insert, Esc and the tree below the configuration
-// window. When the search window never opens, returns with TreeGrid unchanged.
+// forgotten first, and TreeGrid with it. Then it opens the configuration
+// window with Ctrl+Shift+C and makes up to kSearchWindowAttempts tries to open
+// the search window (Ctrl+F in the configuration window, then Ctrl+F10,
+// Right, Right, Enter in the frame); when it opened, Ctrl+Insert, Esc and the
+// tree below the configuration window. When the search window never opens,
+// returns with TreeGrid unchanged.
 // `ports.Keyboard` is used as given (CaptureDesigner passes a guarded one).
 void FindBase1CWindows(TDesignerWindows& windows, const TWindowCapturePorts& ports);
 
