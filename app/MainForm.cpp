@@ -653,8 +653,14 @@ void TMainForm::MakePackageClick() {
                  caption + L" (" + std::to_wstring(number) + L" из " + std::to_wstring(total) + L")";
              SetWindowTextW(hwnd_, progress.c_str());
          }});
-    // Whatever is pending is on the screen before a box or the end of the build.
-    const TOnExit showAll([&display] { display.ShowNow(); });
+    // Whatever is pending is on the screen before a box or the end of the
+    // build. This also runs while an error unwinds, where it must not throw.
+    const TOnExit showAll([&display] {
+        try {
+            display.ShowNow();
+        } catch (...) {
+        }
+    });
     designer::TDisplayingClock displayingClock(clock, display);
     TFormMonitor monitor([this, &display](int number, int total) {
         display.SetProgress(number, total);
