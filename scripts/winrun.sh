@@ -126,8 +126,11 @@ start_wineserver() {
 }
 
 # --- prefix: created once, with the virtual desktop that makes hit-testing work
+# (The marker's number goes up whenever the prefix's setup changes, so that
+# an older prefix is made again.)
+ready_marker=".winrun-ready-2"
 setup_prefix() {
-    [ -f "$prefix/.winrun-ready" ] && return 0
+    [ -f "$prefix/$ready_marker" ] && return 0
     local t0=$SECONDS
     echo "winrun: creating Wine prefix $prefix" >&2
     rm -rf "$prefix"
@@ -139,8 +142,14 @@ setup_prefix() {
         9>&- </dev/null >>"$logdir/wineboot.log" 2>&1 || die "reg add failed"
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
         9>&- </dev/null >>"$logdir/wineboot.log" 2>&1 || die "reg add failed"
+    # The wizard's font is MS Sans Serif, which Windows has as bitmap fonts
+    # (sserife*.fon, one per code page). Debian's Wine does not see the copies
+    # that fonts-wine installs, and falls back to a wider face that cuts the
+    # panel's labels; in the prefix's Fonts folder it finds them.
+    cp /usr/share/wine/fonts/sserife*.fon "$prefix/drive_c/windows/Fonts/" 2>>"$logdir/wineboot.log" \
+        || die "the MS Sans Serif fonts of fonts-wine are missing"
     wineserver -w 9>&-
-    touch "$prefix/.winrun-ready"
+    touch "$prefix/$ready_marker"
     echo "winrun: prefix ready in $((SECONDS - t0)) s" >&2
 }
 
