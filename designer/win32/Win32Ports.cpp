@@ -6,6 +6,7 @@
 #include <string>
 
 #include "designer/DesignerInterface.h"
+#include "platform/ScopedWin32.h"
 #include "text/Codepage.h"
 
 namespace designer {
@@ -60,20 +61,19 @@ BOOL CALLBACK EnumProc(HWND hwnd, LPARAM param) {
 // The integrity RID of a process token: the last sub-authority of the
 // token's mandatory label.
 std::optional<std::uint32_t> TokenIntegrity(HANDLE process) {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
+    platform::TScopedHandle token;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, token.Receive())) return std::nullopt;
     std::optional<std::uint32_t> level;
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+    ::GetTokenInformation(token.Get(), TokenIntegrityLevel, nullptr, 0, &size);
     if (size > 0) {
         auto buffer = std::make_unique<unsigned char[]>(size);
         auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.get());
-        if (::GetTokenInformation(token, TokenIntegrityLevel, label, size, &size) && ::IsValidSid(label->Label.Sid)) {
+        if (::GetTokenInformation(token.Get(), TokenIntegrityLevel, label, size, &size) && ::IsValidSid(label->Label.Sid)) {
             const UCHAR count = *::GetSidSubAuthorityCount(label->Label.Sid);
             if (count > 0) level = *::GetSidSubAuthority(label->Label.Sid, count - 1);
         }
     }
-    ::CloseHandle(token);
     return level;
 }
 
@@ -152,11 +152,9 @@ bool TWin32WindowSystem::ForegroundIsProcessOf(TWindow window) {
 std::optional<std::uint32_t> TWin32WindowSystem::IntegrityOf(TWindow window) {
     DWORD pid = 0;
     if (!::GetWindowThreadProcessId(ToHwnd(window), &pid)) return std::nullopt;
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process) return std::nullopt;
-    const auto level = TokenIntegrity(process);
-    ::CloseHandle(process);
-    return level;
+    const platform::TScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.Valid()) return std::nullopt;
+    return TokenIntegrity(process.Get());
 }
 
 std::optional<std::uint32_t> TWin32WindowSystem::OwnIntegrity() { return TokenIntegrity(::GetCurrentProcess()); }

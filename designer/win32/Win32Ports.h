@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include "designer/DesignerPorts.h"
+#include "designer/ObjectCapture.h"
+#include "designer/WindowCapture.h"
 #include "platform/Clipboard.h"
 #include "platform/Win32Clipboard.h"
 
@@ -75,5 +77,38 @@ public:
 
 inline HWND ToHwnd(TWindow window) { return reinterpret_cast<HWND>(window); }
 inline TWindow FromHwnd(HWND hwnd) { return reinterpret_cast<TWindow>(hwnd); }
+
+// The Win32 ports of one build on the captured Designer's tree, owned
+// together: the form and the console tool create one per build. Each
+// object's copy keystroke goes only to the Designer in front (Keyboard
+// guards Keys). The clock's sleeps answer the messages other programs send
+// meanwhile: the owner of the clipboard (the form, after a build) is asked
+// to let go by the Designer's next copy while the capture waits.
+class TWin32BuildPorts {
+public:
+    // `clipboardOwner`: the window that owns the clipboard once the key is put there.
+    TWin32BuildPorts(TWindow tree, HWND clipboardOwner)
+        : Tree(ToHwnd(tree)), Keyboard(Keys, System, Clock, tree), Clipboard(clipboardOwner), tree_(tree) {}
+    TWin32BuildPorts(const TWin32BuildPorts&) = delete;
+    TWin32BuildPorts& operator=(const TWin32BuildPorts&) = delete;
+
+    // Brings the configuration tree to the front: the build's first step.
+    void BringTreeToFront() { System.SetForeground(tree_); }
+    // The capture's ports over these, with the caller's delay and log, and
+    // its clock when it wraps Clock.
+    TCapturePorts With(IDelayField& delay, ILogSink& log, platform::IClock* clock = nullptr) {
+        return {Tree, Keyboard, clock ? *clock : Clock, Clipboard, delay, log};
+    }
+
+    TWin32WindowSystem System;
+    TWin32Keyboard Keys;
+    TWin32MessageClock Clock;
+    TWin32TreeWindow Tree;
+    TForegroundKeyboard Keyboard;
+    platform::TWin32Clipboard Clipboard;
+
+private:
+    TWindow tree_;
+};
 
 }  // namespace designer

@@ -1,4 +1,4 @@
-#include "designer/BuildControl.h"
+#include "designer/PackageBuild.h"
 
 namespace designer {
 
@@ -14,14 +14,15 @@ public:
     int Count = 0;
 };
 
-// Asks the monitor before handing each object to the real capture.
+// Tells the monitor and asks it before handing each object to the real capture.
 class TMonitoredCapture : public package::ICapture {
 public:
     TMonitoredCapture(package::ICapture& inner, IBuildMonitor& monitor, ILogSink& log, int total)
         : inner_(inner), monitor_(monitor), log_(log), total_(total) {}
 
     bool ExecuteCommand(const std::string& command, const std::string& path) override {
-        if (!monitor_.BeforeObject(++number_, total_)) {
+        monitor_.Progress(++number_, total_);
+        if (monitor_.StopRequested()) {
             Stopped = true;
             log_.AddLine(std::string(kBuildStoppedLine));
             return false;  // ends the walk
@@ -39,7 +40,16 @@ private:
     int number_ = 0;
 };
 
+TBuildOutcome Stop(ILogSink& log) {
+    log.AddLine(std::string(kBuildStoppedLine));
+    return TBuildOutcome::Stopped;
+}
+
 }  // namespace
+
+TKeyHandOver KeyToClipboard(platform::IClipboard& clipboard, platform::IClock& clock) {
+    return [&clipboard, &clock](const std::string& key) { platform::PutClipboardText(clipboard, clock, key); };
+}
 
 int CountReportObjects(std::string_view reportPath) {
     TCountingCapture counter;
@@ -59,40 +69,23 @@ TBuildResult CaptureReportObjects(package::TPackageDocument& document, std::stri
     return result;
 }
 
-TBuildDisplay::TBuildDisplay(platform::IClock& clock, std::uint32_t intervalMs, TScreen screen)
-    : clock_(clock), intervalMs_(intervalMs), screen_(std::move(screen)) {}
-
-void TBuildDisplay::AddLine(const std::string& line) {
-    lines_.push_back(line);
-    ShowIfDue();
-}
-
-void TBuildDisplay::SetProgress(int number, int total) {
-    number_ = number;
-    total_ = total;
-    progressPending_ = true;
-    ShowIfDue();
-}
-
-void TBuildDisplay::ShowIfDue() {
-    if (lines_.empty() && !progressPending_) return;
-    if (shownBefore_ && clock_.NowMs() - lastShownMs_ < intervalMs_) return;
-    ShowNow();
-}
-
-void TBuildDisplay::ShowNow() {
-    if (!lines_.empty()) {
-        // Taken out first: the screen may pump messages and come back here.
-        std::vector<std::string> lines;
-        lines.swap(lines_);
-        screen_.AddLines(lines);
+TBuildOutcome RunPackageBuild(package::TPackageDocument& document, const TBuildRequest& request,
+                              const TCapturePorts& ports, IBuildMonitor& monitor, const TKeyHandOver& handOver,
+                              const zip::TZipWriter::TRandomSource& random) {
+    const TBuildResult captured = CaptureReportObjects(document, request.ReportPath, ports, monitor);
+    if (captured.Stopped) return TBuildOutcome::Stopped;
+    if (!captured.Walk.Completed) return TBuildOutcome::CaptureFailed;
+    // A stop that came during the last object's wait is seen here, before
+    // anything is written.
+    if (monitor.StopRequested()) return Stop(ports.Log);
+    try {
+        package::WritePackage(*document.Document, request.Fields, random,
+                              [&monitor] { return monitor.StopRequested(); });
+    } catch (const package::TBuildStopped&) {
+        return Stop(ports.Log);
     }
-    if (progressPending_) {
-        progressPending_ = false;
-        screen_.Progress(number_, total_);
-    }
-    shownBefore_ = true;
-    lastShownMs_ = clock_.NowMs();
+    if (handOver) handOver(request.Fields.SerialKey);
+    return TBuildOutcome::Written;
 }
 
 }  // namespace designer

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
 #include "Fakes.h"
-#include "designer/BuildControl.h"
+#include "designer/BuildDisplay.h"
+#include "designer/PackageBuild.h"
 #include "text/Codepage.h"
 
 namespace {
@@ -23,37 +27,40 @@ std::filesystem::path WriteReport(const char* name) {
     return report;
 }
 
+// Records the progress and answers "stop" at its stopAt-th question.
 class TScriptedMonitor : public designer::IBuildMonitor {
 public:
-    bool BeforeObject(int number, int total) override {
-        calls.push_back({number, total});
-        return number != stopAt;
-    }
+    void Progress(int number, int total) override { calls.push_back({number, total}); }
+    bool StopRequested() override { return ++asked == stopAt; }
     int stopAt = 0;
+    int asked = 0;
     std::vector<std::pair<int, int>> calls;
 };
 
-TEST(BuildControl, CountsTheObjectsAWalkWouldCapture) {
+designer::TCapturePorts Ports(fakes::TCaptureRig& rig) {
+    return {rig.designer, rig.designer, rig.clock, rig.clipboard, rig.delay, rig.log};
+}
+
+TEST(PackageBuild, CountsTheObjectsAWalkWouldCapture) {
     EXPECT_EQ(designer::CountReportObjects(text::PathTo1251(WriteReport("count.txt"))), 3);
 }
 
-TEST(BuildControl, MonitorSeesEachObjectWithTheTotalAndCanStopBetweenTwo) {
+TEST(PackageBuild, MonitorSeesEachObjectWithTheTotalAndCanStopBetweenTwo) {
     const std::string report = text::PathTo1251(WriteReport("stop.txt"));
     {
         fakes::TCaptureRig rig;
         TScriptedMonitor monitor;
-        const auto result = designer::CaptureReportObjects(
-            rig.package, report, {rig.designer, rig.designer, rig.clock, rig.clipboard, rig.delay, rig.log}, monitor);
+        const auto result = designer::CaptureReportObjects(rig.package, report, Ports(rig), monitor);
         EXPECT_TRUE(result.Walk.Completed);
         EXPECT_FALSE(result.Stopped);
         EXPECT_EQ(monitor.calls, (std::vector<std::pair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
+        EXPECT_EQ(monitor.asked, 3);
     }
     {
         fakes::TCaptureRig rig;
         TScriptedMonitor monitor;
         monitor.stopAt = 2;
-        const auto result = designer::CaptureReportObjects(
-            rig.package, report, {rig.designer, rig.designer, rig.clock, rig.clipboard, rig.delay, rig.log}, monitor);
+        const auto result = designer::CaptureReportObjects(rig.package, report, Ports(rig), monitor);
         EXPECT_FALSE(result.Walk.Completed);
         EXPECT_TRUE(result.Stopped);
         EXPECT_EQ(result.Walk.Captured, 1);
@@ -64,17 +71,90 @@ TEST(BuildControl, MonitorSeesEachObjectWithTheTotalAndCanStopBetweenTwo) {
     }
 }
 
-TEST(BuildControl, AFailedCaptureIsNotAStop) {
-    fakes::TCaptureRig rig;
-    rig.designer.dropFormats = {"1C:MD8 Info"};
+// A whole build over the fakes, into a folder of its own that TMP points into.
+class PackageBuildRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = std::filesystem::path(::testing::TempDir()) / "package-build-run";
+        std::filesystem::remove_all(root_);
+        std::filesystem::create_directories(root_ / "tmp");
+        const char* tmp = std::getenv("TMP");
+        if (tmp) savedTmp_ = tmp;
+        setenv("TMP", (root_ / "tmp").c_str(), 1);
+        package_ = root_ / "package.1c82pkg";
+        std::ofstream(package_, std::ios::binary) << "the previous package";
+        rig_.clipboard.texts.clear();
+    }
+    void TearDown() override {
+        if (savedTmp_) setenv("TMP", savedTmp_->c_str(), 1);
+        else unsetenv("TMP");
+        std::filesystem::remove_all(root_);
+    }
+
+    designer::TBuildOutcome Run(TScriptedMonitor& monitor) {
+        const designer::TBuildRequest request{text::PathTo1251(WriteReport("run.txt")),
+                                              {"", "", text::PathTo1251(package_), "KEY-1"}};
+        return designer::RunPackageBuild(rig_.package, request, Ports(rig_), monitor, [this](const std::string& key) {
+            handedOver_.push_back(key);
+            keyAfterPackage_ = PackageBytes() != "the previous package";
+        });
+    }
+    std::string PackageBytes() const {
+        std::ifstream in(package_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // What the folders hold besides the package: nothing, after any build.
+    std::size_t Leftovers() const {
+        std::size_t n = 0;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root_))
+            if (e.path() != package_ && e.path() != root_ / "tmp") ++n;
+        return n;
+    }
+
+    fakes::TCaptureRig rig_;
+    std::filesystem::path root_, package_;
+    std::optional<std::string> savedTmp_;
+    std::vector<std::string> handedOver_;
+    bool keyAfterPackage_ = false;
+};
+
+TEST_F(PackageBuildRun, AStopAfterTheLastObjectOrDuringTheWriteKeepsThePreviousPackageAndTheClipboard) {
+    // Questions 1-3 come before the three objects; 4 once they are captured
+    // (a stop pressed during the last object's wait); 5 once image.0 is
+    // written; 6 just before the new package replaces the old one.
+    for (int stopAt : {4, 5, 6}) {
+        TScriptedMonitor monitor;
+        monitor.stopAt = stopAt;
+        rig_.log.lines.clear();
+        EXPECT_EQ(Run(monitor), designer::TBuildOutcome::Stopped) << stopAt;
+        EXPECT_EQ(monitor.asked, stopAt);
+        EXPECT_EQ(PackageBytes(), "the previous package") << stopAt;
+        EXPECT_EQ(Leftovers(), 0u) << stopAt;
+        EXPECT_TRUE(handedOver_.empty()) << stopAt;
+        EXPECT_TRUE(rig_.clipboard.texts.empty()) << stopAt;
+        ASSERT_EQ(rig_.log.lines.size(), 4u) << "three objects and the stop";
+        EXPECT_EQ(rig_.log.lines.back(), text::Utf8ToCp1251("Формирование пакета остановлено пользователем"));
+    }
+}
+
+TEST_F(PackageBuildRun, AFinishedBuildHandsTheKeyOverOnlyOnceThePackageIsInPlace) {
     TScriptedMonitor monitor;
-    const auto result = designer::CaptureReportObjects(rig.package, text::PathTo1251(WriteReport("fail.txt")),
-                                                       {rig.designer, rig.designer, rig.clock, rig.clipboard, rig.delay,
-                                                        rig.log},
-                                                       monitor);
-    EXPECT_FALSE(result.Walk.Completed);
-    EXPECT_FALSE(result.Stopped);
+    EXPECT_EQ(Run(monitor), designer::TBuildOutcome::Written);
+    EXPECT_EQ(monitor.asked, 6);
+    EXPECT_EQ(handedOver_, std::vector<std::string>{"KEY-1"});
+    EXPECT_TRUE(keyAfterPackage_);
+    EXPECT_EQ(PackageBytes().substr(0, 4), std::string("PK\x03\x04"));
+    EXPECT_EQ(Leftovers(), 0u);
+}
+
+TEST_F(PackageBuildRun, AFailedCaptureIsNotAStopAndWritesNothing) {
+    rig_.designer.dropFormats = {"1C:MD8 Info"};
+    TScriptedMonitor monitor;
+    EXPECT_EQ(Run(monitor), designer::TBuildOutcome::CaptureFailed);
     EXPECT_EQ(monitor.calls.size(), 1u);
+    EXPECT_EQ(PackageBytes(), "the previous package");
+    EXPECT_TRUE(handedOver_.empty());
+    EXPECT_EQ(Leftovers(), 0u);
 }
 
 // What a build display hands to the screen, in order: "+line" for each line
@@ -142,12 +222,12 @@ TEST(BuildDisplay, HeldLinesReachTheScreenWhileTheCaptureWaitsForTheDesigner) {
     public:
         TWatch(designer::TBuildDisplay& display, TRecordedScreen& screen, std::vector<std::size_t>& seen)
             : display_(display), screen_(screen), seen_(seen) {}
-        bool BeforeObject(int number, int total) override {
+        void Progress(int number, int total) override {
             seen_.push_back(static_cast<std::size_t>(
                 std::count_if(screen_.shown.begin(), screen_.shown.end(), [](const std::string& s) { return s[0] == '+'; })));
             display_.SetProgress(number, total);
-            return true;
         }
+        bool StopRequested() override { return false; }
 
     private:
         designer::TBuildDisplay& display_;
