@@ -10,12 +10,12 @@
 #include <utility>
 
 #include "app/resource.h"
-#include "designer/BuildControl.h"
-#include "designer/ObjectCapture.h"
+#include "designer/BuildDisplay.h"
+#include "designer/PackageBuild.h"
 #include "designer/win32/Win32Ports.h"
-#include "package/PackageAssembly.h"
 #include "package/ReportWalk.h"
 #include "platform/Platform.h"
+#include "platform/ScopedWin32.h"
 #include "platform/Win32Clipboard.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -56,6 +56,8 @@ constexpr std::int32_t kMinimumDelay = 10;
 constexpr wchar_t kTextFilter[] = L"Текстовый документ\0*.txt\0";
 constexpr wchar_t kPackageFilter[] = L"Файл инсталляционного пакета 1С 8.2\0*.1c82pkg\0";
 
+}  // namespace
+
 enum class TKind { Image, Label, Panel, Edit, Button, Memo };
 
 // A control of the form: what it is, where it lies (at 96 DPI, within its
@@ -68,6 +70,8 @@ struct TControlSpec {
     int TabOrder;
     const wchar_t* Text;
 };
+
+namespace {
 
 // In the order in which they lie on the form: a later control lies above an
 // earlier one (the "..." buttons above the right end of their edits).
@@ -123,14 +127,61 @@ private:
     std::function<std::string()> read_;
 };
 
+// The form's watch over a build: the progress goes to the display, and the
+// stop question pumps the form's messages, so Esc and closing are seen.
 class TFormMonitor : public designer::IBuildMonitor {
 public:
-    explicit TFormMonitor(std::function<bool(int, int)> before) : before_(std::move(before)) {}
-    bool BeforeObject(int number, int total) override { return before_(number, total); }
+    TFormMonitor(designer::TBuildDisplay& display, std::function<bool()> stopRequested)
+        : display_(display), stopRequested_(std::move(stopRequested)) {}
+    void Progress(int number, int total) override { display_.SetProgress(number, total); }
+    bool StopRequested() override { return stopRequested_(); }
 
 private:
-    std::function<bool(int, int)> before_;
+    designer::TBuildDisplay& display_;
+    std::function<bool()> stopRequested_;
 };
+
+// The window class, styles and extended styles of a control of this kind.
+struct TControlStyle {
+    const wchar_t* Class;
+    DWORD Style;
+    DWORD ExStyle;
+};
+
+TControlStyle StyleOf(const TControlSpec& c) {
+    constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+    switch (c.Kind) {
+    case TKind::Image: return {L"STATIC", kChild | SS_OWNERDRAW | SS_NOTIFY, 0};
+    case TKind::Label: return {L"STATIC", kChild | SS_NOPREFIX | SS_CENTERIMAGE | (c.InPanel ? SS_RIGHT : SS_LEFT), 0};
+    case TKind::Panel:  // hidden until a Designer is captured
+        return {L"BUTTON", WS_CHILD | BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
+    case TKind::Edit: return {L"EDIT", kChild | WS_TABSTOP | ES_AUTOHSCROLL | WS_CLIPSIBLINGS, WS_EX_CLIENTEDGE};
+    case TKind::Button: return {L"BUTTON", kChild | WS_TABSTOP | BS_PUSHBUTTON, 0};
+    case TKind::Memo:
+        return {L"EDIT",
+                kChild | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL,
+                WS_EX_CLIENTEDGE};
+    }
+    return {L"STATIC", kChild, 0};
+}
+
+HFONT CreateFormFont(int height, int weight) {
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+}
+
+HICON LoadIconResource(HINSTANCE instance, int id, int width, int height) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, width, height, 0));
+}
+
+// The size `text` takes in `font` on `window`.
+SIZE TextExtent(HWND window, HFONT font, std::wstring_view text) {
+    const platform::TScopedGetDC dc(window);
+    const platform::TScopedSelectObject selected(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
+    return size;
+}
 
 // Runs `undo` when the scope ends, on every way out.
 class TOnExit {
@@ -154,28 +205,18 @@ std::string WithFullStop(std::string message1251) {
 
 TMainForm::TMainForm(HINSTANCE instance) : instance_(instance) {}
 
+// The window goes first; the fonts and icons it uses are released after it.
 TMainForm::~TMainForm() {
     if (hwnd_) DestroyWindow(hwnd_);
-    for (HGDIOBJ font : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_)})
-        if (font) DeleteObject(font);
-    for (HICON icon : {handIcon_, appIcon_, appIconSmall_})
-        if (icon) DestroyIcon(icon);
 }
 
 bool TMainForm::Create(int show) {
     describeMessage_ = RegisterWindowMessageW(kDescribeMessageName);
-    {
-        HDC screen = GetDC(nullptr);
-        dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-        if (dpi_ <= 0) dpi_ = 96;
-    }
-    appIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                             GetSystemMetrics(SM_CYICON), 0));
-    appIconSmall_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    handIcon_ = static_cast<HICON>(
-        LoadImageW(instance_, MAKEINTRESOURCEW(IDI_POINTING_HAND), IMAGE_ICON, Scale(16), Scale(16), 0));
+    dpi_ = GetDeviceCaps(platform::TScopedGetDC(nullptr), LOGPIXELSY);
+    if (dpi_ <= 0) dpi_ = 96;
+    appIcon_.Reset(LoadIconResource(instance_, IDI_APP, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)));
+    appIconSmall_.Reset(LoadIconResource(instance_, IDI_APP, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)));
+    handIcon_.Reset(LoadIconResource(instance_, IDI_POINTING_HAND, Scale(16), Scale(16)));
 
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
@@ -203,12 +244,7 @@ bool TMainForm::Create(int show) {
 void TMainForm::FitLabel(HWND label, const wchar_t* text, int right) {
     // A label stands right-aligned before its field; when the face the system
     // substitutes for the form's font is wider, it grows to the left.
-    HDC dc = GetDC(label);
-    HGDIOBJ old = SelectObject(dc, font_);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
-    SelectObject(dc, old);
-    ReleaseDC(label, dc);
+    const SIZE size = TextExtent(label, font_, text);
     RECT r;
     GetWindowRect(label, &r);
     MapWindowPoints(nullptr, GetParent(label), reinterpret_cast<POINT*>(&r), 2);
@@ -218,77 +254,60 @@ void TMainForm::FitLabel(HWND label, const wchar_t* text, int right) {
 
 void TMainForm::CreateControls() {
     const int fontHeight = -MulDiv(kFontPoints, dpi_, 72);
-    font_ = CreateFontW(fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontFace);
-    boldFont_ = CreateFontW(fontHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontFace);
-    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    font_.Reset(CreateFormFont(fontHeight, FW_NORMAL));
+    boldFont_.Reset(CreateFormFont(fontHeight, FW_BOLD));
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
 
-    struct TTabEntry {
-        bool InPanel;
-        int TabOrder;
-        HWND Window;
-    };
     std::vector<TTabEntry> tabs;
     for (const TControlSpec& c : kControls) {
-        const wchar_t* cls = L"STATIC";
-        DWORD style = WS_CHILD | WS_VISIBLE;
-        DWORD exStyle = 0;
-        switch (c.Kind) {
-        case TKind::Image: style |= SS_OWNERDRAW | SS_NOTIFY; break;
-        case TKind::Label: style |= SS_NOPREFIX | SS_CENTERIMAGE | (c.InPanel ? SS_RIGHT : SS_LEFT); break;
-        case TKind::Panel:
-            cls = L"BUTTON";
-            style = WS_CHILD | BS_GROUPBOX | WS_CLIPCHILDREN;  // hidden until a Designer is captured
-            exStyle = WS_EX_CONTROLPARENT;
-            break;
-        case TKind::Edit:
-            cls = L"EDIT";
-            style |= WS_TABSTOP | ES_AUTOHSCROLL | WS_CLIPSIBLINGS;
-            exStyle = WS_EX_CLIENTEDGE;
-            break;
-        case TKind::Button: cls = L"BUTTON"; style |= WS_TABSTOP | BS_PUSHBUTTON; break;
-        case TKind::Memo:
-            cls = L"EDIT";
-            style |= WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL;
-            exStyle = WS_EX_CLIENTEDGE;
-            break;
-        }
-        HWND parent = c.InPanel ? GroupPreparation : hwnd_;
-        HWND h = CreateWindowExW(exStyle, cls, c.Text, style, Scale(c.Left), Scale(c.Top), Scale(c.Width),
-                                 Scale(c.Height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)), instance_,
-                                 nullptr);
-        // A later control lies above the earlier ones.
-        SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        const bool bold = c.Id == IDC_WND1CSTATUS || c.Id == IDC_SERIALKEY;
-        SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? boldFont_ : font_), FALSE);
+        const HWND h = CreateControl(c);
         if (c.TabOrder >= 0) tabs.push_back({c.InPanel, c.TabOrder, h});
         if (c.Kind == TKind::Label && c.InPanel) FitLabel(h, c.Text, Scale(c.Left + c.Width));
-        switch (c.Id) {
-        case IDC_GRAB1CWND: Grab1CWnd = h; break;
-        case IDC_WND1CSTATUS: wnd1CStatus = h; break;
-        case IDC_GROUPPREPARATION:
-            GroupPreparation = h;
-            // The panel's children report to it; it hands their notifications on.
-            SetWindowSubclass(h, PanelProc, 0, reinterpret_cast<DWORD_PTR>(this));
-            break;
-        case IDC_PATHTODIFFFILE: PathToDiffFile = h; break;
-        case IDC_LICENSEPATH: LicensePath = h; break;
-        case IDC_PATHTOPACKAGEFILE: PathToPackageFile = h; break;
-        case IDC_PATHTODESCRIPTION: PathToDescription = h; break;
-        case IDC_SERIALKEY: SerialKey = h; break;
-        case IDC_SL: sl = h; break;
-        case IDC_MAKEPACKAGE: MakePackage = h; break;
-        case IDC_RES: res = h; break;
-        default: break;
-        }
+        KeepControl(c.Id, h);
     }
     SendMessageW(SerialKey, EM_LIMITTEXT, kSerialKeyLimit, 0);
     // The status label fits its text also where the bold face is wider.
     SetStatus(kNotCapturedText, kStatusRed);
+    SetTabOrder(std::move(tabs));
+}
 
-    // Tab order: the form's controls in their order, the panel's controls
-    // taking the panel's place.
+HWND TMainForm::CreateControl(const TControlSpec& c) {
+    const TControlStyle look = StyleOf(c);
+    HWND parent = c.InPanel ? GroupPreparation : hwnd_;
+    HWND h = CreateWindowExW(look.ExStyle, look.Class, c.Text, look.Style, Scale(c.Left), Scale(c.Top), Scale(c.Width),
+                             Scale(c.Height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)), instance_,
+                             nullptr);
+    // A later control lies above the earlier ones.
+    SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const bool bold = c.Id == IDC_WND1CSTATUS || c.Id == IDC_SERIALKEY;
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? boldFont_.Get() : font_.Get()), FALSE);
+    return h;
+}
+
+void TMainForm::KeepControl(int id, HWND h) {
+    switch (id) {
+    case IDC_GRAB1CWND: Grab1CWnd = h; break;
+    case IDC_WND1CSTATUS: wnd1CStatus = h; break;
+    case IDC_GROUPPREPARATION:
+        GroupPreparation = h;
+        // The panel's children report to it; it hands their notifications on.
+        SetWindowSubclass(h, PanelProc, 0, reinterpret_cast<DWORD_PTR>(this));
+        break;
+    case IDC_PATHTODIFFFILE: PathToDiffFile = h; break;
+    case IDC_LICENSEPATH: LicensePath = h; break;
+    case IDC_PATHTOPACKAGEFILE: PathToPackageFile = h; break;
+    case IDC_PATHTODESCRIPTION: PathToDescription = h; break;
+    case IDC_SERIALKEY: SerialKey = h; break;
+    case IDC_SL: sl = h; break;
+    case IDC_MAKEPACKAGE: MakePackage = h; break;
+    case IDC_RES: res = h; break;
+    default: break;
+    }
+}
+
+void TMainForm::SetTabOrder(std::vector<TTabEntry> tabs) {
+    // The form's controls in their order, the panel's controls taking the
+    // panel's place.
     std::stable_sort(tabs.begin(), tabs.end(), [](const TTabEntry& a, const TTabEntry& b) {
         return a.TabOrder < b.TabOrder;
     });
@@ -452,7 +471,7 @@ LRESULT TMainForm::Describe(HWND control, LPARAM what) {
     if (control != hwnd_ && !IsChild(hwnd_, control)) return 0;
     LOGFONTW font = {};
     // The form's own window keeps no font; its controls answer WM_GETFONT.
-    HFONT handle = control == hwnd_ ? font_ : reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    HFONT handle = control == hwnd_ ? font_.Get() : reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     if (!handle || !GetObjectW(handle, sizeof font, &font)) return 0;
     switch (what) {
     case DescribeFontFace: return GlobalAddAtomW(font.lfFaceName);
@@ -487,12 +506,7 @@ void TMainForm::SetStatus(const std::wstring& text, COLORREF colour) {
     statusColour_ = colour;
     SetWindowTextW(wnd1CStatus, text.c_str());
     // The label grows with its text.
-    HDC dc = GetDC(wnd1CStatus);
-    HGDIOBJ old = SelectObject(dc, boldFont_);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    SelectObject(dc, old);
-    ReleaseDC(wnd1CStatus, dc);
+    const SIZE size = TextExtent(wnd1CStatus, boldFont_, text);
     RECT r;
     GetWindowRect(wnd1CStatus, &r);
     SetWindowPos(wnd1CStatus, nullptr, 0, 0, std::max<int>(size.cx, r.right - r.left), r.bottom - r.top,
@@ -617,8 +631,8 @@ bool TMainForm::PumpAndCheckStop() {
 }
 
 void TMainForm::MakePackageClick() {
-    const HWND tree = reinterpret_cast<HWND>(windows_.TreeGrid);
-    SetForegroundWindow(tree);
+    designer::TWin32BuildPorts win32(windows_.TreeGrid, hwnd_);
+    win32.BringTreeToFront();
     SetWindowTextW(res, L"");
 
     const std::wstring caption = WindowText(hwnd_);
@@ -632,21 +646,11 @@ void TMainForm::MakePackageClick() {
         if (closeRequested_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
     });
 
-    designer::TWin32TreeWindow treeWindow(tree);
-    designer::TWin32Keyboard keys;
-    designer::TWin32WindowSystem system;
-    // The form owns the clipboard after a build; the Designer's next copy
-    // asks it to let go while the capture waits.
-    designer::TWin32MessageClock clock;
-    // Each object's copy keystroke goes only to the Designer in front.
-    designer::TForegroundKeyboard keyboard(keys, system, clock, windows_.TreeGrid);
-    platform::TWin32Clipboard clipboard(hwnd_);
-    TFieldDelay delay([this] { return Text1251(sl); });
     // The log and the progress reach the screen at most every
     // kBuildDisplayIntervalMs, with whatever came since: a redraw of the memo
     // costs as much as capturing an object does.
     designer::TBuildDisplay display(
-        clock, kBuildDisplayIntervalMs,
+        win32.Clock, kBuildDisplayIntervalMs,
         {[this](const std::vector<std::string>& lines) { AddLogLines(lines); },
          [this, &caption](int number, int total) {
              const std::wstring progress =
@@ -661,30 +665,21 @@ void TMainForm::MakePackageClick() {
         } catch (...) {
         }
     });
-    designer::TDisplayingClock displayingClock(clock, display);
-    TFormMonitor monitor([this, &display](int number, int total) {
-        display.SetProgress(number, total);
-        return !PumpAndCheckStop();
-    });
-    const designer::TCapturePorts ports{treeWindow, keyboard, displayingClock, clipboard, delay, display};
+    designer::TDisplayingClock displayingClock(win32.Clock, display);
+    TFieldDelay delay([this] { return Text1251(sl); });
+    TFormMonitor monitor(display, [this] { return PumpAndCheckStop(); });
+    const designer::TBuildRequest request{
+        Text1251(PathToDiffFile),
+        {Text1251(LicensePath), Text1251(PathToDescription), Text1251(PathToPackageFile), Text1251(SerialKey)}};
 
-    const designer::TBuildResult built =
-        designer::CaptureReportObjects(package_, Text1251(PathToDiffFile), ports, monitor);
+    const designer::TBuildOutcome outcome =
+        designer::RunPackageBuild(package_, request, win32.With(delay, display, &displayingClock), monitor,
+                                  designer::KeyToClipboard(win32.Clipboard, win32.Clock));
     display.ShowNow();
-    if (built.Stopped) {
-        SetForegroundWindow(hwnd_);
-        return;  // the log says so; nothing is written
-    }
-    if (!built.Walk.Completed) {
-        SetForegroundWindow(hwnd_);
+    SetForegroundWindow(hwnd_);
+    if (outcome == designer::TBuildOutcome::CaptureFailed)
         MessageBoxW(hwnd_, Wide(package::kCaptureFailedMessage).c_str(), Wide(package::kCaptureFailedCaption).c_str(),
                     MB_ICONERROR | MB_OK);
-        return;
-    }
-    const package::TAssemblyInput input{Text1251(LicensePath), Text1251(PathToDescription), Text1251(PathToPackageFile),
-                                        Text1251(SerialKey)};
-    package::AssemblePackage(*package_.Document, input, clipboard, clock);
-    SetForegroundWindow(hwnd_);
 }
 
 }  // namespace app

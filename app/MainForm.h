@@ -14,6 +14,7 @@
 
 #include "designer/WindowCapture.h"
 #include "package/PackageDocument.h"
+#include "platform/ScopedWin32.h"
 
 namespace app {
 
@@ -35,6 +36,9 @@ enum TDescribe : LPARAM {
 // its last character sorts above "." in Windows-1251 (a letter or a digit).
 std::string WithFullStop(std::string message1251);
 
+// A control of the form as it is laid out (MainForm.cpp).
+struct TControlSpec;
+
 class TMainForm {
 public:
     explicit TMainForm(HINSTANCE instance);
@@ -54,6 +58,14 @@ private:
     static LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data);
     LRESULT Proc(UINT msg, WPARAM wp, LPARAM lp);
     void CreateControls();
+    HWND CreateControl(const TControlSpec& spec);
+    void KeepControl(int id, HWND control);
+    struct TTabEntry {
+        bool InPanel;
+        int TabOrder;
+        HWND Window;
+    };
+    void SetTabOrder(std::vector<TTabEntry> tabs);
     void FitLabel(HWND label, const wchar_t* text, int right);
     void OnCommand(int id, int code);
     LRESULT Describe(HWND control, LPARAM what);
@@ -87,11 +99,11 @@ private:
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;
     int dpi_ = 96;
-    HFONT font_ = nullptr;
-    HFONT boldFont_ = nullptr;
-    HICON handIcon_ = nullptr;
-    HICON appIcon_ = nullptr;
-    HICON appIconSmall_ = nullptr;
+    platform::TScopedGdiObject<HFONT> font_;
+    platform::TScopedGdiObject<HFONT> boldFont_;
+    platform::TScopedIcon handIcon_;
+    platform::TScopedIcon appIcon_;
+    platform::TScopedIcon appIconSmall_;
     UINT describeMessage_ = 0;
     COLORREF statusColour_ = RGB(255, 0, 0);
     std::vector<HWND> tabOrder_;

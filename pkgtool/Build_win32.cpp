@@ -10,11 +10,9 @@
 #include <ostream>
 
 #include "Cli.h"
-#include "designer/BuildControl.h"
-#include "designer/ObjectCapture.h"
+#include "designer/PackageBuild.h"
 #include "designer/WindowCapture.h"
 #include "designer/win32/Win32Ports.h"
-#include "package/PackageAssembly.h"
 #include "package/PackageDocument.h"
 #include "package/ReportWalk.h"
 #include "platform/Platform.h"
@@ -97,9 +95,11 @@ private:
     std::ostream& out_;
 };
 
+// Progress is the log's business; Ctrl+C and its kin stop the build.
 class TConsoleMonitor : public designer::IBuildMonitor {
 public:
-    bool BeforeObject(int, int) override { return !stopRequested; }
+    void Progress(int, int) override {}
+    bool StopRequested() override { return stopRequested; }
 };
 
 void PrintError(std::ostream& err, std::string_view message1251) {
@@ -132,31 +132,28 @@ int Build(const TBuildRequest& request, std::ostream& out, std::ostream& err) {
         << std::flush;
 
     // The build: the tree in front, then each object, then the package.
-    system.SetForeground(windows.TreeGrid);
-    designer::TWin32TreeWindow tree(designer::ToHwnd(windows.TreeGrid));
-    designer::TForegroundKeyboard keyboard(keys, system, clock, windows.TreeGrid);
     const TClipboardOwner owner;
-    platform::TWin32Clipboard clipboard(owner.Handle());
+    designer::TWin32BuildPorts win32(windows.TreeGrid, owner.Handle());
+    win32.BringTreeToFront();
     TFixedDelay delay(request.Delay);
     TConsoleLog log(out);
     TConsoleMonitor monitor;
-    const designer::TCapturePorts ports{tree, keyboard, clock, clipboard, delay, log};
-
-    package::TPackageDocument document;
-    const designer::TBuildResult built = designer::CaptureReportObjects(document, request.Report, ports, monitor);
-    if (built.Stopped) return kExitFailure;  // the log says so
-    if (!built.Walk.Completed) {
-        PrintError(err, package::kCaptureFailedMessage);
-        return kExitFailure;
-    }
-    const package::TAssemblyInput input{request.License, request.Description, request.Package, key};
-    package::WritePackage(*document.Document, input, {}, [] { return stopRequested.load(); });
+    const designer::TBuildRequest build{request.Report, {request.License, request.Description, request.Package, key}};
     // The key is shown before it goes to the clipboard: a clipboard that
     // cannot be opened then fails the run, but never loses the key of a
     // package that is already in place.
-    out << key << '\n' << std::flush;
-    platform::PutClipboardText(clipboard, clock, key);
-    return kExitOk;
+    const designer::TKeyHandOver showAndCopyKey = [&](const std::string& key1251) {
+        out << key1251 << '\n' << std::flush;
+        platform::PutClipboardText(win32.Clipboard, win32.Clock, key1251);
+    };
+    package::TPackageDocument document;
+    switch (designer::RunPackageBuild(document, build, win32.With(delay, log), monitor, showAndCopyKey)) {
+    case designer::TBuildOutcome::Written: return kExitOk;
+    case designer::TBuildOutcome::Stopped: return kExitFailure;  // the log says so
+    case designer::TBuildOutcome::CaptureFailed: break;
+    }
+    PrintError(err, package::kCaptureFailedMessage);
+    return kExitFailure;
 }
 
 }  // namespace
@@ -172,9 +169,6 @@ int RunBuild(const TBuildOptions& options, std::ostream& out, std::ostream& err)
     const TStopOnConsoleEvents stopOnConsoleEvents;
     try {
         return Build(request, out, err);
-    } catch (const package::TBuildStopped& e) {
-        out << ConsoleText(e.what()) << '\n' << std::flush;
-        return kExitFailure;
     } catch (const text::TError& e) {
         PrintError(err, e.what());
         return kExitFailure;

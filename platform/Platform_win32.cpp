@@ -14,6 +14,7 @@
 
 #include "Faults.h"
 #include "PlatformDetail.h"
+#include "ScopedWin32.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
 
@@ -261,13 +262,13 @@ void CopyTimeAndAttributes(const fs::path& from, const fs::path& to) {
     WIN32_FILE_ATTRIBUTE_DATA source;
     if (!::GetFileAttributesExW(W(from), GetFileExInfoStandard, &source))
         ThrowFileError("Cannot open file \"%s\". %s", from, ::GetLastError());
-    HANDLE h = ::CreateFileW(W(to), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
-    const BOOL timed = ::SetFileTime(h, nullptr, nullptr, &source.ftLastWriteTime);
-    const DWORD timeError = ::GetLastError();
-    ::CloseHandle(h);
-    if (!timed) ThrowFileError("Cannot create file \"%s\". %s", to, timeError);
+    {
+        const TScopedHandle h(::CreateFileW(W(to), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.Valid()) ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+        if (!::SetFileTime(h.Get(), nullptr, nullptr, &source.ftLastWriteTime))
+            ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+    }
     // Only the bits SetFileAttributes can set, and never hidden or system.
     constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
                                 FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
@@ -305,12 +306,11 @@ TProcessIdentity CurrentProcess() {
 
 bool IsRunning(const TProcessIdentity& process) {
     if (process.Id == 0) return true;
-    HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process.Id));
-    if (h == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;  // no such id; else no rights to ask
+    const TScopedHandle h(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process.Id)));
+    if (!h.Valid()) return ::GetLastError() != ERROR_INVALID_PARAMETER;  // no such id; else no rights to ask
     DWORD exitCode = 0;
-    const bool exited = ::GetExitCodeProcess(h, &exitCode) && exitCode != STILL_ACTIVE;
-    const std::uint64_t started = CreationTime(h);
-    ::CloseHandle(h);
+    const bool exited = ::GetExitCodeProcess(h.Get(), &exitCode) && exitCode != STILL_ACTIVE;
+    const std::uint64_t started = CreationTime(h.Get());
     if (exited) return false;
     return process.StartTime == 0 || started == 0 || started == process.StartTime;
 }

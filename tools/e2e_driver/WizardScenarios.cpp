@@ -17,7 +17,7 @@
 #include "SimPayload.h"
 #include "SimSession.h"
 #include "WizardSession.h"
-#include "designer/BuildControl.h"
+#include "designer/PackageBuild.h"
 #include "designer/WindowCapture.h"
 #include "designer/win32/Win32Ports.h"
 #include "package/PackageDocument.h"
