@@ -28,16 +28,6 @@ struct TSource {
 
 std::string Utf8(const std::u16string& s) { return text::Utf16ToUtf8(s); }
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (unsigned char c : bytes) {
-        s += digits[c >> 4];
-        s += digits[c & 15];
-    }
-    return s;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
