@@ -10,21 +10,16 @@
 // far the process's peak memory grew while a package was written.
 //
 //   package_bench [objects=16000] [repetitions=3] [small objects=5]
-#include <sys/resource.h>
-
-#include <zlib.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/common/BenchUtil.h"
 #include "package/PackageAssembly.h"
 #include "platform/Clipboard.h"
 #include "platform/Platform.h"
@@ -36,20 +31,9 @@
 using namespace text::literals;
 namespace fs = std::filesystem;
 
+using namespace bench;
+
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <class F>
-double BestSeconds(int repetitions, F&& run) {
-    double best = 1e30;
-    for (int i = 0; i < repetitions; ++i) {
-        const auto start = Clock::now();
-        run();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    return best;
-}
 
 // A clipboard that takes the key and nothing else.
 class TNullClipboard : public platform::IClipboard {
@@ -81,18 +65,6 @@ public:
     std::uint64_t NowMs() override { return 0; }
 };
 
-xml::TXmlDElement* AddElement(xml::TXmlDNode* parent, std::string tag) {
-    auto* e = new xml::TXmlDElement(std::move(tag));
-    parent->AppendChild(e);
-    return e;
-}
-
-void SetAttribute(xml::TXmlDElement* e, std::string name, std::string value) {
-    auto* a = new xml::TXmlDAttribute(std::move(name));
-    a->SetValue(std::move(value));
-    e->SetAttributeNode(a);
-}
-
 // 1 KiB of clipboard-like text, different in every item: lines of
 // Cyrillic text with markup characters (Windows-1251), each with a few
 // identifiers and numbers of its own, as an object's metadata would have.
@@ -114,61 +86,6 @@ std::string ItemText(std::uint64_t seed) {
     return s;
 }
 
-// The package document's shape: four sections, objects with six items each.
-xml::TRef<xml::TXmlDDocument> BuildDocument(int objects) {
-    const char* const formats[] = {"CF_TEXT", "CF_UNICODETEXT", "1C:MD8 Data", "1C:MD8 External Data",
-                                   "1C:MD8 Info", "1C:V8MngCmdObjectsDataFormat"};
-    xml::TRef<xml::TXmlDDocument> doc(new xml::TXmlDDocument());
-    xml::TXmlDElement* root = AddElement(doc.get(), "1C8InstallationPackage");
-    SetAttribute(root, "copyright", "Package wizard");
-    xml::TXmlDElement* sections[] = {AddElement(root, "CommonModules"), AddElement(root, "Directories"),
-                                     AddElement(root, "Processings"), AddElement(root, "Subsystems")};
-    const std::string path = std::string("Справочники.Склад"_cp1251);
-    for (int i = 0; i < objects; ++i) {
-        xml::TXmlDElement* object = AddElement(sections[i % 4], "AddObject");
-        SetAttribute(object, "ObjectPath", path + std::to_string(i));
-        for (std::uint64_t f = 0; f < 6; ++f) {
-            xml::TXmlDElement* item = AddElement(object, "Item");
-            SetAttribute(item, "FormatName", formats[f]);
-            item->SetText(ItemText(static_cast<std::uint64_t>(i) * 6 + f));
-        }
-    }
-    return doc;
-}
-
-std::size_t RawDeflate(const std::string& data) {
-    z_stream z;
-    std::memset(&z, 0, sizeof z);
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::vector<unsigned char> out(1u << 20);
-    std::size_t total = 0;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    int rc;
-    do {
-        z.next_out = out.data();
-        z.avail_out = static_cast<uInt>(out.size());
-        rc = deflate(&z, Z_FINISH);
-        total += out.size() - z.avail_out;
-    } while (rc == Z_OK);
-    deflateEnd(&z);
-    return total;
-}
-
-long PeakRssKiB() {
-    rusage r{};
-    ::getrusage(RUSAGE_SELF, &r);
-    return r.ru_maxrss;
-}
-
-// Processor time of the whole process (all threads), in seconds.
-double CpuSeconds() {
-    rusage r{};
-    ::getrusage(RUSAGE_SELF, &r);
-    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
 struct TFigures {
     std::size_t XmlBytes = 0;
     std::uintmax_t PackageBytes = 0;
@@ -183,12 +100,6 @@ struct TFigures {
     double Image[2] = {0, 0}, Outer[2][2] = {{0, 0}, {0, 0}};
 };
 
-double Seconds(const std::function<void()>& run) {
-    const auto start = Clock::now();
-    run();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
@@ -202,7 +113,10 @@ std::vector<double> Ratios(const std::vector<double>& a, const std::vector<doubl
 
 TFigures Measure(int objects, int repetitions, const fs::path& dir) {
     TFigures f;
-    const auto doc = BuildDocument(objects);
+    // Every item's text differs: six items per object, numbered in order.
+    const auto doc = BuildPackageLikeDocument(objects, [](int object, int format) {
+        return ItemText(static_cast<std::uint64_t>(object) * 6 + static_cast<std::uint64_t>(format));
+    });
     package::TAssemblyInput in;
     in.LicensePath = (dir / "license.txt").string();
     in.PathToDescription = (dir / "description.txt").string();
@@ -256,8 +170,7 @@ TFigures Measure(int objects, int repetitions, const fs::path& dir) {
     fs::create_directories(xmlDir);
     doc->SaveToFile(xmlDir / "PackageData.xml");
     const fs::path infoZip = dir / "infozip.zip";
-    const std::string command = "cd '" + xmlDir.string() + "' && zip -q -e -P 5D2A9E41-7C3B-4F86-A1D0-93E6B2C87F15 '" +
-                                infoZip.string() + "' PackageData.xml";
+    const std::string command = InfoZipCommand(xmlDir, infoZip, "PackageData.xml");
 
     for (int i = 0; i < repetitions; ++i) {
         double cpu = CpuSeconds();
@@ -267,9 +180,7 @@ TFigures Measure(int objects, int repetitions, const fs::path& dir) {
         f.Deflate.push_back(Seconds([&] { RawDeflate(text); }));
         f.DeflateCpu.push_back(CpuSeconds() - cpu);
         fs::remove(infoZip);
-        f.InfoZip.push_back(Seconds([&] {
-            if (std::system(command.c_str()) != 0) std::fprintf(stderr, "zip failed: %s\n", command.c_str());
-        }));
+        f.InfoZip.push_back(Seconds([&] { RunInfoZip(command); }));
     }
     fs::remove_all(xmlDir);
     return f;

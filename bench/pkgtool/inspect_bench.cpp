@@ -4,11 +4,9 @@
 // (decrypt, inflate, CRC) and reports the growth of the peak memory.
 //
 //   inspect_bench [megabytes=1024] [runs=2]
-#include <sys/resource.h>
-
 #include <zlib.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/common/BenchUtil.h"
 #include "package/PackageAssembly.h"
 #include "package/PackageDocument.h"
 #include "text/Literal.h"
@@ -28,33 +27,9 @@
 #include "zip/ZipWriter.h"
 
 namespace fs = std::filesystem;
+using namespace bench;
 
 namespace {
-
-double BestSeconds(int runs, const std::function<void()>& work) {
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const std::chrono::duration<double> d = std::chrono::steady_clock::now() - start;
-        best = std::min(best, d.count());
-    }
-    return best;
-}
-
-// Processor time of the whole process (all threads), in seconds.
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-long PeakRssKb() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
 
 // A package document of about `size` bytes, written as it streams: directory
 // objects with their six formats, 1 KiB of text per item with an entity now
@@ -227,7 +202,7 @@ int main(int argc, char** argv) {
     const double decryptPass =
         BestSeconds(runs, [&] { DecryptFile(dir / "image.0", fs::file_size(dir / "image.0")); });
 
-    const long rssBefore = PeakRssKb();
+    const long rssBefore = PeakRssKiB();
     std::uint64_t inflated = 0;
     double cpu = CpuSeconds();
     const double inflate = BestSeconds(runs, [&] { inflated = InflateFile(dir / "raw.deflate"); });
@@ -245,7 +220,7 @@ int main(int argc, char** argv) {
         objects = sink.Objects;
     });
     const double inspectCpu = (CpuSeconds() - cpu) / runs;
-    const long rssAfter = PeakRssKb();
+    const long rssAfter = PeakRssKiB();
     std::printf("inflated %llu bytes, %zu objects\n", static_cast<unsigned long long>(inflated), objects);
     std::printf("one inflate pass (baseline): %.2f s\n", inflate);
     std::printf("stages on one thread: one cipher pass over image.0 %.2f s (%.2fx, %.0f MB/s), CRC-32 of the document %.2f s "

@@ -4,8 +4,6 @@
 // bytes to a file. Each figure is the best of several repetitions.
 //
 //   xml_bench [objects] [repetitions]     (defaults: 20000 5)
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,39 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/BenchUtil.h"
 #include "platform/Platform.h"
 #include "text/Literal.h"
 #include "xml/XmlDom.h"
 
 using namespace text::literals;
 namespace fs = std::filesystem;
+using namespace bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <class F>
-double BestSeconds(int repetitions, F&& run) {
-    double best = 1e30;
-    for (int i = 0; i < repetitions; ++i) {
-        const auto start = Clock::now();
-        run();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    return best;
-}
-
-xml::TXmlDElement* AddElement(xml::TXmlDNode* parent, std::string tag) {
-    auto* e = new xml::TXmlDElement(std::move(tag));
-    parent->AppendChild(e);
-    return e;
-}
-
-void SetAttribute(xml::TXmlDElement* e, std::string name, std::string value) {
-    auto* a = new xml::TXmlDAttribute(std::move(name));
-    a->SetValue(std::move(value));
-    e->SetAttributeNode(a);
-}
 
 // 1 KiB of clipboard-like text: Cyrillic, markup characters, line breaks.
 std::string ItemText(int seed) {
@@ -56,34 +31,14 @@ std::string ItemText(int seed) {
     return s;
 }
 
-xml::TRef<xml::TXmlDDocument> BuildPackageLikeDocument(int objects) {
-    const char* const formats[] = {"CF_TEXT", "CF_UNICODETEXT", "1C:MD8 Data", "1C:MD8 External Data",
-                                   "1C:MD8 Info", "1C:V8MngCmdObjectsDataFormat"};
-    xml::TRef<xml::TXmlDDocument> doc(new xml::TXmlDDocument());
-    xml::TXmlDElement* root = AddElement(doc.get(), "1C8InstallationPackage");
-    SetAttribute(root, "copyright", "Package wizard");
-    xml::TXmlDElement* sections[] = {AddElement(root, "CommonModules"), AddElement(root, "Directories"),
-                                     AddElement(root, "Processings"), AddElement(root, "Subsystems")};
-    const std::string path = std::string("Справочники.Склад"_cp1251);
-    for (int i = 0; i < objects; ++i) {
-        xml::TXmlDElement* object = AddElement(sections[i % 4], "AddObject");
-        SetAttribute(object, "ObjectPath", path + std::to_string(i));
-        for (const char* format : formats) {
-            xml::TXmlDElement* item = AddElement(object, "Item");
-            SetAttribute(item, "FormatName", format);
-            item->SetText(ItemText(i));
-        }
-    }
-    return doc;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const int objects = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 5;
 
-    const auto doc = BuildPackageLikeDocument(objects);
+    // The six items of an object share its text.
+    const auto doc = BuildPackageLikeDocument(objects, [](int object, int) { return ItemText(object); });
     const fs::path dir = platform::CreateUniqueDirectory(platform::TempDirectory(), "xml-bench-");
     const fs::path xmlPath = dir / "PackageData.xml";
     const fs::path plainPath = dir / "plain.bin";

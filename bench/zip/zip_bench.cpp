@@ -5,37 +5,24 @@
 // peak memory after the writer runs.
 //
 //   zip_bench [megabytes=100] [runs=2]
-#include <sys/resource.h>
-
 #include <zlib.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <vector>
 
+#include "bench/common/BenchUtil.h"
 #include "platform/Platform.h"
 #include "zip/PkCipher.h"
 #include "zip/ZipWriter.h"
 
 namespace fs = std::filesystem;
+using namespace bench;
 
 namespace {
-
-double BestSeconds(int runs, const std::function<void()>& work) {
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const std::chrono::duration<double> d = std::chrono::steady_clock::now() - start;
-        best = std::min(best, d.count());
-    }
-    return best;
-}
 
 // Writes `size` bytes made by `fill` (called per 1 MiB chunk) to `path`.
 void MakeFile(const fs::path& path, std::size_t size, const std::function<void(std::string&, std::size_t)>& fill) {
@@ -74,31 +61,6 @@ std::string ReadFile(const fs::path& path) {
     return s;
 }
 
-std::size_t RawDeflate(const std::string& data) {
-    z_stream z;
-    std::memset(&z, 0, sizeof z);
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::vector<unsigned char> out(1u << 20);
-    std::size_t total = 0;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    int rc;
-    do {
-        z.next_out = out.data();
-        z.avail_out = static_cast<uInt>(out.size());
-        rc = deflate(&z, Z_FINISH);
-        total += out.size() - z.avail_out;
-    } while (rc == Z_OK);
-    deflateEnd(&z);
-    return total;
-}
-
-long PeakRssKiB() {
-    rusage r{};
-    ::getrusage(RUSAGE_SELF, &r);
-    return r.ru_maxrss;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,11 +96,10 @@ int main(int argc, char** argv) {
         const std::string data = ReadFile(dir / c.Name);
         c.Deflate = BestSeconds(runs, [&] { RawDeflate(data); });
         const fs::path infoZip = dir / (std::string(c.Name) + ".infozip.zip");
-        const std::string command = "cd '" + dir.string() + "' && zip -q -e -P 5D2A9E41-7C3B-4F86-A1D0-93E6B2C87F15 '" +
-                                    infoZip.string() + "' '" + c.Name + "'";
+        const std::string command = InfoZipCommand(dir, infoZip, c.Name);
         c.InfoZip = BestSeconds(runs, [&] {
             fs::remove(infoZip);
-            if (std::system(command.c_str()) != 0) std::fprintf(stderr, "zip failed: %s\n", command.c_str());
+            RunInfoZip(command);
         });
         c.InfoZipArchive = fs::exists(infoZip) ? fs::file_size(infoZip) : 0;
     }

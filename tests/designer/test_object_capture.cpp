@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "Fakes.h"
+#include "tests/package/ReportTestUtil.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
 
@@ -302,19 +303,7 @@ TEST(ObjectCapture, BuildRenewsTheDocumentBeforeOpeningTheReport) {
 TEST(CaptureReportObjects, WorkedExampleBuildsTheWholeDocument) {
     fakes::TCaptureRig rig;
     const std::filesystem::path report = std::filesystem::path(::testing::TempDir()) / "worked_example.txt";
-    std::ofstream(report, std::ios::binary) << text::Utf8ToCp1251(
-        "Отчет о сравнении конфигураций\r\n"
-        "\tКонфигурация\r\n"
-        "\t\t  <--Справочник.Склады\r\n"
-        "\t\t\t  <--Справочник.Склады.Реквизит.Адрес\r\n"
-        "\t\t  ***Обработка.Загрузка\r\n"
-        "\t\t\t  Модуль объекта: Различаются значения\r\n"
-        "\t\t\tОбъект присутствует только в основной конфигурации: 41 - 42\r\n"
-        "\t\t\t\t  <--Справочник.Ловушка\r\n"
-        "Процедура Тест()\r\n"
-        "\t\t\t  <--Обработка.Загрузка.Форма.Основная\r\n"
-        "\t\t  <--ОбщийМодуль.Сервис\r\n"
-        "\t\t  <--Подсистема.Склад\r\n");
+    std::ofstream(report, std::ios::binary) << text::Utf8ToCp1251(reporttest::kWorkedExample);
     // A document of an earlier build is replaced, not added to.
     package::AddChildElement("AddObject", rig.package.Subsystems);
     const package::TWalkResult result = designer::CaptureReportObjects(rig.package, text::PathTo1251(report),

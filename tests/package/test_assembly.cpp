@@ -24,6 +24,7 @@
 #include "package/PackageAssembly.h"
 #include "platform/Faults.h"
 #include "tests/zip/ZipParse.h"
+#include "tests/zip/ZipTestUtil.h"
 #include "tests/platform/ClipboardFakes.h"
 #include "platform/Platform.h"
 #include "text/Codepage.h"
@@ -36,6 +37,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace text::literals;
 namespace names = package::package_names;
+using ziptest::Hex;
 
 
 std::string ReadAll(const fs::path& path) {
@@ -58,13 +60,6 @@ std::vector<std::string> Listing(const fs::path& dir) {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(dir)) found.push_back(e.path().filename().string());
     return found;
-}
-
-std::string Hex(std::string_view bytes) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) out += {kHex[b >> 4], kHex[b & 15]};
-    return out;
 }
 
 // Every record of an archive, as the project's own strict parser reads it:

@@ -18,6 +18,7 @@
 #include "platform/Platform.h"
 #include "tests/platform/ClipboardFakes.h"
 #include "tests/zip/ZipParse.h"
+#include "tests/zip/ZipTestUtil.h"
 #include "text/Literal.h"
 #include "xml/XmlDom.h"
 
@@ -25,14 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace text::literals;
-
-std::uint32_t DosStamp(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    const std::uint32_t date = ((local.tm_year + 1900 - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday;
-    const std::uint32_t time = (local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2);
-    return (date << 16) | time;
-}
+using ziptest::DosStamp;
 
 // A document of a few MiB of text, so that image.0 is deflated in several
 // blocks on several threads.

@@ -7,6 +7,7 @@
 
 #include "package/ReportWalk.h"
 #include "platform/Platform.h"
+#include "tests/package/ReportTestUtil.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
 
@@ -64,25 +65,11 @@ std::string WalkError(const std::string& report) {
     return "no error";
 }
 
-const char kWorkedExample[] =
-    "Отчет о сравнении конфигураций\r\n"
-    "\tКонфигурация\r\n"
-    "\t\t  <--Справочник.Склады\r\n"
-    "\t\t\t  <--Справочник.Склады.Реквизит.Адрес\r\n"
-    "\t\t  ***Обработка.Загрузка\r\n"
-    "\t\t\t  Модуль объекта: Различаются значения\r\n"
-    "\t\t\tОбъект присутствует только в основной конфигурации: 41 - 42\r\n"
-    "\t\t\t\t  <--Справочник.Ловушка\r\n"  // module text that looks like a new object
-    "Процедура Тест()\r\n"
-    "\t\t\t  <--Обработка.Загрузка.Форма.Основная\r\n"
-    "\t\t  <--ОбщийМодуль.Сервис\r\n"
-    "\t\t  <--Подсистема.Склад\r\n";
-
 }  // namespace
 
 TEST(ReportWalk, WorkedExampleCapturesFourObjectsInReportOrder) {
     TRecordingCapture capture;
-    const package::TWalkResult result = Walk(Report(kWorkedExample), capture);
+    const package::TWalkResult result = Walk(Report(reporttest::kWorkedExample), capture);
     EXPECT_TRUE(result.Completed);
     EXPECT_EQ(result.Captured, 4);
     EXPECT_EQ(capture.paths, Paths({"Справочник.Склады", "Обработка.Загрузка.Форма.Основная", "ОбщийМодуль.Сервис",

@@ -14,22 +14,14 @@
 #include "package/PackageAssembly.h"
 #include "pkgtool/Inspect.h"
 #include "package/PackageDocument.h"
+#include "tests/zip/ZipTestUtil.h"
 #include "text/Codepage.h"
 #include "zip/ZipWriter.h"
 
 using namespace pkgtest;
+using ziptest::Hex;
 
 namespace {
-
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (unsigned char c : bytes) {
-        s += digits[c >> 4];
-        s += digits[c & 15];
-    }
-    return s;
-}
 
 std::string Capture(const std::string& command) {
     std::string out;

@@ -3,6 +3,7 @@
 
 #include "PkgtoolTestUtil.h"
 #include "pkgtool/Build.h"
+#include "tests/package/ReportTestUtil.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
 
@@ -14,17 +15,12 @@ namespace {
 const std::string kCaptureFailed =
     "ОШИБКА ПОЛУЧЕНИЯ ДАННЫХ ДЛЯ ФОРИМРОВАНИЯ ПАКЕТА.\nПопробуйте увеличить задержку и повторите попытку\n";
 
-// A report with objects of the four kinds, a directory's attribute passed
-// over and one taken, a module block whose text holds a new-object line, a
-// trailing blank, and (optionally) an object of a kind with no section.
+// A report that opens as the worked example, with objects of the four kinds,
+// a directory's attribute passed over and one taken, a module block whose
+// text holds a new-object line, a trailing blank, and (optionally) an object
+// of a kind with no section.
 std::string Report(const std::string& tail) {
-    return "Отчет о сравнении конфигураций\r\n"
-           "\tКонфигурация\r\n"
-           "\t\t  <--Справочник.Склады\r\n"
-           "\t\t\t  <--Справочник.Склады.Реквизит.Адрес\r\n"
-           "\t\t  ***Обработка.Загрузка\r\n"
-           "\t\t\t  Модуль объекта: Различаются значения\r\n"
-           "\t\t\tОбъект присутствует только в основной конфигурации: 41 - 42\r\n"
+    return std::string(reporttest::kWorkedExampleHead) +
            "\t\t\t  <--Справочник.ВМодуле\r\n"
            "Процедура Тест() КонецПроцедуры\r\n"
            "\t\t\t  <--Обработка.Загрузка.Форма.Основная\r\n"

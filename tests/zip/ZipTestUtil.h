@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the ZIP writer's tests: a private temporary directory, files,
-// little-endian reads, and a reader of the records an archive holds.
+// file times, little-endian reads, and the test data the archives hold.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -49,6 +50,29 @@ inline void SetLocalTime(const fs::path& path, int year, int month, int day, int
     local.tm_isdst = -1;
     const std::time_t t = std::mktime(&local);
     fs::last_write_time(path, fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(t)));
+}
+
+// An MS-DOS date and time of `t` in local time packed as one number
+// (date high, time low) that grows with time, computed here from the C
+// library's localtime_r, apart from the product's conversion.
+inline std::uint32_t DosStamp(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    const std::uint32_t date = ((local.tm_year + 1900 - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday;
+    const std::uint32_t time = (local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2);
+    return (date << 16) | time;
+}
+
+// `bytes` as lower-case hexadecimal digits, two a byte: how the readers'
+// scripts take a password on their command line.
+inline std::string Hex(std::string_view bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char c : bytes) {
+        s += kDigits[c >> 4];
+        s += kDigits[c & 15];
+    }
+    return s;
 }
 
 inline std::string ReadAll(const fs::path& path) {

@@ -138,15 +138,6 @@ TEST(DeflatePipeline, AFailingStageStopsThePipelineWithItsError) {
 
 namespace {
 
-// An MS-DOS date and time packed as one number that grows with time.
-std::uint32_t DosStamp(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    const std::uint32_t date = ((local.tm_year + 1900 - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday;
-    const std::uint32_t time = (local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2);
-    return (date << 16) | time;
-}
-
 // Words that Deflate cannot shrink, each telling where it stands: word i is
 // an invertible mix of i, so any 16 bytes of them found anywhere can be
 // recognised without searching.

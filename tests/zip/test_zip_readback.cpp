@@ -28,16 +28,6 @@ struct TSource {
 
 std::string Utf8(const std::u16string& s) { return text::Utf16ToUtf8(s); }
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (unsigned char c : bytes) {
-        s += digits[c >> 4];
-        s += digits[c & 15];
-    }
-    return s;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -108,6 +98,14 @@ protected:
         }
     }
 
+    // Checks the listing a reader wrote into list.txt: the sources' names, in
+    // the archive's order.
+    void ExpectListedInOrder() {
+        const std::vector<std::string> names = Lines(ReadAll(Dir / "list.txt"));
+        ASSERT_EQ(names.size(), Sources.size());
+        for (std::size_t i = 0; i < Sources.size(); ++i) EXPECT_EQ(names[i], Utf8(Sources[i].Name));
+    }
+
     std::string Quoted(const fs::path& p) const { return "'" + p.string() + "'"; }
 
     std::vector<TSource> Sources;
@@ -162,9 +160,7 @@ TEST_F(ZipReadBackTest, SevenZipExtractsEverything) {
     ASSERT_EQ(Shell("7z l -slt '-p" + Password + "' " + Quoted(archive) + " | sed -n 's/^Path = //p' | tail -n +2 > " +
                   Quoted(Dir / "list.txt")),
               0);
-    const std::vector<std::string> names = Lines(ReadAll(Dir / "list.txt"));
-    ASSERT_EQ(names.size(), Sources.size());
-    for (std::size_t i = 0; i < Sources.size(); ++i) EXPECT_EQ(names[i], Utf8(Sources[i].Name));
+    ExpectListedInOrder();
 }
 
 TEST_F(ZipReadBackTest, BsdtarExtractsEverything) {
@@ -176,9 +172,7 @@ TEST_F(ZipReadBackTest, BsdtarExtractsEverything) {
     ExpectExtracted(out);
     ASSERT_EQ(Shell("bsdtar --passphrase '" + Password + "' -tf " + Quoted(archive) + " > " + Quoted(Dir / "list.txt")),
               0);
-    const std::vector<std::string> names = Lines(ReadAll(Dir / "list.txt"));
-    ASSERT_EQ(names.size(), Sources.size());
-    for (std::size_t i = 0; i < Sources.size(); ++i) EXPECT_EQ(names[i], Utf8(Sources[i].Name));
+    ExpectListedInOrder();
 }
 
 TEST_F(ZipReadBackTest, InfoZipUnzipExtractsAnArchiveOfAsciiNames) {
@@ -191,9 +185,7 @@ TEST_F(ZipReadBackTest, InfoZipUnzipExtractsAnArchiveOfAsciiNames) {
     ASSERT_EQ(Shell("unzip -qq -P '" + Password + "' " + Quoted(archive) + " -d " + Quoted(out)), 0);
     ExpectExtracted(out);
     ASSERT_EQ(Shell("unzip -Z1 " + Quoted(archive) + " > " + Quoted(Dir / "list.txt")), 0);
-    const std::vector<std::string> names = Lines(ReadAll(Dir / "list.txt"));
-    ASSERT_EQ(names.size(), Sources.size());
-    for (std::size_t i = 0; i < Sources.size(); ++i) EXPECT_EQ(names[i], Utf8(Sources[i].Name));
+    ExpectListedInOrder();
 }
 
 TEST_F(ZipReadBackTest, InfoZipUnzipReadsCyrillicNamesEntryByEntry) {

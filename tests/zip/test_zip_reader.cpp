@@ -228,6 +228,20 @@ std::uint32_t Crc(const std::string& s) {
     return static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
 }
 
+// `plain` as one raw Deflate stream (level 6), the data of a deflated entry.
+void RawDeflate(const std::string& plain, std::string& deflated) {
+    deflated.assign(compressBound(plain.size()), '\0');
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+    z.avail_in = static_cast<uInt>(plain.size());
+    z.next_out = reinterpret_cast<Bytef*>(deflated.data());
+    z.avail_out = static_cast<uInt>(deflated.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    deflated.resize(z.total_out);
+    deflateEnd(&z);
+}
+
 std::string LocalRecord(const std::string& name, const std::string& data, std::uint32_t crc) {
     return L32(0x04034B50) + L16(20) + L16(0) + L16(0) + L16(0x6800) + L16(0x586F) + L32(crc) + L32(data.size()) +
            L32(data.size()) + L16(name.size()) + L16(0) + name;
@@ -364,16 +378,8 @@ TEST(ZipReaderHostile, Zip64SizesAreReadInTheirOrder) {
     // Both sizes of a deflated entry in ZIP64 fields (uncompressed first),
     // though they would fit: a reader must take them in the field's order.
     const std::string plain = std::string(3000, 'q') + "end";
-    std::string deflated(compressBound(plain.size()), '\0');
-    z_stream z{};
-    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(deflated.data());
-    z.avail_out = static_cast<uInt>(deflated.size());
-    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    deflated.resize(z.total_out);
-    deflateEnd(&z);
+    std::string deflated;
+    ASSERT_NO_FATAL_FAILURE(RawDeflate(plain, deflated));
     const std::string name = "z64";
     const std::string extra = L16(1) + L16(16) + L64(plain.size()) + L64(deflated.size());
     const std::string local = L32(0x04034B50) + L16(45) + L16(0) + L16(8) + L16(0) + L16(0x21) + L32(Crc(plain)) +
@@ -390,16 +396,8 @@ TEST(ZipReaderHostile, Zip64SizesAreReadInTheirOrder) {
 TEST(ZipReaderHostile, InflatedDataLongerOrShorterThanItsHeaderIsStopped) {
     // 1 MiB of zeros deflates to about 1 KiB; the headers say 10 bytes.
     std::string plain(1 << 20, '\0');
-    std::string deflated(compressBound(plain.size()), '\0');
-    z_stream z{};
-    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    z.next_in = reinterpret_cast<Bytef*>(plain.data());
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(deflated.data());
-    z.avail_out = static_cast<uInt>(deflated.size());
-    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    deflated.resize(z.total_out);
-    deflateEnd(&z);
+    std::string deflated;
+    ASSERT_NO_FATAL_FAILURE(RawDeflate(plain, deflated));
 
     for (std::uint64_t claimed : {std::uint64_t{10}, std::uint64_t{0xFFFFFFF0}}) {
         const std::string name = "bomb";
