@@ -61,18 +61,19 @@ private:
     HGDIOBJ previous_;
 };
 
-// A GDI object this program created (a font, a brush): DeleteObject.
-template <typename T>
-class TScopedGdiObject {
+// An object this program created and must release with `Release`: a GDI
+// object (TScopedGdiObject), an icon (TScopedIcon).
+template <typename T, void (*Release)(T)>
+class TScopedObject {
 public:
-    explicit TScopedGdiObject(T object = nullptr) : object_(object) {}
-    ~TScopedGdiObject() { Reset(); }
-    TScopedGdiObject(const TScopedGdiObject&) = delete;
-    TScopedGdiObject& operator=(const TScopedGdiObject&) = delete;
+    explicit TScopedObject(T object = nullptr) : object_(object) {}
+    ~TScopedObject() { Reset(); }
+    TScopedObject(const TScopedObject&) = delete;
+    TScopedObject& operator=(const TScopedObject&) = delete;
 
-    // Takes `object`, deleting the one held before.
+    // Takes `object`, releasing the one held before.
     void Reset(T object = nullptr) {
-        if (object_) ::DeleteObject(object_);
+        if (object_) Release(object_);
         object_ = object;
     }
     T Get() const { return object_; }
@@ -82,24 +83,16 @@ private:
     T object_;
 };
 
-// An icon loaded or created by this program: DestroyIcon.
-class TScopedIcon {
-public:
-    explicit TScopedIcon(HICON icon = nullptr) : icon_(icon) {}
-    ~TScopedIcon() { Reset(); }
-    TScopedIcon(const TScopedIcon&) = delete;
-    TScopedIcon& operator=(const TScopedIcon&) = delete;
+template <typename T>
+void DeleteGdiObject(T object) {
+    ::DeleteObject(object);
+}
+inline void DestroyIconHandle(HICON icon) { ::DestroyIcon(icon); }
 
-    // Takes `icon`, destroying the one held before.
-    void Reset(HICON icon = nullptr) {
-        if (icon_) ::DestroyIcon(icon_);
-        icon_ = icon;
-    }
-    HICON Get() const { return icon_; }
-    operator HICON() const { return icon_; }
-
-private:
-    HICON icon_;
-};
+// A font, a brush or another GDI object: DeleteObject.
+template <typename T>
+using TScopedGdiObject = TScopedObject<T, DeleteGdiObject<T>>;
+// An icon loaded by LoadImage: DestroyIcon.
+using TScopedIcon = TScopedObject<HICON, DestroyIconHandle>;
 
 }  // namespace platform
