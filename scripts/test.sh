@@ -13,25 +13,18 @@ scripts/setup.sh all
 
 step() { printf '\n== %s\n' "$*"; }
 
-step "native build and unit tests"
-cmake --preset native >/dev/null
-cmake --build --preset native
-ctest --preset native
+# Configure, build and test one preset.
+run_preset() {
+  step "$2"
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+  ctest --preset "$1"
+}
 
-step "sanitizer build and unit tests"
-cmake --preset asan >/dev/null
-cmake --build --preset asan
-ctest --preset asan
-
-step "ThreadSanitizer build, tests of the threaded code"
-cmake --preset tsan >/dev/null
-cmake --build --preset tsan
-ctest --preset tsan
-
-step "Windows build, run under Wine"
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-ctest --preset windows
+run_preset native "native build and unit tests"
+run_preset asan "sanitizer build and unit tests"
+run_preset tsan "ThreadSanitizer build, tests of the threaded code"
+run_preset windows "Windows build, run under Wine"
 
 if [ -x scripts/fuzz.sh ]; then
   step "fuzz targets, short run"
