@@ -22,16 +22,6 @@ namespace {
 
 using TKind = TZipError::TKind;
 
-constexpr std::uint32_t kLocalSignature = 0x04034B50;
-constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
-constexpr std::uint32_t kCentralSignature = 0x02014B50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
-constexpr std::uint32_t kEndSignature = 0x06054B50;
-
-constexpr std::uint16_t kZip64FieldId = 0x0001;
-constexpr std::uint16_t kUnicodePathFieldId = 0x7075;
-
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
 constexpr std::uint16_t kFlagDescriptor = 0x0008;
 constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
