@@ -579,6 +579,120 @@ void ReadDataDescriptor(IByteSource& source, TZipEntry& e, bool wide, std::uint6
     e.End += at + 4 + sizesLength;
 }
 
+// Refuses a compression method other than stored and Deflate (4.4.5).
+void CheckMethod(const TZipEntry& e) {
+    if (e.Method != kMethodStored && e.Method != kMethodDeflated)
+        throw TZipError(TKind::Unsupported, "Compression method " + std::to_string(e.Method) + " is not supported (" +
+                                                Quoted(e.Name) + ")");
+}
+
+// The cipher keyed with `password` and run over the entry's encryption header
+// (6.1.5), ready for the data after it. The header's last byte repeats the
+// high byte of the time (with a descriptor) or of the CRC (6.1.6).
+TPkCipher OpenEncryption(IByteSource& source, const TZipEntry& e, std::string_view password) {
+    TPkCipher cipher(password);
+    unsigned char header[kEncryptionHeaderSize];
+    source.ReadAt(e.DataOffset, header, sizeof header);
+    cipher.Decrypt(header, sizeof header);
+    const unsigned char check = e.HasDescriptor() ? static_cast<unsigned char>(e.DosTime >> 8)
+                                                  : static_cast<unsigned char>(e.Crc >> 24);
+    if (header[kEncryptionHeaderSize - 1] != check)
+        throw TZipError(TKind::WrongPassword, "Wrong password for " + Quoted(e.Name));
+    return cipher;
+}
+
+// A raw Deflate stream (no zlib header: 4.4.5, method 8), opened only for a
+// deflated entry.
+struct TInflater {
+    z_stream z{};
+    bool open = false;
+    explicit TInflater(bool deflated) {
+        if (!deflated) return;
+        if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw text::TError("Out of memory");
+        open = true;
+    }
+    ~TInflater() {
+        if (open) inflateEnd(&z);
+    }
+    TInflater(const TInflater&) = delete;
+    TInflater& operator=(const TInflater&) = delete;
+};
+
+// Hands an entry's content to the sink, counting it against the size the
+// header says and summing its CRC.
+class TEntryOutput {
+public:
+    TEntryOutput(const TZipEntry& e, const TZipReader::TSink& sink) : entry_(e), sink_(sink) {}
+
+    void Deliver(const unsigned char* data, std::size_t size) {
+        if (size == 0) return;
+        if (size > entry_.UncompressedSize - produced_) Damaged(Quoted(entry_.Name) + " holds more data than its header says");
+        produced_ += size;
+        crc_ = crc32(crc_, data, static_cast<uInt>(size));
+        sink_(reinterpret_cast<const char*>(data), size);
+    }
+
+    // The content must be exactly as long as the header says, with its CRC.
+    void Finish() const {
+        if (produced_ != entry_.UncompressedSize) Damaged(Quoted(entry_.Name) + " holds less data than its header says");
+        if (static_cast<std::uint32_t>(crc_) != entry_.Crc)
+            Damaged("CRC error in " + Quoted(entry_.Name) + std::string(entry_.Encrypted() ? " (damaged, or a wrong password)" : ""));
+    }
+
+private:
+    const TZipEntry& entry_;
+    const TZipReader::TSink& sink_;
+    std::uint64_t produced_ = 0;
+    uLong crc_ = crc32(0, nullptr, 0);
+};
+
+// Inflates one chunk of the entry's data into `output` through the buffer
+// `out` of kChunkSize bytes. Returns whether the Deflate stream ended in it;
+// it must end with the chunk.
+bool InflateChunk(z_stream& z, const unsigned char* in, std::size_t size, unsigned char* out, const TZipEntry& e,
+                  TEntryOutput& output) {
+    constexpr std::size_t kChunkSize = TZipReader::kChunkSize;
+    z.next_in = const_cast<unsigned char*>(in);
+    z.avail_in = static_cast<uInt>(size);
+    do {
+        z.next_out = out;
+        z.avail_out = static_cast<uInt>(kChunkSize);
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+            Damaged("the data of " + Quoted(e.Name) + " does not inflate" +
+                    std::string(e.Encrypted() ? " (damaged, or a wrong password)" : ""));
+        output.Deliver(out, kChunkSize - z.avail_out);
+        if (rc == Z_STREAM_END) {
+            if (z.avail_in != 0) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
+            return true;
+        }
+        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
+    } while (z.avail_in > 0 || z.avail_out == 0);
+    return false;
+}
+
+// Inflates every chunk into `output`; the Deflate stream must end with the
+// entry's data, neither before nor after it.
+void InflateChunks(TChunkSource& chunks, TInflater& inflater, const TZipEntry& e, TEntryOutput& output) {
+    const auto out = std::make_unique<unsigned char[]>(TZipReader::kChunkSize);
+    bool streamEnd = false;
+    for (;;) {
+        const auto [in, n] = chunks.Next();
+        if (n == 0) break;
+        if (streamEnd) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
+        streamEnd = InflateChunk(inflater.z, in, n, out.get(), e, output);
+    }
+    if (!streamEnd) Damaged("the Deflate stream of " + Quoted(e.Name) + " is cut short");
+}
+
+void CopyChunks(TChunkSource& chunks, TEntryOutput& output) {
+    for (;;) {
+        const auto [in, n] = chunks.Next();
+        if (n == 0) break;
+        output.Deliver(in, n);
+    }
+}
+
 }  // namespace
 
 void TMemorySource::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
@@ -677,85 +791,21 @@ std::optional<TZipEntry> ReadFirstLocalEntry(IByteSource& source) {
 }
 
 void ReadEntryData(IByteSource& source, const TZipEntry& e, std::string_view password, const TZipReader::TSink& sink) {
-    constexpr std::size_t kChunkSize = TZipReader::kChunkSize;
-    if (e.Method != kMethodStored && e.Method != kMethodDeflated)
-        throw TZipError(TKind::Unsupported, "Compression method " + std::to_string(e.Method) + " is not supported (" +
-                                                Quoted(e.Name) + ")");
-    std::uint64_t offset = e.DataOffset;
-    std::uint64_t left = e.CompressedSize;
-    std::unique_ptr<TPkCipher> cipher;
-    if (e.Encrypted()) {
-        cipher = std::make_unique<TPkCipher>(password);
-        unsigned char header[kEncryptionHeaderSize];
-        source.ReadAt(offset, header, sizeof header);
-        cipher->Decrypt(header, sizeof header);
-        // The last byte repeats the high byte of the time (with a descriptor)
-        // or of the CRC.
-        const unsigned char check = e.HasDescriptor() ? static_cast<unsigned char>(e.DosTime >> 8)
-                                                      : static_cast<unsigned char>(e.Crc >> 24);
-        if (header[kEncryptionHeaderSize - 1] != check)
-            throw TZipError(TKind::WrongPassword, "Wrong password for " + Quoted(e.Name));
-        offset += kEncryptionHeaderSize;
-        left -= kEncryptionHeaderSize;
-    }
-
-    struct TInflater {
-        z_stream z{};
-        bool open = false;
-        ~TInflater() {
-            if (open) inflateEnd(&z);
-        }
-    } inflater;
-    if (e.Method == kMethodDeflated) {
-        if (inflateInit2(&inflater.z, -MAX_WBITS) != Z_OK) throw text::TError("Out of memory");
-        inflater.open = true;
-    }
-
+    CheckMethod(e);
+    std::optional<TPkCipher> cipher;
+    if (e.Encrypted()) cipher = OpenEncryption(source, e, password);
+    const std::uint64_t headerSize = cipher ? kEncryptionHeaderSize : 0;
+    const std::uint64_t left = e.CompressedSize - headerSize;
+    TInflater inflater(e.Method == kMethodDeflated);
     // Reading ahead pays for itself only over a few chunks.
-    const bool ahead = cipher && left > 4 * kChunkSize;
-    TChunkSource chunks(source, offset, left, cipher.get(), ahead);
-    const auto out = std::make_unique<unsigned char[]>(kChunkSize);
-    std::uint64_t produced = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    bool streamEnd = false;
-    auto deliver = [&](const unsigned char* data, std::size_t size) {
-        if (size == 0) return;
-        if (size > e.UncompressedSize - produced) Damaged(Quoted(e.Name) + " holds more data than its header says");
-        produced += size;
-        crc = crc32(crc, data, static_cast<uInt>(size));
-        sink(reinterpret_cast<const char*>(data), size);
-    };
-    for (;;) {
-        const auto [in, n] = chunks.Next();
-        if (n == 0) break;
-        if (e.Method == kMethodStored) {
-            deliver(in, n);
-            continue;
-        }
-        if (streamEnd) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
-        z_stream& z = inflater.z;
-        z.next_in = const_cast<unsigned char*>(in);
-        z.avail_in = static_cast<uInt>(n);
-        do {
-            z.next_out = out.get();
-            z.avail_out = static_cast<uInt>(kChunkSize);
-            const int rc = inflate(&z, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-                Damaged("the data of " + Quoted(e.Name) + " does not inflate" +
-                        std::string(e.Encrypted() ? " (damaged, or a wrong password)" : ""));
-            deliver(out.get(), kChunkSize - z.avail_out);
-            if (rc == Z_STREAM_END) {
-                streamEnd = true;
-                if (z.avail_in != 0) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
-                break;
-            }
-            if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
-        } while (z.avail_in > 0 || z.avail_out == 0);
-    }
-    if (e.Method == kMethodDeflated && !streamEnd) Damaged("the Deflate stream of " + Quoted(e.Name) + " is cut short");
-    if (produced != e.UncompressedSize) Damaged(Quoted(e.Name) + " holds less data than its header says");
-    if (static_cast<std::uint32_t>(crc) != e.Crc)
-        Damaged("CRC error in " + Quoted(e.Name) + std::string(e.Encrypted() ? " (damaged, or a wrong password)" : ""));
+    const bool ahead = cipher && left > 4 * TZipReader::kChunkSize;
+    TChunkSource chunks(source, e.DataOffset + headerSize, left, cipher ? &*cipher : nullptr, ahead);
+    TEntryOutput output(e, sink);
+    if (e.Method == kMethodStored)
+        CopyChunks(chunks, output);
+    else
+        InflateChunks(chunks, inflater, e, output);
+    output.Finish();
 }
 
 std::string DosDateTimeText(std::uint16_t dosDate, std::uint16_t dosTime) {
