@@ -84,83 +84,94 @@ void TPackageXmlReader::Feed(const char* data, std::size_t size) {
     const char* const end = data + size;
     while (p < end) {
         switch (state_) {
-        case TState::Text: {
-            // A run of plain bytes up to the next markup, entity or zero
-            // byte: item data is most of the document.
-            const char* stop = FindTextStop(p, end);
-            if (stop < end && *stop == '\0') TextBytes(p, static_cast<std::size_t>(stop - p) + 1);  // raises
-            if (stop > p) {
-                if (open_.size() != 4) Fail("text outside an Item");
-                itemSize_ += static_cast<std::uint64_t>(stop - p);
-            }
-            contents_.Bytes += static_cast<std::uint64_t>(stop - p);
-            p = stop;
-            if (p == end) break;
-            if (*p == '&') {
-                // A known entity that lies whole in this piece is read at
-                // once; anything else goes byte by byte below.
-                const std::size_t room = std::min<std::size_t>(static_cast<std::size_t>(end - p - 1), kLongestEntity + 1);
-                const char* semicolon = static_cast<const char*>(std::memchr(p + 1, ';', room));
-                const char byte = semicolon ? EntityByte(std::string_view(p + 1, static_cast<std::size_t>(semicolon - p - 1))) : 0;
-                if (byte != 0) {
-                    contents_.Bytes += static_cast<std::uint64_t>(semicolon - p + 1);
-                    p = semicolon + 1;
-                    TextBytes(&byte, 1);
-                    break;
-                }
-            }
-            if (*p == '<') {
-                state_ = TState::Markup;
-                markup_.clear();
-                quote_ = 0;
-            } else {
-                state_ = TState::Entity;
-                entity_.clear();
-            }
-            ++p;
-            ++contents_.Bytes;
+        case TState::Text:
+            p = FeedText(p, end);
             break;
-        }
-        case TState::Entity: {
-            const char c = *p++;
-            ++contents_.Bytes;
-            if (c != ';') {
-                if (entity_.size() == kLongestEntity) Fail("an unknown entity");
-                entity_ += c;
-                break;
-            }
-            const char byte = EntityByte(entity_);
-            if (byte == 0) Fail("the unknown entity &" + entity_ + ";");
-            TextBytes(&byte, 1);
-            state_ = TState::Text;
+        case TState::Entity:
+            p = FeedEntity(p, end);
             break;
-        }
-        case TState::Markup: {
-            // Up to the '>' that stands outside an attribute value.
-            const char* stop = p;
-            while (stop < end) {
-                if (quote_) {
-                    if (*stop == quote_) quote_ = 0;
-                } else if (*stop == '"' || *stop == '\'') {
-                    quote_ = *stop;
-                } else if (*stop == '>') {
-                    break;
-                }
-                ++stop;
-            }
-            if (static_cast<std::size_t>(stop - p) > kMaxTagLength - markup_.size()) Fail("a tag is too long");
-            markup_.append(p, stop);
-            contents_.Bytes += static_cast<std::uint64_t>(stop - p);
-            p = stop;
-            if (p == end) break;
-            ++p;
-            ++contents_.Bytes;
-            state_ = TState::Text;
-            Tag(markup_);
+        case TState::Markup:
+            p = FeedMarkup(p, end);
             break;
-        }
         }
     }
+}
+
+const char* TPackageXmlReader::FeedText(const char* p, const char* end) {
+    // A run of plain bytes up to the next markup, entity or zero byte: item
+    // data is most of the document.
+    const char* stop = FindTextStop(p, end);
+    if (stop < end && *stop == '\0') TextBytes(p, static_cast<std::size_t>(stop - p) + 1);  // raises
+    if (stop > p) {
+        if (open_.size() != 4) Fail("text outside an Item");
+        itemSize_ += static_cast<std::uint64_t>(stop - p);
+    }
+    contents_.Bytes += static_cast<std::uint64_t>(stop - p);
+    p = stop;
+    if (p == end) return p;
+    // A known entity that lies whole in this piece is read at once; anything
+    // else goes byte by byte in the entity state.
+    if (*p == '&') {
+        if (const char* next = FeedWholeEntity(p, end)) return next;
+    }
+    if (*p == '<') {
+        state_ = TState::Markup;
+        markup_.clear();
+        quote_ = 0;
+    } else {
+        state_ = TState::Entity;
+        entity_.clear();
+    }
+    ++contents_.Bytes;
+    return p + 1;
+}
+
+const char* TPackageXmlReader::FeedWholeEntity(const char* p, const char* end) {
+    const std::size_t room = std::min<std::size_t>(static_cast<std::size_t>(end - p - 1), kLongestEntity + 1);
+    const char* semicolon = static_cast<const char*>(std::memchr(p + 1, ';', room));
+    const char byte = semicolon ? EntityByte(std::string_view(p + 1, static_cast<std::size_t>(semicolon - p - 1))) : 0;
+    if (byte == 0) return nullptr;
+    contents_.Bytes += static_cast<std::uint64_t>(semicolon - p + 1);
+    TextBytes(&byte, 1);
+    return semicolon + 1;
+}
+
+const char* TPackageXmlReader::FeedEntity(const char* p, const char*) {
+    const char c = *p++;
+    ++contents_.Bytes;
+    if (c != ';') {
+        if (entity_.size() == kLongestEntity) Fail("an unknown entity");
+        entity_ += c;
+        return p;
+    }
+    const char byte = EntityByte(entity_);
+    if (byte == 0) Fail("the unknown entity &" + entity_ + ";");
+    TextBytes(&byte, 1);
+    state_ = TState::Text;
+    return p;
+}
+
+const char* TPackageXmlReader::FeedMarkup(const char* p, const char* end) {
+    // Up to the '>' that stands outside an attribute value.
+    const char* stop = p;
+    while (stop < end) {
+        if (quote_) {
+            if (*stop == quote_) quote_ = 0;
+        } else if (*stop == '"' || *stop == '\'') {
+            quote_ = *stop;
+        } else if (*stop == '>') {
+            break;
+        }
+        ++stop;
+    }
+    if (static_cast<std::size_t>(stop - p) > kMaxTagLength - markup_.size()) Fail("a tag is too long");
+    markup_.append(p, stop);
+    contents_.Bytes += static_cast<std::uint64_t>(stop - p);
+    if (stop == end) return stop;
+    ++contents_.Bytes;
+    state_ = TState::Text;
+    Tag(markup_);
+    return stop + 1;
 }
 
 void TPackageXmlReader::TextBytes(const char* data, std::size_t size) {

@@ -69,6 +69,13 @@ public:
     TPackageContents Finish();
 
 private:
+    // Each reads from `p` on in its state and returns where reading goes on.
+    const char* FeedText(const char* p, const char* end);
+    const char* FeedEntity(const char* p, const char* end);
+    const char* FeedMarkup(const char* p, const char* end);
+    // An entity at `p` that lies whole before `end` and is one of the five,
+    // read at once: past its ';', or null for anything else.
+    const char* FeedWholeEntity(const char* p, const char* end);
     void Tag(const std::string& markup);
     void StartElement(const std::string& name, std::vector<std::pair<std::string, std::string>>& attributes,
                       bool empty);
