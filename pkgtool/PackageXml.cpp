@@ -15,8 +15,6 @@
 namespace pkgtool {
 namespace {
 
-using TAttributes = std::vector<std::pair<std::string, std::string>>;
-
 // The section tags in document order, with the document member that the
 // kind table names for each.
 struct TSectionSlot {
@@ -58,6 +56,11 @@ const char* FindTextStop(const char* p, const char* end) {
     for (; p < end; ++p)
         if (*p == '<' || *p == '&' || *p == '\0') return p;
     return end;
+}
+
+// Whether `c` may stand in an element or attribute name of the document.
+bool IsNameByte(char c) {
+    return c != ' ' && c != '/' && c != '=' && c != '"' && c != '\'' && c != '<' && c != '&';
 }
 
 // The static name equal to `format` (one of the formats of the kind table),
@@ -189,8 +192,7 @@ void TPackageXmlReader::Tag(const std::string& markup) {
     }
     // name, then ` name="value"` pairs, then an optional "/".
     std::size_t pos = 0;
-    auto isNameByte = [](char c) { return c != ' ' && c != '/' && c != '=' && c != '"' && c != '\'' && c != '<' && c != '&'; };
-    while (pos < markup.size() && isNameByte(markup[pos])) ++pos;
+    while (pos < markup.size() && IsNameByte(markup[pos])) ++pos;
     const std::string name = markup.substr(0, pos);
     if (name.empty() || name[0] == '?' || name[0] == '!') Fail("a tag that is not an element");
     // Kept from tag to tag with its strings' storage: most tags carry one
@@ -203,55 +205,61 @@ void TPackageXmlReader::Tag(const std::string& markup) {
             empty = true;
             break;
         }
-        if (markup[pos] != ' ') Fail("a malformed tag <" + name + ">");
-        ++pos;
-        const std::size_t nameStart = pos;
-        while (pos < markup.size() && isNameByte(markup[pos])) ++pos;
-        if (pos == nameStart || pos + 1 >= markup.size() || markup[pos] != '=' || markup[pos + 1] != '"')
-            Fail("a malformed attribute in <" + name + ">");
         if (attributes.size() == count) attributes.emplace_back();
         auto& [attribute, value] = attributes[count++];
-        attribute.assign(markup, nameStart, pos - nameStart);
-        pos += 2;
-        const std::size_t close = markup.find('"', pos);
-        if (close == std::string::npos) Fail("an attribute value of <" + name + "> is not closed");
-        value.clear();
-        const std::string_view raw = std::string_view(markup).substr(pos, close - pos);
-        if (raw.find_first_of("&<") == std::string_view::npos) {
-            value = raw;
-            pos = close + 1;
-            continue;
-        }
-        for (std::size_t i = pos; i < close; ++i) {
-            if (markup[i] == '<') Fail("a raw '<' in an attribute of <" + name + ">");
-            if (markup[i] != '&') {
-                value += markup[i];
-                continue;
-            }
-            const std::size_t semicolon = markup.find(';', i);
-            if (semicolon == std::string::npos || semicolon > close) Fail("an unknown entity in <" + name + ">");
-            const char byte = EntityByte(std::string_view(markup).substr(i + 1, semicolon - i - 1));
-            if (byte == 0) Fail("an unknown entity in <" + name + ">");
-            value += byte;
-            i = semicolon;
-        }
-        pos = close + 1;
+        pos = ReadAttribute(markup, pos, name, attribute, value);
     }
     attributes.resize(count);
     StartElement(name, attributes, empty);
 }
 
+std::size_t TPackageXmlReader::ReadAttribute(const std::string& markup, std::size_t pos, const std::string& name,
+                                             std::string& attribute, std::string& value) const {
+    if (markup[pos] != ' ') Fail("a malformed tag <" + name + ">");
+    ++pos;
+    const std::size_t nameStart = pos;
+    while (pos < markup.size() && IsNameByte(markup[pos])) ++pos;
+    if (pos == nameStart || pos + 1 >= markup.size() || markup[pos] != '=' || markup[pos + 1] != '"')
+        Fail("a malformed attribute in <" + name + ">");
+    attribute.assign(markup, nameStart, pos - nameStart);
+    pos += 2;
+    const std::size_t close = markup.find('"', pos);
+    if (close == std::string::npos) Fail("an attribute value of <" + name + "> is not closed");
+    value.clear();
+    const std::string_view raw = std::string_view(markup).substr(pos, close - pos);
+    if (raw.find_first_of("&<") == std::string_view::npos) {
+        value = raw;
+        return close + 1;
+    }
+    for (std::size_t i = pos; i < close; ++i) {
+        if (markup[i] == '<') Fail("a raw '<' in an attribute of <" + name + ">");
+        if (markup[i] != '&') {
+            value += markup[i];
+            continue;
+        }
+        const std::size_t semicolon = markup.find(';', i);
+        if (semicolon == std::string::npos || semicolon > close) Fail("an unknown entity in <" + name + ">");
+        const char byte = EntityByte(std::string_view(markup).substr(i + 1, semicolon - i - 1));
+        if (byte == 0) Fail("an unknown entity in <" + name + ">");
+        value += byte;
+        i = semicolon;
+    }
+    return close + 1;
+}
+
+std::string& TPackageXmlReader::OnlyAttribute(const std::string& name, TAttributes& attributes,
+                                              std::string_view wanted) const {
+    if (attributes.size() != 1 || attributes[0].first != wanted)
+        Fail("<" + name + "> must carry exactly the attribute " + std::string(wanted));
+    return attributes[0].second;
+}
+
 void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attributes, bool empty) {
-    auto onlyAttribute = [&](std::string_view wanted) -> std::string& {
-        if (attributes.size() != 1 || attributes[0].first != wanted)
-            Fail("<" + name + "> must carry exactly the attribute " + std::string(wanted));
-        return attributes[0].second;
-    };
     switch (open_.size()) {
     case 0:
         if (rootClosed_) Fail("content after the root element");
         if (name != package::kRootTag) Fail("the root element is <" + name + ">");
-        contents_.Copyright = onlyAttribute(package::kCopyrightAttribute);
+        contents_.Copyright = OnlyAttribute(name, attributes, package::kCopyrightAttribute);
         if (empty) Fail("the root element has no sections");
         break;
     case 1: {
@@ -265,44 +273,49 @@ void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attri
         contents_.Sections.push_back({name, {}});
         break;
     }
-    case 2: {
-        if (name != "AddObject") Fail("<" + name + "> inside <" + open_.back() + ">");
-        TPackageObject object;
-        object.ObjectPath = onlyAttribute(package::kObjectPathAttribute);
-        // The object path as the report named it: the section's tree folder
-        // replaced by the kind word. Its formats follow from that.
-        const auto section = kSections[contents_.Sections.size() - 1].Member;
-        const package::TObjectKind* kind = nullptr;
-        for (const package::TObjectKind& k : package::ObjectKinds())
-            if (k.Section == section && object.ObjectPath.starts_with(k.TreeFolder)) kind = &k;
-        if (!kind) Fail("the object \"" + object.ObjectPath + "\" does not belong in <" + open_.back() + ">");
-        const std::string reportPath =
-            std::string(kind->KindWord) + object.ObjectPath.substr(kind->TreeFolder.size());
-        expectedFormats_ = package::ObjectFormats(*kind, reportPath);
-        contents_.Sections.back().Objects.push_back(std::move(object));
+    case 2:
+        StartObject(name, attributes);
         open_.push_back(name);
         if (empty) EndElement(name);
         return;
-    }
-    case 3: {
-        if (name != package::kItemTag) Fail("<" + name + "> inside <AddObject>");
-        const std::string& format = onlyAttribute(package::kFormatNameAttribute);
-        TPackageObject& object = contents_.Sections.back().Objects.back();
-        const std::size_t index = object.Formats.size();
-        if (index == expectedFormats_.size() || format != expectedFormats_[index])
-            Fail("the object \"" + object.ObjectPath + "\" has the format \"" + format + "\" where " +
-                 (index == expectedFormats_.size() ? std::string("its formats end")
-                                                   : "\"" + expectedFormats_[index] + "\" belongs"));
-        if (object.Formats.empty()) object.Formats.reserve(expectedFormats_.size());
-        object.Formats.push_back({StaticFormatName(format), 0});
-        itemSize_ = 0;
+    case 3:
+        StartItem(name, attributes);
         break;
-    }
     default:
         Fail("<" + name + "> inside an Item");
     }
     // An empty section or an empty Item has nothing to close.
     if (!empty) open_.push_back(name);
+}
+
+void TPackageXmlReader::StartObject(const std::string& name, TAttributes& attributes) {
+    if (name != "AddObject") Fail("<" + name + "> inside <" + open_.back() + ">");
+    TPackageObject object;
+    object.ObjectPath = OnlyAttribute(name, attributes, package::kObjectPathAttribute);
+    // The object path as the report named it: the section's tree folder
+    // replaced by the kind word. Its formats follow from that.
+    const auto section = kSections[contents_.Sections.size() - 1].Member;
+    const package::TObjectKind* kind = nullptr;
+    for (const package::TObjectKind& k : package::ObjectKinds())
+        if (k.Section == section && object.ObjectPath.starts_with(k.TreeFolder)) kind = &k;
+    if (!kind) Fail("the object \"" + object.ObjectPath + "\" does not belong in <" + open_.back() + ">");
+    const std::string reportPath = std::string(kind->KindWord) + object.ObjectPath.substr(kind->TreeFolder.size());
+    expectedFormats_ = package::ObjectFormats(*kind, reportPath);
+    contents_.Sections.back().Objects.push_back(std::move(object));
+}
+
+void TPackageXmlReader::StartItem(const std::string& name, TAttributes& attributes) {
+    if (name != package::kItemTag) Fail("<" + name + "> inside <AddObject>");
+    const std::string& format = OnlyAttribute(name, attributes, package::kFormatNameAttribute);
+    TPackageObject& object = contents_.Sections.back().Objects.back();
+    const std::size_t index = object.Formats.size();
+    if (index == expectedFormats_.size() || format != expectedFormats_[index])
+        Fail("the object \"" + object.ObjectPath + "\" has the format \"" + format + "\" where " +
+             (index == expectedFormats_.size() ? std::string("its formats end")
+                                               : "\"" + expectedFormats_[index] + "\" belongs"));
+    if (object.Formats.empty()) object.Formats.reserve(expectedFormats_.size());
+    object.Formats.push_back({StaticFormatName(format), 0});
+    itemSize_ = 0;
 }
 
 void TPackageXmlReader::EndElement(std::string_view name) {
