@@ -290,6 +290,7 @@ private:
     std::thread thread_;
 };
 
+// An archive split or spanned over several disks (8.0): valid, and not read here.
 [[noreturn]] void SeveralDisks() {
     throw TZipError(TKind::Unsupported, "Archives on several disks are not supported");
 }
@@ -685,6 +686,7 @@ void InflateChunks(TChunkSource& chunks, TInflater& inflater, const TZipEntry& e
     if (!streamEnd) Damaged("the Deflate stream of " + Quoted(e.Name) + " is cut short");
 }
 
+// Hands stored data to `output` as it is.
 void CopyChunks(TChunkSource& chunks, TEntryOutput& output) {
     for (;;) {
         const auto [in, n] = chunks.Next();
