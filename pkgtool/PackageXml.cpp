@@ -15,8 +15,6 @@
 namespace pkgtool {
 namespace {
 
-using TAttributes = std::vector<std::pair<std::string, std::string>>;
-
 // The section tags in document order, with the document member that the
 // kind table names for each.
 struct TSectionSlot {
@@ -60,6 +58,11 @@ const char* FindTextStop(const char* p, const char* end) {
     return end;
 }
 
+// Whether `c` may stand in an element or attribute name of the document.
+bool IsNameByte(char c) {
+    return c != ' ' && c != '/' && c != '=' && c != '"' && c != '\'' && c != '<' && c != '&';
+}
+
 // The static name equal to `format` (one of the formats of the kind table),
 // so that an object keeps its formats without a string each.
 std::string_view StaticFormatName(std::string_view format) {
@@ -84,83 +87,94 @@ void TPackageXmlReader::Feed(const char* data, std::size_t size) {
     const char* const end = data + size;
     while (p < end) {
         switch (state_) {
-        case TState::Text: {
-            // A run of plain bytes up to the next markup, entity or zero
-            // byte: item data is most of the document.
-            const char* stop = FindTextStop(p, end);
-            if (stop < end && *stop == '\0') TextBytes(p, static_cast<std::size_t>(stop - p) + 1);  // raises
-            if (stop > p) {
-                if (open_.size() != 4) Fail("text outside an Item");
-                itemSize_ += static_cast<std::uint64_t>(stop - p);
-            }
-            contents_.Bytes += static_cast<std::uint64_t>(stop - p);
-            p = stop;
-            if (p == end) break;
-            if (*p == '&') {
-                // A known entity that lies whole in this piece is read at
-                // once; anything else goes byte by byte below.
-                const std::size_t room = std::min<std::size_t>(static_cast<std::size_t>(end - p - 1), kLongestEntity + 1);
-                const char* semicolon = static_cast<const char*>(std::memchr(p + 1, ';', room));
-                const char byte = semicolon ? EntityByte(std::string_view(p + 1, static_cast<std::size_t>(semicolon - p - 1))) : 0;
-                if (byte != 0) {
-                    contents_.Bytes += static_cast<std::uint64_t>(semicolon - p + 1);
-                    p = semicolon + 1;
-                    TextBytes(&byte, 1);
-                    break;
-                }
-            }
-            if (*p == '<') {
-                state_ = TState::Markup;
-                markup_.clear();
-                quote_ = 0;
-            } else {
-                state_ = TState::Entity;
-                entity_.clear();
-            }
-            ++p;
-            ++contents_.Bytes;
+        case TState::Text:
+            p = FeedText(p, end);
             break;
-        }
-        case TState::Entity: {
-            const char c = *p++;
-            ++contents_.Bytes;
-            if (c != ';') {
-                if (entity_.size() == kLongestEntity) Fail("an unknown entity");
-                entity_ += c;
-                break;
-            }
-            const char byte = EntityByte(entity_);
-            if (byte == 0) Fail("the unknown entity &" + entity_ + ";");
-            TextBytes(&byte, 1);
-            state_ = TState::Text;
+        case TState::Entity:
+            p = FeedEntity(p, end);
             break;
-        }
-        case TState::Markup: {
-            // Up to the '>' that stands outside an attribute value.
-            const char* stop = p;
-            while (stop < end) {
-                if (quote_) {
-                    if (*stop == quote_) quote_ = 0;
-                } else if (*stop == '"' || *stop == '\'') {
-                    quote_ = *stop;
-                } else if (*stop == '>') {
-                    break;
-                }
-                ++stop;
-            }
-            if (static_cast<std::size_t>(stop - p) > kMaxTagLength - markup_.size()) Fail("a tag is too long");
-            markup_.append(p, stop);
-            contents_.Bytes += static_cast<std::uint64_t>(stop - p);
-            p = stop;
-            if (p == end) break;
-            ++p;
-            ++contents_.Bytes;
-            state_ = TState::Text;
-            Tag(markup_);
+        case TState::Markup:
+            p = FeedMarkup(p, end);
             break;
-        }
         }
     }
+}
+
+const char* TPackageXmlReader::FeedText(const char* p, const char* end) {
+    // A run of plain bytes up to the next markup, entity or zero byte: item
+    // data is most of the document.
+    const char* stop = FindTextStop(p, end);
+    if (stop < end && *stop == '\0') TextBytes(p, static_cast<std::size_t>(stop - p) + 1);  // raises
+    if (stop > p) {
+        if (open_.size() != 4) Fail("text outside an Item");
+        itemSize_ += static_cast<std::uint64_t>(stop - p);
+    }
+    contents_.Bytes += static_cast<std::uint64_t>(stop - p);
+    p = stop;
+    if (p == end) return p;
+    // A known entity that lies whole in this piece is read at once; anything
+    // else goes byte by byte in the entity state.
+    if (*p == '&') {
+        if (const char* next = FeedWholeEntity(p, end)) return next;
+    }
+    if (*p == '<') {
+        state_ = TState::Markup;
+        markup_.clear();
+        quote_ = 0;
+    } else {
+        state_ = TState::Entity;
+        entity_.clear();
+    }
+    ++contents_.Bytes;
+    return p + 1;
+}
+
+const char* TPackageXmlReader::FeedWholeEntity(const char* p, const char* end) {
+    const std::size_t room = std::min<std::size_t>(static_cast<std::size_t>(end - p - 1), kLongestEntity + 1);
+    const char* semicolon = static_cast<const char*>(std::memchr(p + 1, ';', room));
+    const char byte = semicolon ? EntityByte(std::string_view(p + 1, static_cast<std::size_t>(semicolon - p - 1))) : 0;
+    if (byte == 0) return nullptr;
+    contents_.Bytes += static_cast<std::uint64_t>(semicolon - p + 1);
+    TextBytes(&byte, 1);
+    return semicolon + 1;
+}
+
+const char* TPackageXmlReader::FeedEntity(const char* p, const char*) {
+    const char c = *p++;
+    ++contents_.Bytes;
+    if (c != ';') {
+        if (entity_.size() == kLongestEntity) Fail("an unknown entity");
+        entity_ += c;
+        return p;
+    }
+    const char byte = EntityByte(entity_);
+    if (byte == 0) Fail("the unknown entity &" + entity_ + ";");
+    TextBytes(&byte, 1);
+    state_ = TState::Text;
+    return p;
+}
+
+const char* TPackageXmlReader::FeedMarkup(const char* p, const char* end) {
+    // Up to the '>' that stands outside an attribute value.
+    const char* stop = p;
+    while (stop < end) {
+        if (quote_) {
+            if (*stop == quote_) quote_ = 0;
+        } else if (*stop == '"' || *stop == '\'') {
+            quote_ = *stop;
+        } else if (*stop == '>') {
+            break;
+        }
+        ++stop;
+    }
+    if (static_cast<std::size_t>(stop - p) > kMaxTagLength - markup_.size()) Fail("a tag is too long");
+    markup_.append(p, stop);
+    contents_.Bytes += static_cast<std::uint64_t>(stop - p);
+    if (stop == end) return stop;
+    ++contents_.Bytes;
+    state_ = TState::Text;
+    Tag(markup_);
+    return stop + 1;
 }
 
 void TPackageXmlReader::TextBytes(const char* data, std::size_t size) {
@@ -178,8 +192,7 @@ void TPackageXmlReader::Tag(const std::string& markup) {
     }
     // name, then ` name="value"` pairs, then an optional "/".
     std::size_t pos = 0;
-    auto isNameByte = [](char c) { return c != ' ' && c != '/' && c != '=' && c != '"' && c != '\'' && c != '<' && c != '&'; };
-    while (pos < markup.size() && isNameByte(markup[pos])) ++pos;
+    while (pos < markup.size() && IsNameByte(markup[pos])) ++pos;
     const std::string name = markup.substr(0, pos);
     if (name.empty() || name[0] == '?' || name[0] == '!') Fail("a tag that is not an element");
     // Kept from tag to tag with its strings' storage: most tags carry one
@@ -192,55 +205,61 @@ void TPackageXmlReader::Tag(const std::string& markup) {
             empty = true;
             break;
         }
-        if (markup[pos] != ' ') Fail("a malformed tag <" + name + ">");
-        ++pos;
-        const std::size_t nameStart = pos;
-        while (pos < markup.size() && isNameByte(markup[pos])) ++pos;
-        if (pos == nameStart || pos + 1 >= markup.size() || markup[pos] != '=' || markup[pos + 1] != '"')
-            Fail("a malformed attribute in <" + name + ">");
         if (attributes.size() == count) attributes.emplace_back();
         auto& [attribute, value] = attributes[count++];
-        attribute.assign(markup, nameStart, pos - nameStart);
-        pos += 2;
-        const std::size_t close = markup.find('"', pos);
-        if (close == std::string::npos) Fail("an attribute value of <" + name + "> is not closed");
-        value.clear();
-        const std::string_view raw = std::string_view(markup).substr(pos, close - pos);
-        if (raw.find_first_of("&<") == std::string_view::npos) {
-            value = raw;
-            pos = close + 1;
-            continue;
-        }
-        for (std::size_t i = pos; i < close; ++i) {
-            if (markup[i] == '<') Fail("a raw '<' in an attribute of <" + name + ">");
-            if (markup[i] != '&') {
-                value += markup[i];
-                continue;
-            }
-            const std::size_t semicolon = markup.find(';', i);
-            if (semicolon == std::string::npos || semicolon > close) Fail("an unknown entity in <" + name + ">");
-            const char byte = EntityByte(std::string_view(markup).substr(i + 1, semicolon - i - 1));
-            if (byte == 0) Fail("an unknown entity in <" + name + ">");
-            value += byte;
-            i = semicolon;
-        }
-        pos = close + 1;
+        pos = ReadAttribute(markup, pos, name, attribute, value);
     }
     attributes.resize(count);
     StartElement(name, attributes, empty);
 }
 
+std::size_t TPackageXmlReader::ReadAttribute(const std::string& markup, std::size_t pos, const std::string& name,
+                                             std::string& attribute, std::string& value) const {
+    if (markup[pos] != ' ') Fail("a malformed tag <" + name + ">");
+    ++pos;
+    const std::size_t nameStart = pos;
+    while (pos < markup.size() && IsNameByte(markup[pos])) ++pos;
+    if (pos == nameStart || pos + 1 >= markup.size() || markup[pos] != '=' || markup[pos + 1] != '"')
+        Fail("a malformed attribute in <" + name + ">");
+    attribute.assign(markup, nameStart, pos - nameStart);
+    pos += 2;
+    const std::size_t close = markup.find('"', pos);
+    if (close == std::string::npos) Fail("an attribute value of <" + name + "> is not closed");
+    value.clear();
+    const std::string_view raw = std::string_view(markup).substr(pos, close - pos);
+    if (raw.find_first_of("&<") == std::string_view::npos) {
+        value = raw;
+        return close + 1;
+    }
+    for (std::size_t i = pos; i < close; ++i) {
+        if (markup[i] == '<') Fail("a raw '<' in an attribute of <" + name + ">");
+        if (markup[i] != '&') {
+            value += markup[i];
+            continue;
+        }
+        const std::size_t semicolon = markup.find(';', i);
+        if (semicolon == std::string::npos || semicolon > close) Fail("an unknown entity in <" + name + ">");
+        const char byte = EntityByte(std::string_view(markup).substr(i + 1, semicolon - i - 1));
+        if (byte == 0) Fail("an unknown entity in <" + name + ">");
+        value += byte;
+        i = semicolon;
+    }
+    return close + 1;
+}
+
+std::string& TPackageXmlReader::OnlyAttribute(const std::string& name, TAttributes& attributes,
+                                              std::string_view wanted) const {
+    if (attributes.size() != 1 || attributes[0].first != wanted)
+        Fail("<" + name + "> must carry exactly the attribute " + std::string(wanted));
+    return attributes[0].second;
+}
+
 void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attributes, bool empty) {
-    auto onlyAttribute = [&](std::string_view wanted) -> std::string& {
-        if (attributes.size() != 1 || attributes[0].first != wanted)
-            Fail("<" + name + "> must carry exactly the attribute " + std::string(wanted));
-        return attributes[0].second;
-    };
     switch (open_.size()) {
     case 0:
         if (rootClosed_) Fail("content after the root element");
         if (name != package::kRootTag) Fail("the root element is <" + name + ">");
-        contents_.Copyright = onlyAttribute(package::kCopyrightAttribute);
+        contents_.Copyright = OnlyAttribute(name, attributes, package::kCopyrightAttribute);
         if (empty) Fail("the root element has no sections");
         break;
     case 1: {
@@ -254,44 +273,49 @@ void TPackageXmlReader::StartElement(const std::string& name, TAttributes& attri
         contents_.Sections.push_back({name, {}});
         break;
     }
-    case 2: {
-        if (name != "AddObject") Fail("<" + name + "> inside <" + open_.back() + ">");
-        TPackageObject object;
-        object.ObjectPath = onlyAttribute(package::kObjectPathAttribute);
-        // The object path as the report named it: the section's tree folder
-        // replaced by the kind word. Its formats follow from that.
-        const auto section = kSections[contents_.Sections.size() - 1].Member;
-        const package::TObjectKind* kind = nullptr;
-        for (const package::TObjectKind& k : package::ObjectKinds())
-            if (k.Section == section && object.ObjectPath.starts_with(k.TreeFolder)) kind = &k;
-        if (!kind) Fail("the object \"" + object.ObjectPath + "\" does not belong in <" + open_.back() + ">");
-        const std::string reportPath =
-            std::string(kind->KindWord) + object.ObjectPath.substr(kind->TreeFolder.size());
-        expectedFormats_ = package::ObjectFormats(*kind, reportPath);
-        contents_.Sections.back().Objects.push_back(std::move(object));
+    case 2:
+        StartObject(name, attributes);
         open_.push_back(name);
         if (empty) EndElement(name);
         return;
-    }
-    case 3: {
-        if (name != package::kItemTag) Fail("<" + name + "> inside <AddObject>");
-        const std::string& format = onlyAttribute(package::kFormatNameAttribute);
-        TPackageObject& object = contents_.Sections.back().Objects.back();
-        const std::size_t index = object.Formats.size();
-        if (index == expectedFormats_.size() || format != expectedFormats_[index])
-            Fail("the object \"" + object.ObjectPath + "\" has the format \"" + format + "\" where " +
-                 (index == expectedFormats_.size() ? std::string("its formats end")
-                                                   : "\"" + expectedFormats_[index] + "\" belongs"));
-        if (object.Formats.empty()) object.Formats.reserve(expectedFormats_.size());
-        object.Formats.push_back({StaticFormatName(format), 0});
-        itemSize_ = 0;
+    case 3:
+        StartItem(name, attributes);
         break;
-    }
     default:
         Fail("<" + name + "> inside an Item");
     }
     // An empty section or an empty Item has nothing to close.
     if (!empty) open_.push_back(name);
+}
+
+void TPackageXmlReader::StartObject(const std::string& name, TAttributes& attributes) {
+    if (name != "AddObject") Fail("<" + name + "> inside <" + open_.back() + ">");
+    TPackageObject object;
+    object.ObjectPath = OnlyAttribute(name, attributes, package::kObjectPathAttribute);
+    // The object path as the report named it: the section's tree folder
+    // replaced by the kind word. Its formats follow from that.
+    const auto section = kSections[contents_.Sections.size() - 1].Member;
+    const package::TObjectKind* kind = nullptr;
+    for (const package::TObjectKind& k : package::ObjectKinds())
+        if (k.Section == section && object.ObjectPath.starts_with(k.TreeFolder)) kind = &k;
+    if (!kind) Fail("the object \"" + object.ObjectPath + "\" does not belong in <" + open_.back() + ">");
+    const std::string reportPath = std::string(kind->KindWord) + object.ObjectPath.substr(kind->TreeFolder.size());
+    expectedFormats_ = package::ObjectFormats(*kind, reportPath);
+    contents_.Sections.back().Objects.push_back(std::move(object));
+}
+
+void TPackageXmlReader::StartItem(const std::string& name, TAttributes& attributes) {
+    if (name != package::kItemTag) Fail("<" + name + "> inside <AddObject>");
+    const std::string& format = OnlyAttribute(name, attributes, package::kFormatNameAttribute);
+    TPackageObject& object = contents_.Sections.back().Objects.back();
+    const std::size_t index = object.Formats.size();
+    if (index == expectedFormats_.size() || format != expectedFormats_[index])
+        Fail("the object \"" + object.ObjectPath + "\" has the format \"" + format + "\" where " +
+             (index == expectedFormats_.size() ? std::string("its formats end")
+                                               : "\"" + expectedFormats_[index] + "\" belongs"));
+    if (object.Formats.empty()) object.Formats.reserve(expectedFormats_.size());
+    object.Formats.push_back({StaticFormatName(format), 0});
+    itemSize_ = 0;
 }
 
 void TPackageXmlReader::EndElement(std::string_view name) {

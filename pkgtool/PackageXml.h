@@ -69,9 +69,24 @@ public:
     TPackageContents Finish();
 
 private:
+    // Each reads from `p` on in its state and returns where reading goes on.
+    const char* FeedText(const char* p, const char* end);
+    const char* FeedEntity(const char* p, const char* end);
+    const char* FeedMarkup(const char* p, const char* end);
+    // An entity at `p` that lies whole before `end` and is one of the five,
+    // read at once: past its ';', or null for anything else.
+    const char* FeedWholeEntity(const char* p, const char* end);
+    using TAttributes = std::vector<std::pair<std::string, std::string>>;
     void Tag(const std::string& markup);
-    void StartElement(const std::string& name, std::vector<std::pair<std::string, std::string>>& attributes,
-                      bool empty);
+    // The attribute at `pos` of the tag `name` (a space, name="value"), its
+    // value's entities read; returns the position after its closing quote.
+    std::size_t ReadAttribute(const std::string& markup, std::size_t pos, const std::string& name,
+                              std::string& attribute, std::string& value) const;
+    // The value of the one attribute `wanted`, the only one the tag carries.
+    std::string& OnlyAttribute(const std::string& name, TAttributes& attributes, std::string_view wanted) const;
+    void StartElement(const std::string& name, TAttributes& attributes, bool empty);
+    void StartObject(const std::string& name, TAttributes& attributes);
+    void StartItem(const std::string& name, TAttributes& attributes);
     void EndElement(std::string_view name);
     void TextBytes(const char* data, std::size_t size);
     [[noreturn]] void Fail(const std::string& what) const;
@@ -81,7 +96,7 @@ private:
     std::string markup_;
     char quote_ = 0;  // the quote an attribute value in markup_ is open with
     std::string entity_;
-    std::vector<std::pair<std::string, std::string>> attributes_;  // of the tag being read
+    TAttributes attributes_;  // of the tag being read
     std::uint64_t itemSize_ = 0;   // decoded bytes of the current Item
 
     std::vector<std::string> open_;  // the elements open, outermost first

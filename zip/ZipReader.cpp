@@ -22,16 +22,6 @@ namespace {
 
 using TKind = TZipError::TKind;
 
-constexpr std::uint32_t kLocalSignature = 0x04034B50;
-constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
-constexpr std::uint32_t kCentralSignature = 0x02014B50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
-constexpr std::uint32_t kEndSignature = 0x06054B50;
-
-constexpr std::uint16_t kZip64FieldId = 0x0001;
-constexpr std::uint16_t kUnicodePathFieldId = 0x7075;
-
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
 constexpr std::uint16_t kFlagDescriptor = 0x0008;
 constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
@@ -300,6 +290,411 @@ private:
     std::thread thread_;
 };
 
+// An archive split or spanned over several disks (8.0): valid, and not read here.
+[[noreturn]] void SeveralDisks() {
+    throw TZipError(TKind::Unsupported, "Archives on several disks are not supported");
+}
+
+// Where the central directory lies and how many entries it holds, as the end
+// records say.
+struct TDirectoryEnd {
+    std::uint64_t ThisDisk = 0;       // the end record's own; the ZIP64 end record's disks
+    std::uint64_t DirectoryDisk = 0;  // are checked where it is read
+    std::uint64_t CountOnDisk = 0;
+    std::uint64_t Count = 0;
+    std::uint64_t Size = 0;
+    std::uint64_t Offset = 0;
+    std::uint64_t End = 0;  // where the directory must end: the first of the end records
+};
+
+// The end of central directory record (4.3.16). It closes the file, followed
+// only by its own comment.
+TDirectoryEnd ReadEndRecord(IByteSource& source) {
+    const std::uint64_t fileSize = source.Size();
+    if (fileSize < kEndRecordSize) Damaged("no end of central directory record");
+    const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEndRecordSize + kMaxComment));
+    const std::uint64_t tailStart = fileSize - tailSize;
+    const std::string tail = ReadBytes(source, tailStart, tailSize);
+    std::size_t endAt = std::string::npos;
+    for (std::size_t i = tailSize - kEndRecordSize + 1; i-- > 0;) {
+        if (Le(Bytes(tail) + i, 4) == kEndSignature &&
+            i + kEndRecordSize + Le(Bytes(tail) + i + 20, 2) == tailSize) {
+            endAt = i;
+            break;
+        }
+    }
+    if (endAt == std::string::npos) Damaged("no end of central directory record");
+    TFields end(Bytes(tail) + endAt + 4, kEndRecordSize - 4);
+    TDirectoryEnd d;
+    d.ThisDisk = end.U16();
+    d.DirectoryDisk = end.U16();
+    d.CountOnDisk = end.U16();
+    d.Count = end.U16();
+    d.Size = end.U32();
+    d.Offset = end.U32();
+    d.End = tailStart + endAt;
+    return d;
+}
+
+// The ZIP64 end of central directory locator (4.3.15), right before the end
+// record at `endOffset`: the offset of the ZIP64 end record, or nothing when
+// there is no locator.
+std::optional<std::uint64_t> ReadZip64Locator(IByteSource& source, std::uint64_t endOffset) {
+    if (endOffset < kZip64LocatorSize) return std::nullopt;
+    const std::string locator = ReadBytes(source, endOffset - kZip64LocatorSize, kZip64LocatorSize);
+    if (Le(Bytes(locator), 4) != kZip64LocatorSignature) return std::nullopt;
+    TFields l(Bytes(locator) + 4, kZip64LocatorSize - 4);
+    const std::uint64_t recordDisk = l.U32();
+    const std::uint64_t recordOffset = l.U64();
+    const std::uint64_t disks = l.U32();
+    if (recordDisk != 0 || disks > 1) SeveralDisks();
+    return recordOffset;
+}
+
+// A field of the end record holds either the marker or the value of the
+// ZIP64 end record (4.4.1.4).
+void CheckEndRecordsAgree(const TDirectoryEnd& end, const TDirectoryEnd& end64) {
+    if ((end.Count != kZip64Marker16 && end.Count != end64.Count) ||
+        (end.CountOnDisk != kZip64Marker16 && end.CountOnDisk != end64.CountOnDisk) ||
+        (end.Size != kZip64Marker32 && end.Size != end64.Size) ||
+        (end.Offset != kZip64Marker32 && end.Offset != end64.Offset))
+        Damaged("the end record and the ZIP64 end record disagree");
+}
+
+// The ZIP64 end of central directory record (4.3.14) at `recordOffset`; its
+// counts, size and offset replace those of the end record `d`, and the
+// directory then ends where it begins.
+void ReadZip64EndRecord(IByteSource& source, std::uint64_t recordOffset, TDirectoryEnd& d) {
+    const std::uint64_t locatorOffset = d.End - kZip64LocatorSize;
+    if (!Fits(recordOffset, kZip64EndRecordSize, locatorOffset)) Damaged("the ZIP64 end record lies outside the file");
+    const std::string record = ReadBytes(source, recordOffset, kZip64EndRecordSize);
+    TFields r(Bytes(record), record.size());
+    if (r.U32() != kZip64EndSignature) Damaged("the ZIP64 locator does not point at a ZIP64 end record");
+    const std::uint64_t recordSize = r.U64();
+    // The record (and any extensible data) ends where the locator begins.
+    if (recordSize < kZip64EndRecordSize - 12 || recordOffset + 12 + recordSize != locatorOffset)
+        Damaged("the ZIP64 end record's size is wrong");
+    r.U16();  // version made by
+    r.U16();  // version needed
+    const std::uint64_t disk64 = r.U32();
+    const std::uint64_t directoryDisk64 = r.U32();
+    TDirectoryEnd d64;
+    d64.CountOnDisk = r.U64();
+    d64.Count = r.U64();
+    d64.Size = r.U64();
+    d64.Offset = r.U64();
+    if (disk64 != 0 || directoryDisk64 != 0) SeveralDisks();
+    CheckEndRecordsAgree(d, d64);
+    d.CountOnDisk = d64.CountOnDisk;
+    d.Count = d64.Count;
+    d.Size = d64.Size;
+    d.Offset = d64.Offset;
+    d.End = recordOffset;
+}
+
+// What the end records say must describe one directory on one disk that
+// ends where they begin, with room for its entries.
+void CheckDirectoryEnd(const TDirectoryEnd& d) {
+    if (d.ThisDisk != 0 || d.DirectoryDisk != 0) SeveralDisks();
+    if (d.CountOnDisk != d.Count) Damaged("the entry counts of the end record disagree");
+    if (d.Offset > d.End || d.End - d.Offset != d.Size) Damaged("the central directory is not where the end record says");
+    if (d.Count > d.Size / kCentralHeaderSize) Damaged("more entries than the central directory can hold");
+}
+
+// The end record, and the ZIP64 end record when its locator is there.
+TDirectoryEnd ReadDirectoryEnd(IByteSource& source) {
+    TDirectoryEnd d = ReadEndRecord(source);
+    if (const std::optional<std::uint64_t> recordOffset = ReadZip64Locator(source, d.End))
+        ReadZip64EndRecord(source, *recordOffset, d);
+    CheckDirectoryEnd(d);
+    return d;
+}
+
+// A central directory header's fixed part with what follows it, before the
+// extra field is read.
+struct TCentralHeader {
+    TZipEntry Entry;
+    std::uint64_t Disk = 0;  // disk number start
+    std::string Extra;
+};
+
+// The central directory header (4.3.12) at `pos` with its name, extra field
+// and comment, all within the directory; `pos` moves past them.
+TCentralHeader ReadCentralHeader(IByteSource& source, std::uint64_t& pos, std::uint64_t directoryEnd) {
+    if (!Fits(pos, kCentralHeaderSize, directoryEnd)) Damaged("the central directory is cut short");
+    const std::string header = ReadBytes(source, pos, kCentralHeaderSize);
+    TFields h(Bytes(header), header.size());
+    if (h.U32() != kCentralSignature) Damaged("a central directory header has no signature");
+    TCentralHeader c;
+    TZipEntry& e = c.Entry;
+    e.VersionMadeBy = static_cast<std::uint16_t>(h.U16());
+    const auto [nameLength, extraLength] = ReadSharedFields(h, e);
+    const std::size_t commentLength = static_cast<std::size_t>(h.U16());
+    c.Disk = h.U16();
+    h.U16();  // internal attributes
+    e.ExternalAttributes = static_cast<std::uint32_t>(h.U32());
+    e.LocalHeaderOffset = h.U32();
+    const std::uint64_t variable = std::uint64_t{nameLength} + extraLength + commentLength;
+    if (!Fits(pos + kCentralHeaderSize, variable, directoryEnd)) Damaged("a central directory header runs past the directory");
+    e.RawName = ReadBytes(source, pos + kCentralHeaderSize, nameLength);
+    c.Extra = ReadBytes(source, pos + kCentralHeaderSize + nameLength, extraLength);
+    pos += kCentralHeaderSize + variable;
+    return c;
+}
+
+// The entry of a central header: the values it left to the ZIP64 extra field
+// (4.5.3) taken from there, on disk 0, its name decoded.
+TZipEntry CentralEntry(TCentralHeader c) {
+    TZipEntry& e = c.Entry;
+    TZip64Wanted wanted;
+    wanted.Uncompressed = e.UncompressedSize == kZip64Marker32;
+    wanted.Compressed = e.CompressedSize == kZip64Marker32;
+    wanted.Offset = e.LocalHeaderOffset == kZip64Marker32;
+    wanted.Disk = c.Disk == kZip64Marker16;
+    const TExtraFields fields = ParseExtra(c.Extra, wanted, e.RawName);
+    if (wanted.Uncompressed || wanted.Compressed || wanted.Offset || wanted.Disk) {
+        if (!fields.HasZip64) Damaged("a ZIP64 value is missing in " + Quoted(e.RawName));
+        e.Zip64 = true;
+        if (wanted.Uncompressed) e.UncompressedSize = fields.Uncompressed;
+        if (wanted.Compressed) e.CompressedSize = fields.Compressed;
+        if (wanted.Offset) e.LocalHeaderOffset = fields.Offset;
+        if (wanted.Disk) c.Disk = fields.Disk;
+    }
+    if (c.Disk != 0) SeveralDisks();
+    DecodeName(e, fields);
+    return std::move(c.Entry);
+}
+
+// The encryption header lies inside the data, and stored data is as long as
+// its content.
+void CheckEntrySizes(const TZipEntry& e) {
+    if (e.Encrypted() && e.CompressedSize < kEncryptionHeaderSize)
+        Damaged("the encrypted entry " + Quoted(e.Name) + " is shorter than its encryption header");
+    if (e.Method == kMethodStored && e.CompressedSize - (e.Encrypted() ? kEncryptionHeaderSize : 0) != e.UncompressedSize)
+        Damaged("the sizes of the stored entry " + Quoted(e.Name) + " disagree");
+}
+
+// What a central header says of its entry before the local header is read:
+// a name that stays inside a folder and no other entry's, an encryption this
+// reader knows, sizes that fit together.
+void CheckCentralEntry(const TZipEntry& e, std::set<std::string>& names) {
+    if (!IsSafeEntryName(e.Name)) Damaged("unsafe entry name " + Quoted(e.Name));
+    if (!names.insert(e.Name).second) Damaged("two entries named " + Quoted(e.Name));
+    if (e.Flags & (kFlagStrongEncryption | kFlagMaskedHeaders))
+        throw TZipError(TKind::Unsupported, "Strong encryption is not supported (" + Quoted(e.Name) + ")");
+    CheckEntrySizes(e);
+}
+
+// No two entries share a byte: each ends before the next begins.
+void CheckNoOverlap(const std::vector<TZipEntry>& entries) {
+    std::vector<const TZipEntry*> byOffset;
+    for (const TZipEntry& e : entries) byOffset.push_back(&e);
+    std::sort(byOffset.begin(), byOffset.end(),
+              [](const TZipEntry* a, const TZipEntry* b) { return a->LocalHeaderOffset < b->LocalHeaderOffset; });
+    for (std::size_t i = 1; i < byOffset.size(); ++i)
+        if (byOffset[i - 1]->End > byOffset[i]->LocalHeaderOffset)
+            Damaged("the entries " + Quoted(byOffset[i - 1]->Name) + " and " + Quoted(byOffset[i]->Name) + " overlap");
+}
+
+// A local file header (4.3.7) as read, before it is compared with the
+// central directory's.
+struct TLocalHeader {
+    TZipEntry Fields;  // the fields it shares with the central header
+    std::uint64_t DataOffset = 0;
+    std::string Extra;
+};
+
+// The local header of `e`, its name and extra field, all before the central
+// directory; the name must be the central directory's.
+TLocalHeader ReadLocalRecord(IByteSource& source, const TZipEntry& e, std::uint64_t directoryOffset) {
+    // Local headers, data and descriptors all lie before the central directory.
+    if (!Fits(e.LocalHeaderOffset, kLocalHeaderSize, directoryOffset))
+        Damaged("the local header of " + Quoted(e.Name) + " lies outside the entries");
+    const std::string header = ReadBytes(source, e.LocalHeaderOffset, kLocalHeaderSize);
+    TFields h(Bytes(header), header.size());
+    if (h.U32() != kLocalSignature) Damaged("the local header of " + Quoted(e.Name) + " has no signature");
+    TLocalHeader local;
+    const auto [nameLength, extraLength] = ReadSharedFields(h, local.Fields);
+    const std::uint64_t variableStart = e.LocalHeaderOffset + kLocalHeaderSize;
+    if (!Fits(variableStart, std::uint64_t{nameLength} + extraLength, directoryOffset))
+        Damaged("the local header of " + Quoted(e.Name) + " runs into the central directory");
+    if (ReadBytes(source, variableStart, nameLength) != e.RawName)
+        Damaged("the local header's name differs from the central directory's " + Quoted(e.Name));
+    local.Extra = ReadBytes(source, variableStart + nameLength, extraLength);
+    local.DataOffset = variableStart + nameLength + extraLength;
+    return local;
+}
+
+// Whether the local header agrees with the central directory's entry `e`:
+// the bits that change how the data is read, method, time, Unicode Path, and
+// CRC and sizes (with its ZIP64 field, 4.5.3). Returns whether the local
+// header has a ZIP64 field, which widens the data descriptor's sizes.
+bool CheckLocalAgrees(const TZipEntry& e, const TLocalHeader& header) {
+    const TZipEntry& local = header.Fields;
+    constexpr std::uint16_t kAgreeing = kFlagEncrypted | kFlagDescriptor | kFlagStrongEncryption | kFlagUtf8;
+    if ((local.Flags & kAgreeing) != (e.Flags & kAgreeing) || local.Method != e.Method || local.DosTime != e.DosTime ||
+        local.DosDate != e.DosDate)
+        Damaged("the local header of " + Quoted(e.Name) + " disagrees with the central directory");
+
+    TZip64Wanted wanted;
+    wanted.Uncompressed = local.UncompressedSize == kZip64Marker32;
+    wanted.Compressed = local.CompressedSize == kZip64Marker32;
+    const TExtraFields fields = ParseExtra(header.Extra, wanted, e.RawName);
+    // Both headers carry the same Unicode Path, or neither does.
+    if (fields.HasUnicodePath != e.HasUnicodePath || (fields.HasUnicodePath && fields.UnicodeName != e.Name))
+        Damaged("the local header's name differs from the central directory's " + Quoted(e.Name));
+    std::uint64_t compressed = local.CompressedSize;
+    std::uint64_t uncompressed = local.UncompressedSize;
+    if (wanted.Uncompressed || wanted.Compressed) {
+        if (!fields.HasZip64) Damaged("a ZIP64 value is missing in the local header of " + Quoted(e.Name));
+        if (wanted.Uncompressed) uncompressed = fields.Uncompressed;
+        if (wanted.Compressed) compressed = fields.Compressed;
+    }
+    // With a descriptor the local header may leave CRC and sizes at 0;
+    // whatever it does say must be right.
+    const bool lenient = e.HasDescriptor();
+    auto agrees = [lenient](std::uint64_t inLocal, std::uint64_t central) {
+        return inLocal == central || (lenient && inLocal == 0);
+    };
+    if (!agrees(local.Crc, e.Crc) || !agrees(compressed, e.CompressedSize) || !agrees(uncompressed, e.UncompressedSize))
+        Damaged("the local header of " + Quoted(e.Name) + " disagrees with the central directory");
+    return fields.HasZip64;
+}
+
+// The data descriptor (4.3.9) at e.End: signature (optional), CRC, then both
+// sizes, 8 bytes each when the local header went to ZIP64 (`wide`). It must
+// repeat the central directory's values; e.End moves past it.
+void ReadDataDescriptor(IByteSource& source, TZipEntry& e, bool wide, std::uint64_t directoryOffset) {
+    const std::size_t sizesLength = wide ? 16 : 8;
+    const std::uint64_t available = directoryOffset - e.End;
+    std::size_t at = 0;
+    std::string d = ReadBytes(source, e.End, static_cast<std::size_t>(std::min<std::uint64_t>(available, 4 + 4 + sizesLength)));
+    if (d.size() >= 4 && Le(Bytes(d), 4) == kDescriptorSignature) at = 4;
+    if (d.size() < at + 4 + sizesLength) Damaged("the data descriptor of " + Quoted(e.Name) + " is cut short");
+    TFields f(Bytes(d) + at, 4 + sizesLength);
+    const std::uint64_t dCrc = f.U32();
+    const std::uint64_t dCompressed = wide ? f.U64() : f.U32();
+    const std::uint64_t dUncompressed = wide ? f.U64() : f.U32();
+    if (dCrc != e.Crc || dCompressed != e.CompressedSize || dUncompressed != e.UncompressedSize)
+        Damaged("the data descriptor of " + Quoted(e.Name) + " disagrees with the central directory");
+    e.End += at + 4 + sizesLength;
+}
+
+// Refuses a compression method other than stored and Deflate (4.4.5).
+void CheckMethod(const TZipEntry& e) {
+    if (e.Method != kMethodStored && e.Method != kMethodDeflated)
+        throw TZipError(TKind::Unsupported, "Compression method " + std::to_string(e.Method) + " is not supported (" +
+                                                Quoted(e.Name) + ")");
+}
+
+// The cipher keyed with `password` and run over the entry's encryption header
+// (6.1.5), ready for the data after it. The header's last byte repeats the
+// high byte of the time (with a descriptor) or of the CRC (6.1.6).
+TPkCipher OpenEncryption(IByteSource& source, const TZipEntry& e, std::string_view password) {
+    TPkCipher cipher(password);
+    unsigned char header[kEncryptionHeaderSize];
+    source.ReadAt(e.DataOffset, header, sizeof header);
+    cipher.Decrypt(header, sizeof header);
+    const unsigned char check = e.HasDescriptor() ? static_cast<unsigned char>(e.DosTime >> 8)
+                                                  : static_cast<unsigned char>(e.Crc >> 24);
+    if (header[kEncryptionHeaderSize - 1] != check)
+        throw TZipError(TKind::WrongPassword, "Wrong password for " + Quoted(e.Name));
+    return cipher;
+}
+
+// A raw Deflate stream (no zlib header: 4.4.5, method 8), opened only for a
+// deflated entry.
+struct TInflater {
+    z_stream z{};
+    bool open = false;
+    explicit TInflater(bool deflated) {
+        if (!deflated) return;
+        if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw text::TError("Out of memory");
+        open = true;
+    }
+    ~TInflater() {
+        if (open) inflateEnd(&z);
+    }
+    TInflater(const TInflater&) = delete;
+    TInflater& operator=(const TInflater&) = delete;
+};
+
+// Hands an entry's content to the sink, counting it against the size the
+// header says and summing its CRC.
+class TEntryOutput {
+public:
+    TEntryOutput(const TZipEntry& e, const TZipReader::TSink& sink) : entry_(e), sink_(sink) {}
+
+    void Deliver(const unsigned char* data, std::size_t size) {
+        if (size == 0) return;
+        if (size > entry_.UncompressedSize - produced_) Damaged(Quoted(entry_.Name) + " holds more data than its header says");
+        produced_ += size;
+        crc_ = crc32(crc_, data, static_cast<uInt>(size));
+        sink_(reinterpret_cast<const char*>(data), size);
+    }
+
+    // The content must be exactly as long as the header says, with its CRC.
+    void Finish() const {
+        if (produced_ != entry_.UncompressedSize) Damaged(Quoted(entry_.Name) + " holds less data than its header says");
+        if (static_cast<std::uint32_t>(crc_) != entry_.Crc)
+            Damaged("CRC error in " + Quoted(entry_.Name) + std::string(entry_.Encrypted() ? " (damaged, or a wrong password)" : ""));
+    }
+
+private:
+    const TZipEntry& entry_;
+    const TZipReader::TSink& sink_;
+    std::uint64_t produced_ = 0;
+    uLong crc_ = crc32(0, nullptr, 0);
+};
+
+// Inflates one chunk of the entry's data into `output` through the buffer
+// `out` of kChunkSize bytes. Returns whether the Deflate stream ended in it;
+// it must end with the chunk.
+bool InflateChunk(z_stream& z, const unsigned char* in, std::size_t size, unsigned char* out, const TZipEntry& e,
+                  TEntryOutput& output) {
+    constexpr std::size_t kChunkSize = TZipReader::kChunkSize;
+    z.next_in = const_cast<unsigned char*>(in);
+    z.avail_in = static_cast<uInt>(size);
+    do {
+        z.next_out = out;
+        z.avail_out = static_cast<uInt>(kChunkSize);
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+            Damaged("the data of " + Quoted(e.Name) + " does not inflate" +
+                    std::string(e.Encrypted() ? " (damaged, or a wrong password)" : ""));
+        output.Deliver(out, kChunkSize - z.avail_out);
+        if (rc == Z_STREAM_END) {
+            if (z.avail_in != 0) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
+            return true;
+        }
+        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
+    } while (z.avail_in > 0 || z.avail_out == 0);
+    return false;
+}
+
+// Inflates every chunk into `output`; the Deflate stream must end with the
+// entry's data, neither before nor after it.
+void InflateChunks(TChunkSource& chunks, TInflater& inflater, const TZipEntry& e, TEntryOutput& output) {
+    const auto out = std::make_unique<unsigned char[]>(TZipReader::kChunkSize);
+    bool streamEnd = false;
+    for (;;) {
+        const auto [in, n] = chunks.Next();
+        if (n == 0) break;
+        if (streamEnd) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
+        streamEnd = InflateChunk(inflater.z, in, n, out.get(), e, output);
+    }
+    if (!streamEnd) Damaged("the Deflate stream of " + Quoted(e.Name) + " is cut short");
+}
+
+// Hands stored data to `output` as it is.
+void CopyChunks(TChunkSource& chunks, TEntryOutput& output) {
+    for (;;) {
+        const auto [in, n] = chunks.Next();
+        if (n == 0) break;
+        output.Deliver(in, n);
+    }
+}
+
 }  // namespace
 
 void TMemorySource::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
@@ -340,210 +735,27 @@ const TZipEntry* TZipReader::Find(std::string_view name) const {
 }
 
 void TZipReader::ReadDirectory() {
-    const std::uint64_t fileSize = source_.Size();
-    if (fileSize < kEndRecordSize) Damaged("no end of central directory record");
-
-    // The end record closes the file, followed only by its own comment.
-    const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEndRecordSize + kMaxComment));
-    const std::uint64_t tailStart = fileSize - tailSize;
-    const std::string tail = ReadBytes(source_, tailStart, tailSize);
-    std::size_t endAt = std::string::npos;
-    for (std::size_t i = tailSize - kEndRecordSize + 1; i-- > 0;) {
-        if (Le(Bytes(tail) + i, 4) == kEndSignature &&
-            i + kEndRecordSize + Le(Bytes(tail) + i + 20, 2) == tailSize) {
-            endAt = i;
-            break;
-        }
-    }
-    if (endAt == std::string::npos) Damaged("no end of central directory record");
-    const std::uint64_t endOffset = tailStart + endAt;
-    TFields end(Bytes(tail) + endAt + 4, kEndRecordSize - 4);
-    const std::uint64_t thisDisk = end.U16();
-    const std::uint64_t directoryDisk = end.U16();
-    std::uint64_t countOnDisk = end.U16();
-    std::uint64_t count = end.U16();
-    std::uint64_t directorySize = end.U32();
-    std::uint64_t directoryOffset = end.U32();
-    std::uint64_t directoryEnd = endOffset;
-
-    // The ZIP64 end record, found through its locator right before the end record.
-    if (endOffset >= kZip64LocatorSize) {
-        const std::string locator = ReadBytes(source_, endOffset - kZip64LocatorSize, kZip64LocatorSize);
-        if (Le(Bytes(locator), 4) == kZip64LocatorSignature) {
-            TFields l(Bytes(locator) + 4, kZip64LocatorSize - 4);
-            const std::uint64_t recordDisk = l.U32();
-            const std::uint64_t recordOffset = l.U64();
-            const std::uint64_t disks = l.U32();
-            if (recordDisk != 0 || disks > 1) throw TZipError(TKind::Unsupported, "Archives on several disks are not supported");
-            const std::uint64_t locatorOffset = endOffset - kZip64LocatorSize;
-            if (!Fits(recordOffset, kZip64EndRecordSize, locatorOffset)) Damaged("the ZIP64 end record lies outside the file");
-            const std::string record = ReadBytes(source_, recordOffset, kZip64EndRecordSize);
-            TFields r(Bytes(record), record.size());
-            if (r.U32() != kZip64EndSignature) Damaged("the ZIP64 locator does not point at a ZIP64 end record");
-            const std::uint64_t recordSize = r.U64();
-            // The record (and any extensible data) ends where the locator begins.
-            if (recordSize < kZip64EndRecordSize - 12 || recordOffset + 12 + recordSize != locatorOffset)
-                Damaged("the ZIP64 end record's size is wrong");
-            r.U16();  // version made by
-            r.U16();  // version needed
-            const std::uint64_t disk64 = r.U32();
-            const std::uint64_t directoryDisk64 = r.U32();
-            const std::uint64_t countOnDisk64 = r.U64();
-            const std::uint64_t count64 = r.U64();
-            const std::uint64_t size64 = r.U64();
-            const std::uint64_t offset64 = r.U64();
-            if (disk64 != 0 || directoryDisk64 != 0) throw TZipError(TKind::Unsupported, "Archives on several disks are not supported");
-            // A field of the end record holds either the marker or the same value.
-            if ((count != kZip64Marker16 && count != count64) || (countOnDisk != kZip64Marker16 && countOnDisk != countOnDisk64) ||
-                (directorySize != kZip64Marker32 && directorySize != size64) ||
-                (directoryOffset != kZip64Marker32 && directoryOffset != offset64))
-                Damaged("the end record and the ZIP64 end record disagree");
-            count = count64;
-            countOnDisk = countOnDisk64;
-            directorySize = size64;
-            directoryOffset = offset64;
-            directoryEnd = recordOffset;
-        }
-    }
-    if (thisDisk != 0 || directoryDisk != 0) throw TZipError(TKind::Unsupported, "Archives on several disks are not supported");
-    if (countOnDisk != count) Damaged("the entry counts of the end record disagree");
-    // The directory ends where the end records begin.
-    if (directoryOffset > directoryEnd || directoryEnd - directoryOffset != directorySize)
-        Damaged("the central directory is not where the end record says");
-    if (count > directorySize / kCentralHeaderSize) Damaged("more entries than the central directory can hold");
-
-    std::uint64_t pos = directoryOffset;
+    const TDirectoryEnd end = ReadDirectoryEnd(source_);
+    std::uint64_t pos = end.Offset;
     std::set<std::string> names;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (!Fits(pos, kCentralHeaderSize, directoryEnd)) Damaged("the central directory is cut short");
-        const std::string header = ReadBytes(source_, pos, kCentralHeaderSize);
-        TFields h(Bytes(header), header.size());
-        if (h.U32() != kCentralSignature) Damaged("a central directory header has no signature");
-        TZipEntry e;
-        e.VersionMadeBy = static_cast<std::uint16_t>(h.U16());
-        const auto [nameLength, extraLength] = ReadSharedFields(h, e);
-        const std::size_t commentLength = static_cast<std::size_t>(h.U16());
-        std::uint64_t disk = h.U16();
-        h.U16();  // internal attributes
-        e.ExternalAttributes = static_cast<std::uint32_t>(h.U32());
-        e.LocalHeaderOffset = h.U32();
-        const std::uint64_t variable = std::uint64_t{nameLength} + extraLength + commentLength;
-        if (!Fits(pos + kCentralHeaderSize, variable, directoryEnd)) Damaged("a central directory header runs past the directory");
-        e.RawName = ReadBytes(source_, pos + kCentralHeaderSize, nameLength);
-        const std::string extra = ReadBytes(source_, pos + kCentralHeaderSize + nameLength, extraLength);
-        pos += kCentralHeaderSize + variable;
-
-        TZip64Wanted wanted;
-        wanted.Uncompressed = e.UncompressedSize == kZip64Marker32;
-        wanted.Compressed = e.CompressedSize == kZip64Marker32;
-        wanted.Offset = e.LocalHeaderOffset == kZip64Marker32;
-        wanted.Disk = disk == kZip64Marker16;
-        const TExtraFields fields = ParseExtra(extra, wanted, e.RawName);
-        if (wanted.Uncompressed || wanted.Compressed || wanted.Offset || wanted.Disk) {
-            if (!fields.HasZip64) Damaged("a ZIP64 value is missing in " + Quoted(e.RawName));
-            e.Zip64 = true;
-            if (wanted.Uncompressed) e.UncompressedSize = fields.Uncompressed;
-            if (wanted.Compressed) e.CompressedSize = fields.Compressed;
-            if (wanted.Offset) e.LocalHeaderOffset = fields.Offset;
-            if (wanted.Disk) disk = fields.Disk;
-        }
-        if (disk != 0) throw TZipError(TKind::Unsupported, "Archives on several disks are not supported");
-        DecodeName(e, fields);
-        if (!IsSafeEntryName(e.Name)) Damaged("unsafe entry name " + Quoted(e.Name));
-        if (!names.insert(e.Name).second) Damaged("two entries named " + Quoted(e.Name));
-        if (e.Flags & (kFlagStrongEncryption | kFlagMaskedHeaders))
-            throw TZipError(TKind::Unsupported, "Strong encryption is not supported (" + Quoted(e.Name) + ")");
-        if (e.Encrypted() && e.CompressedSize < kEncryptionHeaderSize)
-            Damaged("the encrypted entry " + Quoted(e.Name) + " is shorter than its encryption header");
-        if (e.Method == kMethodStored &&
-            e.CompressedSize - (e.Encrypted() ? kEncryptionHeaderSize : 0) != e.UncompressedSize)
-            Damaged("the sizes of the stored entry " + Quoted(e.Name) + " disagree");
-        ReadLocalHeader(e, directoryOffset);
+    for (std::uint64_t i = 0; i < end.Count; ++i) {
+        TZipEntry e = CentralEntry(ReadCentralHeader(source_, pos, end.End));
+        CheckCentralEntry(e, names);
+        ReadLocalHeader(e, end.Offset);
         entries_.push_back(std::move(e));
     }
-    if (pos != directoryEnd) Damaged("the central directory holds more than its entries");
-
-    // No two entries share a byte: each ends before the next begins.
-    std::vector<const TZipEntry*> byOffset;
-    for (const TZipEntry& e : entries_) byOffset.push_back(&e);
-    std::sort(byOffset.begin(), byOffset.end(),
-              [](const TZipEntry* a, const TZipEntry* b) { return a->LocalHeaderOffset < b->LocalHeaderOffset; });
-    for (std::size_t i = 1; i < byOffset.size(); ++i)
-        if (byOffset[i - 1]->End > byOffset[i]->LocalHeaderOffset)
-            Damaged("the entries " + Quoted(byOffset[i - 1]->Name) + " and " + Quoted(byOffset[i]->Name) + " overlap");
+    if (pos != end.End) Damaged("the central directory holds more than its entries");
+    CheckNoOverlap(entries_);
 }
 
 void TZipReader::ReadLocalHeader(TZipEntry& e, std::uint64_t directoryOffset) {
-    // Local headers, data and descriptors all lie before the central directory.
-    if (!Fits(e.LocalHeaderOffset, kLocalHeaderSize, directoryOffset))
-        Damaged("the local header of " + Quoted(e.Name) + " lies outside the entries");
-    const std::string header = ReadBytes(source_, e.LocalHeaderOffset, kLocalHeaderSize);
-    TFields h(Bytes(header), header.size());
-    if (h.U32() != kLocalSignature) Damaged("the local header of " + Quoted(e.Name) + " has no signature");
-    TZipEntry local;
-    const auto [nameLength, extraLength] = ReadSharedFields(h, local);
-    const std::uint64_t flags = local.Flags, method = local.Method, time = local.DosTime, date = local.DosDate;
-    const std::uint64_t crc = local.Crc;
-    std::uint64_t compressed = local.CompressedSize;
-    std::uint64_t uncompressed = local.UncompressedSize;
-    const std::uint64_t variableStart = e.LocalHeaderOffset + kLocalHeaderSize;
-    if (!Fits(variableStart, std::uint64_t{nameLength} + extraLength, directoryOffset))
-        Damaged("the local header of " + Quoted(e.Name) + " runs into the central directory");
-    if (ReadBytes(source_, variableStart, nameLength) != e.RawName)
-        Damaged("the local header's name differs from the central directory's " + Quoted(e.Name));
-    const std::string extra = ReadBytes(source_, variableStart + nameLength, extraLength);
-
-    // The bits that change how the data is read must agree.
-    constexpr std::uint16_t kAgreeing = kFlagEncrypted | kFlagDescriptor | kFlagStrongEncryption | kFlagUtf8;
-    if ((flags & kAgreeing) != (e.Flags & kAgreeing) || method != e.Method || time != e.DosTime || date != e.DosDate)
-        Damaged("the local header of " + Quoted(e.Name) + " disagrees with the central directory");
-
-    TZip64Wanted wanted;
-    wanted.Uncompressed = uncompressed == kZip64Marker32;
-    wanted.Compressed = compressed == kZip64Marker32;
-    const TExtraFields fields = ParseExtra(extra, wanted, e.RawName);
-    // Both headers carry the same Unicode Path, or neither does.
-    if (fields.HasUnicodePath != e.HasUnicodePath || (fields.HasUnicodePath && fields.UnicodeName != e.Name))
-        Damaged("the local header's name differs from the central directory's " + Quoted(e.Name));
-    bool localZip64 = false;
-    if (wanted.Uncompressed || wanted.Compressed) {
-        if (!fields.HasZip64) Damaged("a ZIP64 value is missing in the local header of " + Quoted(e.Name));
-        localZip64 = true;
-        if (wanted.Uncompressed) uncompressed = fields.Uncompressed;
-        if (wanted.Compressed) compressed = fields.Compressed;
-    }
-    // With a descriptor the local header may leave CRC and sizes at 0;
-    // whatever it does say must be right.
-    const bool lenient = e.HasDescriptor();
-    auto agrees = [lenient](std::uint64_t local, std::uint64_t central) {
-        return local == central || (lenient && local == 0);
-    };
-    if (!agrees(crc, e.Crc) || !agrees(compressed, e.CompressedSize) || !agrees(uncompressed, e.UncompressedSize))
-        Damaged("the local header of " + Quoted(e.Name) + " disagrees with the central directory");
-
-    e.DataOffset = variableStart + nameLength + extraLength;
+    const TLocalHeader local = ReadLocalRecord(source_, e, directoryOffset);
+    const bool wide = CheckLocalAgrees(e, local);
+    e.DataOffset = local.DataOffset;
     if (!Fits(e.DataOffset, e.CompressedSize, directoryOffset))
         Damaged("the data of " + Quoted(e.Name) + " runs past the entries");
     e.End = e.DataOffset + e.CompressedSize;
-
-    if (e.HasDescriptor()) {
-        // Signature (optional), CRC, then both sizes: 8 bytes each when the
-        // local header went to ZIP64.
-        const bool wide = localZip64 || fields.HasZip64;
-        const std::size_t sizesLength = wide ? 16 : 8;
-        const std::uint64_t available = directoryOffset - e.End;
-        std::size_t at = 0;
-        std::string d = ReadBytes(source_, e.End, static_cast<std::size_t>(std::min<std::uint64_t>(available, 4 + 4 + sizesLength)));
-        if (d.size() >= 4 && Le(Bytes(d), 4) == kDescriptorSignature) at = 4;
-        if (d.size() < at + 4 + sizesLength) Damaged("the data descriptor of " + Quoted(e.Name) + " is cut short");
-        TFields f(Bytes(d) + at, 4 + sizesLength);
-        const std::uint64_t dCrc = f.U32();
-        const std::uint64_t dCompressed = wide ? f.U64() : f.U32();
-        const std::uint64_t dUncompressed = wide ? f.U64() : f.U32();
-        if (dCrc != e.Crc || dCompressed != e.CompressedSize || dUncompressed != e.UncompressedSize)
-            Damaged("the data descriptor of " + Quoted(e.Name) + " disagrees with the central directory");
-        e.End += at + 4 + sizesLength;
-    }
+    if (e.HasDescriptor()) ReadDataDescriptor(source_, e, wide, directoryOffset);
 }
 
 void TZipReader::ReadEntry(const TZipEntry& e, std::string_view password, const TSink& sink) const {
@@ -575,94 +787,27 @@ std::optional<TZipEntry> ReadFirstLocalEntry(IByteSource& source) {
     DecodeName(e, fields);
     e.DataOffset = kLocalHeaderSize + nameLength + extraLength;
     if (!Fits(e.DataOffset, e.CompressedSize, source.Size())) Damaged("the data of " + Quoted(e.Name) + " runs past the archive");
-    if (e.Encrypted() && e.CompressedSize < kEncryptionHeaderSize)
-        Damaged("the encrypted entry " + Quoted(e.Name) + " is shorter than its encryption header");
-    if (e.Method == kMethodStored && e.CompressedSize - (e.Encrypted() ? kEncryptionHeaderSize : 0) != e.UncompressedSize)
-        Damaged("the sizes of the stored entry " + Quoted(e.Name) + " disagree");
+    CheckEntrySizes(e);
     e.End = e.DataOffset + e.CompressedSize;
     return e;
 }
 
 void ReadEntryData(IByteSource& source, const TZipEntry& e, std::string_view password, const TZipReader::TSink& sink) {
-    constexpr std::size_t kChunkSize = TZipReader::kChunkSize;
-    if (e.Method != kMethodStored && e.Method != kMethodDeflated)
-        throw TZipError(TKind::Unsupported, "Compression method " + std::to_string(e.Method) + " is not supported (" +
-                                                Quoted(e.Name) + ")");
-    std::uint64_t offset = e.DataOffset;
-    std::uint64_t left = e.CompressedSize;
-    std::unique_ptr<TPkCipher> cipher;
-    if (e.Encrypted()) {
-        cipher = std::make_unique<TPkCipher>(password);
-        unsigned char header[kEncryptionHeaderSize];
-        source.ReadAt(offset, header, sizeof header);
-        cipher->Decrypt(header, sizeof header);
-        // The last byte repeats the high byte of the time (with a descriptor)
-        // or of the CRC.
-        const unsigned char check = e.HasDescriptor() ? static_cast<unsigned char>(e.DosTime >> 8)
-                                                      : static_cast<unsigned char>(e.Crc >> 24);
-        if (header[kEncryptionHeaderSize - 1] != check)
-            throw TZipError(TKind::WrongPassword, "Wrong password for " + Quoted(e.Name));
-        offset += kEncryptionHeaderSize;
-        left -= kEncryptionHeaderSize;
-    }
-
-    struct TInflater {
-        z_stream z{};
-        bool open = false;
-        ~TInflater() {
-            if (open) inflateEnd(&z);
-        }
-    } inflater;
-    if (e.Method == kMethodDeflated) {
-        if (inflateInit2(&inflater.z, -MAX_WBITS) != Z_OK) throw text::TError("Out of memory");
-        inflater.open = true;
-    }
-
+    CheckMethod(e);
+    std::optional<TPkCipher> cipher;
+    if (e.Encrypted()) cipher = OpenEncryption(source, e, password);
+    const std::uint64_t headerSize = cipher ? kEncryptionHeaderSize : 0;
+    const std::uint64_t left = e.CompressedSize - headerSize;
+    TInflater inflater(e.Method == kMethodDeflated);
     // Reading ahead pays for itself only over a few chunks.
-    const bool ahead = cipher && left > 4 * kChunkSize;
-    TChunkSource chunks(source, offset, left, cipher.get(), ahead);
-    const auto out = std::make_unique<unsigned char[]>(kChunkSize);
-    std::uint64_t produced = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    bool streamEnd = false;
-    auto deliver = [&](const unsigned char* data, std::size_t size) {
-        if (size == 0) return;
-        if (size > e.UncompressedSize - produced) Damaged(Quoted(e.Name) + " holds more data than its header says");
-        produced += size;
-        crc = crc32(crc, data, static_cast<uInt>(size));
-        sink(reinterpret_cast<const char*>(data), size);
-    };
-    for (;;) {
-        const auto [in, n] = chunks.Next();
-        if (n == 0) break;
-        if (e.Method == kMethodStored) {
-            deliver(in, n);
-            continue;
-        }
-        if (streamEnd) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
-        z_stream& z = inflater.z;
-        z.next_in = const_cast<unsigned char*>(in);
-        z.avail_in = static_cast<uInt>(n);
-        do {
-            z.next_out = out.get();
-            z.avail_out = static_cast<uInt>(kChunkSize);
-            const int rc = inflate(&z, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-                Damaged("the data of " + Quoted(e.Name) + " does not inflate" +
-                        std::string(e.Encrypted() ? " (damaged, or a wrong password)" : ""));
-            deliver(out.get(), kChunkSize - z.avail_out);
-            if (rc == Z_STREAM_END) {
-                streamEnd = true;
-                if (z.avail_in != 0) Damaged("data after the end of the Deflate stream of " + Quoted(e.Name));
-                break;
-            }
-            if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
-        } while (z.avail_in > 0 || z.avail_out == 0);
-    }
-    if (e.Method == kMethodDeflated && !streamEnd) Damaged("the Deflate stream of " + Quoted(e.Name) + " is cut short");
-    if (produced != e.UncompressedSize) Damaged(Quoted(e.Name) + " holds less data than its header says");
-    if (static_cast<std::uint32_t>(crc) != e.Crc)
-        Damaged("CRC error in " + Quoted(e.Name) + std::string(e.Encrypted() ? " (damaged, or a wrong password)" : ""));
+    const bool ahead = cipher && left > 4 * TZipReader::kChunkSize;
+    TChunkSource chunks(source, e.DataOffset + headerSize, left, cipher ? &*cipher : nullptr, ahead);
+    TEntryOutput output(e, sink);
+    if (e.Method == kMethodStored)
+        CopyChunks(chunks, output);
+    else
+        InflateChunks(chunks, inflater, e, output);
+    output.Finish();
 }
 
 std::string DosDateTimeText(std::uint16_t dosDate, std::uint16_t dosTime) {

@@ -10,16 +10,6 @@
 namespace zip {
 namespace {
 
-constexpr std::uint32_t kLocalSignature = 0x04034B50;
-constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
-constexpr std::uint32_t kCentralSignature = 0x02014B50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
-constexpr std::uint32_t kEndSignature = 0x06054B50;
-
-constexpr std::uint16_t kZip64FieldId = 0x0001;        // 4.5.3
-constexpr std::uint16_t kUnicodePathFieldId = 0x7075;  // 4.6.9, Info-ZIP Unicode Path
-
 // Appends little-endian numbers to a byte string (4.4.1.1).
 class TPut {
 public:

@@ -2,6 +2,7 @@
 // The records of a ZIP archive (PKWARE application note, section 4.3), built
 // as byte strings. Pure functions: no files, no state.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -12,6 +13,18 @@ namespace zip {
 inline constexpr std::uint64_t kZip64Marker32 = 0xFFFFFFFFu;
 // The same for the 2-byte entry counts of the end record (4.4.21).
 inline constexpr std::uint64_t kZip64Marker16 = 0xFFFFu;
+
+// The signatures that open each record (4.3.7, 4.3.9, 4.3.12, 4.3.14-4.3.16).
+inline constexpr std::uint32_t kLocalSignature = 0x04034B50;
+inline constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
+inline constexpr std::uint32_t kCentralSignature = 0x02014B50;
+inline constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+inline constexpr std::uint32_t kEndSignature = 0x06054B50;
+
+// The ids of the extra fields written and read (4.5.2).
+inline constexpr std::uint16_t kZip64FieldId = 0x0001;        // 4.5.3
+inline constexpr std::uint16_t kUnicodePathFieldId = 0x7075;  // 4.6.9, Info-ZIP Unicode Path
 
 inline constexpr std::size_t kLocalHeaderSize = 30;
 inline constexpr std::size_t kCentralHeaderSize = 46;

@@ -1,6 +1,7 @@
 #include "ZipWriter.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -198,6 +199,63 @@ std::string EntryName866(std::u16string_view name) {
     return s;
 }
 
+// The record of an entry as far as its file tells it: names and attributes.
+TEntryRecord NewEntryRecord(const platform::TFoundFile& file) {
+    TEntryRecord e;
+    e.Name = EntryName866(file.Name);
+    if (!IsAscii(file.Name)) e.UnicodeName = text::Utf16ToUtf8(file.Name);
+    e.ExternalAttributes = file.Attributes;
+    return e;
+}
+
+using TEncryptionHeader = std::array<unsigned char, kEncryptionHeaderSize>;
+
+// 6.1.3: ten random bytes, then the time's low and high byte; with bit 3
+// set the last one is the check byte readers compare (6.1.6).
+TEncryptionHeader PlainEncryptionHeader(const TZipWriter::TRandomSource& random, std::uint16_t dosTime) {
+    TEncryptionHeader header;
+    random(header.data(), 10);
+    header[10] = static_cast<unsigned char>(dosTime & 0xFF);
+    header[11] = static_cast<unsigned char>(dosTime >> 8);
+    return header;
+}
+
+// Encrypts the header with a copy of `keyed` and writes it; returns the
+// cipher as it stands after the header, for the data.
+TPkCipher WriteEncryptionHeader(TArchiveOutput& out, const TPkCipher& keyed, TEncryptionHeader header) {
+    TPkCipher cipher = keyed;
+    cipher.Encrypt(header.data(), header.size());
+    out.Write(header.data(), header.size());
+    return cipher;
+}
+
+// Writes the entry's data once, right after its encryption header: deflated,
+// or stored when `store` is set or Deflate does not make the data smaller
+// (then `store` is set). Whatever loses is cut back.
+TPassResult WriteData(TArchiveOutput& out, const TZipWriter::TEntrySource& source, const TPkCipher& cipher,
+                      TZipWriter::TDeflateGuess guess, std::uint64_t expectedSize, unsigned threads, bool& store) {
+    const std::uint64_t dataStart = out.Position();
+    // The guess pays only beyond one Deflate block: a smaller entry is
+    // deflated and, if need be, cut back at once (a tiny image.0 whose
+    // records compress often wins, and would then be written twice).
+    if (!store && guess == TZipWriter::TDeflateGuess::DoesNotCompress && expectedSize > kDeflateBlockSize) {
+        const TStoreFirstResult first = StoreBesideDeflate(source, out, cipher, threads);
+        if (!first.DeflateWins) {
+            store = true;
+            return first.Stored;
+        }
+        out.CutBack(dataStart);
+    }
+    if (!store) {
+        const TPassResult pass = DeflatePass(source, out, cipher, threads);
+        // Stored only when Deflate made it larger; a tie keeps Deflate.
+        if (pass.Written <= pass.Read) return pass;
+        out.CutBack(dataStart);
+        store = true;
+    }
+    return StorePass(source, out, cipher);
+}
+
 }  // namespace
 
 // An entry as added: a file found in the base directory, or data from a
@@ -207,6 +265,47 @@ struct TPendingEntry {
     TZipWriter::TEntrySource Source;
     TZipWriter::TDeflateGuess Guess = TZipWriter::TDeflateGuess::Compresses;
 };
+
+namespace {
+
+// Where an entry's data comes from while it is written: its source, or the
+// file it was found as, opened now. Stays in place: the file source reads
+// from the file held here.
+class TEntryInput {
+public:
+    explicit TEntryInput(const TPendingEntry& entry) : source_(entry.Source) {
+        if (source_) {
+            platform::CurrentDosDateTime(dosDate_, dosTime_);
+            return;
+        }
+        file_ = platform::TFile::OpenRead(entry.Found.FullPath);
+        // The entry holds the file as long as it was when opened: a file
+        // that grows meanwhile (even the archive itself) cannot make the
+        // data outgrow the header fields chosen for it.
+        expectedSize_ = file_.Size();
+        source_ = FileSource(file_, expectedSize_);
+        dosTime_ = entry.Found.DosTime;
+        dosDate_ = entry.Found.DosDate;
+    }
+    TEntryInput(const TEntryInput&) = delete;
+    TEntryInput& operator=(const TEntryInput&) = delete;
+
+    const TZipWriter::TEntrySource& Source() const { return source_; }
+    // The file's size when it was opened; 0 for data from a source.
+    std::uint64_t ExpectedSize() const { return expectedSize_; }
+    // The entry's time: the file's last write, or now for data from a source.
+    std::uint16_t DosTime() const { return dosTime_; }
+    std::uint16_t DosDate() const { return dosDate_; }
+
+private:
+    platform::TFile file_;
+    TZipWriter::TEntrySource source_;
+    std::uint64_t expectedSize_ = 0;
+    std::uint16_t dosTime_ = 0;
+    std::uint16_t dosDate_ = 0;
+};
+
+}  // namespace
 
 struct TZipWriter::TImpl {
     platform::TFile File;
@@ -219,94 +318,22 @@ struct TZipWriter::TImpl {
     std::vector<TPendingEntry> Entries;
 
     TEntryRecord WriteEntry(TArchiveOutput& out, const TPendingEntry& entry, const TPkCipher& keyed);
+    TPassResult WriteAttempts(TArchiveOutput& out, TEntryRecord& e, const TPendingEntry& entry,
+                              const TEntryInput& input, const TPkCipher& keyed);
     void WriteAll();
 };
 
 // One entry: local header, encryption header, data, then the local header
 // patched with the real CRC and sizes, and the data descriptor that bit 3 of
-// the flags announces (4.3.9). The data is deflated; when Deflate comes out
-// larger it is cut back and the data stored. The ZIP64 fields are chosen from
-// the final sizes: a guess made before the data is known that turns out
-// wrong (the data of an entry near 4 GiB) writes the entry again with the
-// right header, so a field never wraps and never carries ZIP64 needlessly.
+// the flags announces (4.3.9).
 TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, const TPendingEntry& entry,
                                            const TPkCipher& keyed) {
-    const platform::TFoundFile& file = entry.Found;
-    TEntryRecord e;
-    e.Name = EntryName866(file.Name);
-    if (!IsAscii(file.Name)) e.UnicodeName = text::Utf16ToUtf8(file.Name);
-    e.ExternalAttributes = file.Attributes;
-
-    platform::TFile in;
-    TEntrySource source = entry.Source;
-    std::uint64_t expectedSize = 0;
-    if (source) {
-        platform::CurrentDosDateTime(e.DosDate, e.DosTime);
-    } else {
-        in = platform::TFile::OpenRead(file.FullPath);
-        // The entry holds the file as long as it was when opened: a file
-        // that grows meanwhile (even the archive itself) cannot make the
-        // data outgrow the header fields chosen for it.
-        expectedSize = in.Size();
-        source = FileSource(in, expectedSize);
-        e.DosTime = file.DosTime;
-        e.DosDate = file.DosDate;
-    }
+    TEntryRecord e = NewEntryRecord(entry.Found);
+    const TEntryInput input(entry);
+    e.DosTime = input.DosTime();
+    e.DosDate = input.DosDate();
     e.LocalHeaderOffset = out.Position();
-
-    // 6.1.3: ten random bytes, then the time's low and high byte; with bit 3
-    // set the last one is the check byte readers compare (6.1.6). Every
-    // attempt below writes this same header.
-    unsigned char plainHeader[kEncryptionHeaderSize];
-    Random(plainHeader, 10);
-    plainHeader[10] = static_cast<unsigned char>(e.DosTime & 0xFF);
-    plainHeader[11] = static_cast<unsigned char>(e.DosTime >> 8);
-
-    // The guess: Deflate wins, so the uncompressed size decides.
-    e.Zip64 = EntryZip64ForData(expectedSize, 0, e.LocalHeaderOffset);
-    bool store = false;
-    TPassResult pass;
-    for (int attempt = 0;; ++attempt) {
-        if (attempt == 3) throw text::TError("ZIP entry data changed while it was written");
-        e.Method = store ? kMethodStored : kMethodDeflated;
-        out.Write(LocalHeader(e));
-        unsigned char header[kEncryptionHeaderSize];
-        std::memcpy(header, plainHeader, sizeof header);
-        TPkCipher cipher = keyed;
-        cipher.Encrypt(header, sizeof header);
-        out.Write(header, sizeof header);
-
-        const std::uint64_t dataStart = out.Position();
-        bool storedAlready = false;
-        // The guess pays only beyond one Deflate block: a smaller entry is
-        // deflated and, if need be, cut back at once (a tiny image.0 whose
-        // records compress often wins, and would then be written twice).
-        if (!store && entry.Guess == TDeflateGuess::DoesNotCompress && expectedSize > kDeflateBlockSize) {
-            const TStoreFirstResult first = StoreBesideDeflate(source, out, cipher, Threads);
-            if (first.DeflateWins) {
-                out.CutBack(dataStart);
-            } else {
-                store = storedAlready = true;
-                e.Method = kMethodStored;
-                pass = first.Stored;
-            }
-        }
-        if (!store) {
-            pass = DeflatePass(source, out, cipher, Threads);
-            // Stored only when Deflate made it larger; a tie keeps Deflate.
-            if (pass.Written > pass.Read) {
-                out.CutBack(dataStart);
-                store = true;
-                e.Method = kMethodStored;
-            }
-        }
-        if (store && !storedAlready) pass = StorePass(source, out, cipher);
-
-        const TEntryZip64 needed = EntryZip64ForData(pass.Read, pass.Written, e.LocalHeaderOffset);
-        if (needed.Sizes == e.Zip64.Sizes) break;
-        e.Zip64 = needed;
-        out.CutBack(e.LocalHeaderOffset);
-    }
+    const TPassResult pass = WriteAttempts(out, e, entry, input, keyed);
     e.Crc = pass.Crc;
     e.UncompressedSize = pass.Read;
     e.CompressedSize = pass.Written + kEncryptionHeaderSize;
@@ -314,6 +341,34 @@ TEntryRecord TZipWriter::TImpl::WriteEntry(TArchiveOutput& out, const TPendingEn
     out.Patch(e.LocalHeaderOffset, LocalHeader(e));
     out.Write(DataDescriptor(e));
     return e;
+}
+
+// Writes the local header, the encryption header and the data. The data is
+// deflated; when Deflate comes out larger it is cut back and the data stored.
+// The ZIP64 fields are chosen from the final sizes: a guess made before the
+// data is known that turns out wrong (the data of an entry near 4 GiB) writes
+// the entry again with the right header, so a field never wraps and never
+// carries ZIP64 needlessly.
+TPassResult TZipWriter::TImpl::WriteAttempts(TArchiveOutput& out, TEntryRecord& e, const TPendingEntry& entry,
+                                             const TEntryInput& input, const TPkCipher& keyed) {
+    // Every attempt writes this same encryption header.
+    const TEncryptionHeader plainHeader = PlainEncryptionHeader(Random, e.DosTime);
+    // The guess: Deflate wins, so the uncompressed size decides.
+    e.Zip64 = EntryZip64ForData(input.ExpectedSize(), 0, e.LocalHeaderOffset);
+    bool store = false;
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == 3) throw text::TError("ZIP entry data changed while it was written");
+        e.Method = store ? kMethodStored : kMethodDeflated;
+        out.Write(LocalHeader(e));
+        const TPkCipher cipher = WriteEncryptionHeader(out, keyed, plainHeader);
+        const TPassResult pass =
+            WriteData(out, input.Source(), cipher, entry.Guess, input.ExpectedSize(), Threads, store);
+        e.Method = store ? kMethodStored : kMethodDeflated;
+        const TEntryZip64 needed = EntryZip64ForData(pass.Read, pass.Written, e.LocalHeaderOffset);
+        if (needed.Sizes == e.Zip64.Sizes) return pass;
+        e.Zip64 = needed;
+        out.CutBack(e.LocalHeaderOffset);
+    }
 }
 
 void TZipWriter::TImpl::WriteAll() {

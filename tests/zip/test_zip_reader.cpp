@@ -372,6 +372,69 @@ TEST(ZipReaderHostile, EveryBoundIsExact) {
     const std::string one = LocalRecord("a", "alpha", Crc("alpha")) + "alpha";
     const std::string padded = CentralRecord("a", 5, Crc("alpha"), 0, 5) + std::string(10, '\0');
     ExpectDamaged(one + padded + EndRecord(1, padded.size(), one.size()), "more than its entries");
+
+    // A central header whose name runs one byte past the directory, into the
+    // end record.
+    std::string longName = CentralRecord("a", 5, Crc("alpha"), 0, 5);
+    longName.replace(28, 2, L16(2));
+    ExpectDamaged(one + longName + EndRecord(1, longName.size(), one.size()),
+                  "a central directory header runs past the directory");
+
+    // A data descriptor (CRC and both sizes, no signature) one byte short of
+    // the directory: flag bit 3 in both headers.
+    std::string described = LocalRecord("a", "alpha", Crc("alpha"));
+    described.replace(6, 2, L16(8));
+    described += "alpha" + (L32(Crc("alpha")) + L32(5) + L32(5)).substr(0, 11);
+    std::string describedDir = CentralRecord("a", 5, Crc("alpha"), 0, 5);
+    describedDir.replace(8, 2, L16(8));
+    ExpectDamaged(described + describedDir + EndRecord(1, describedDir.size(), described.size()),
+                  "the data descriptor of \"a\" is cut short");
+}
+
+TEST(ZipReaderHostile, TheEndRecordsMustAgreeAndDescribeOneDisk) {
+    const std::string entry = LocalRecord("a", "1", Crc("1")) + "1";
+    const std::string dir = CentralRecord("a", 1, Crc("1"), 0, 1);
+    auto zip64End = [&](std::uint32_t disk) {
+        return L32(0x06064B50) + L64(44) + L16(45) + L16(45) + L32(disk) + L32(0) + L64(1) + L64(1) +
+               L64(dir.size()) + L64(entry.size());
+    };
+    auto locator = [&](std::uint32_t disks) { return L32(0x07064B50) + L32(0) + L64(entry.size() + dir.size()) + L32(disks); };
+    auto end = [](std::uint32_t disk, std::uint16_t countOnDisk, std::uint16_t count, std::uint32_t size,
+                  std::uint32_t offset) {
+        return L32(0x06054B50) + L16(disk) + L16(0) + L16(countOnDisk) + L16(count) + L32(size) + L32(offset) + L16(0);
+    };
+    const std::string markers = end(0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF);
+    const TOutcome good = ReadArchive(entry + dir + zip64End(0) + locator(1) + markers, "");
+    ASSERT_TRUE(good.Ok) << good.Error;
+
+    // A field of the end record holds the marker or the ZIP64 end record's
+    // value; each field on its own.
+    const std::string z64 = entry + dir + zip64End(0) + locator(1);
+    const std::string disagree = "the end record and the ZIP64 end record disagree";
+    ExpectDamaged(z64 + end(0, 2, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF), disagree);
+    ExpectDamaged(z64 + end(0, 0xFFFF, 2, 0xFFFFFFFF, 0xFFFFFFFF), disagree);
+    ExpectDamaged(z64 + end(0, 0xFFFF, 0xFFFF, dir.size() + 1, 0xFFFFFFFF), disagree);
+    ExpectDamaged(z64 + end(0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, entry.size() + 1), disagree);
+
+    // Another disk named by any of the records is refused as unsupported.
+    std::string centralOnDisk1 = dir;
+    centralOnDisk1.replace(34, 2, L16(1));
+    const std::vector<std::string> severalDisks = {
+        entry + dir + end(1, 1, 1, dir.size(), entry.size()),
+        entry + dir + zip64End(1) + locator(1) + markers,
+        entry + dir + zip64End(0) + locator(2) + markers,
+        entry + centralOnDisk1 + EndRecord(1, dir.size(), entry.size()),
+    };
+    for (const std::string& bytes : severalDisks) {
+        zip::TMemorySource source(bytes);
+        try {
+            zip::TZipReader reader(source);
+            ADD_FAILURE() << "read without complaint";
+        } catch (const zip::TZipError& e) {
+            EXPECT_EQ(e.Kind(), zip::TZipError::TKind::Unsupported);
+            EXPECT_STREQ(e.what(), "Archives on several disks are not supported");
+        }
+    }
 }
 
 TEST(ZipReaderHostile, Zip64SizesAreReadInTheirOrder) {
