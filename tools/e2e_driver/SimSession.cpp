@@ -1,30 +1,18 @@
 #include "SimSession.h"
 
-#include <cstdio>
+#include "FileBytes.h"
 
 namespace {
 
 const wchar_t kFrameClass[] = L"V8TopLevelFrame";
 const wchar_t kLocalFrameClass[] = L"V8NewLocalFrameBaseWnd";
 
-std::string ReadAll(const std::wstring& path)
-{
-    std::string out;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    fclose(f);
-    return out;
-}
-
 }  // namespace
 
 std::vector<std::wstring> TSimLog::Lines() const
 {
     std::vector<std::wstring> lines;
-    std::string all = ReadAll(path_);
+    const std::string all = file::Read(path_).value_or(std::string());
     size_t pos = 0;
     // Only complete lines count: the simulator may be writing the last one.
     for (size_t nl; (nl = all.find('\n', pos)) != std::string::npos; pos = nl + 1)
@@ -128,7 +116,8 @@ void TSimSession::TypePath(HWND tree, const std::wstring& path) const
 std::wstring DefaultSimExe()
 {
     std::wstring dir = proc::ExeDirectory();
-    for (const wchar_t* rel : {L"\\designer_sim.exe", L"\\..\\designer_sim\\designer_sim.exe"}) {
+    for (const wchar_t* rel : {L"\\designer_sim.exe", L"\\..\\designer_sim\\designer_sim.exe",
+                             L"\\..\\..\\tools\\designer_sim\\designer_sim.exe"}) {
         std::wstring p = dir + rel;
         if (GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES) return p;
     }

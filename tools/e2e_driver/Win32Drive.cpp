@@ -1,7 +1,9 @@
 #include "Win32Drive.h"
 
-#include <cstdio>
 #include <cstring>
+#include <exception>
+
+#include "FileBytes.h"
 
 namespace text {
 
@@ -535,11 +537,11 @@ bool Request(const std::wstring& target, DWORD timeoutMs)
     DWORD n = GetEnvironmentVariableW(L"WINRUN_SCREENSHOT_REQUEST", buf, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return false;
     std::wstring request = proc::DosPath(std::wstring(buf, n));
-    FILE* f = _wfopen(request.c_str(), L"wb");
-    if (!f) return false;
-    std::string line = text::ToUtf8(target) + "\n";
-    fwrite(line.data(), 1, line.size(), f);
-    fclose(f);
+    try {
+        file::Write(request, text::ToUtf8(target) + "\n");
+    } catch (const std::exception&) {
+        return false;
+    }
     // The runner deletes the request once the picture is written.
     return wait::Until([&] { return GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, timeoutMs, 50);
 }
