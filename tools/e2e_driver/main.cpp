@@ -20,7 +20,8 @@ namespace {
 std::vector<TScenario> AllScenarios()
 {
     std::vector<TScenario> all = SimScenarios();
-    for (const auto* more : {&CaptureScenarios(), &BuildScenarios(), &WizardScenarios()})
+    for (const auto* more : {&CaptureScenarios(), &BuildScenarios(), &WizardBuildScenarios(), &FormScenarios(),
+                             &WizardCaptureScenarios(), &PkgtoolScenarios()})
         all.insert(all.end(), more->begin(), more->end());
     return all;
 }
