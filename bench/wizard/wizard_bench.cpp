@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cwchar>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -25,8 +24,10 @@
 #include "platform/Win32Clipboard.h"
 #include "text/Codepage.h"
 #include "tools/e2e_driver/Check.h"
+#include "tools/e2e_driver/FixedPorts.h"
 #include "tools/e2e_driver/Scenarios.h"
 #include "tools/e2e_driver/SimSession.h"
+#include "tools/e2e_driver/Switches.h"
 #include "tools/e2e_driver/WizardSession.h"
 #include "tools/e2e_driver/WizardSteps.h"
 
@@ -60,15 +61,6 @@ public:
 
 private:
     designer::ITreeWindow& inner_;
-};
-
-class TConstantDelay : public designer::IDelayField {
-public:
-    explicit TConstantDelay(std::string text) : text_(std::move(text)) {}
-    std::string Text() override { return text_; }
-
-private:
-    std::string text_;
 };
 
 class TCountingLog : public designer::ILogSink {
@@ -115,7 +107,7 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
         designer::TWin32Keyboard keyboard;
         designer::TWin32MessageClock clock;
         platform::TWin32Clipboard clipboard;
-        TConstantDelay delayField(Cp1251(delay));
+        TDelayText delayField(Cp1251(delay));
         TCountingLog countingLog;
         TCountingTree countingTree(treeWindow);
         package::TPackageDocument document;
@@ -231,28 +223,17 @@ int Usage()
 int wmain(int argc, wchar_t** argv)
 {
     _setmode(_fileno(stdout), _O_BINARY);
-    std::wstring simExe;
-    std::wstring wizardExe;
-    std::map<std::wstring, std::wstring> options;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring a = argv[i];
-        if (a == L"--sim" && i + 1 < argc) simExe = argv[++i];
-        else if (a == L"--wizard" && i + 1 < argc) wizardExe = argv[++i];
-        else if (a == L"--set" && i + 1 < argc) {
-            const std::wstring pair = argv[++i];
-            const size_t eq = pair.find(L'=');
-            if (eq == std::wstring::npos) return Usage();
-            options[pair.substr(0, eq)] = pair.substr(eq + 1);
-        } else return Usage();
-    }
-    if (simExe.empty()) simExe = DefaultSimExe();
-    if (wizardExe.empty()) wizardExe = DefaultWizardExe();
+    TSharedSwitches switches;
+    for (int i = 1; i < argc; ++i)
+        if (!TakeSharedSwitch(argc, argv, i, switches)) return Usage();
+    const std::wstring simExe = switches.SimExe.empty() ? DefaultSimExe() : switches.SimExe;
+    const std::wstring wizardExe = switches.WizardExe.empty() ? DefaultWizardExe() : switches.WizardExe;
 
     TChecker check;
     // The wizard reads the report in Windows-1251, as on a Russian machine.
     check.Equal(GetACP(), 1251, L"ANSI code page");
     check.Equal(GetOEMCP(), 866, L"OEM code page");
-    TScenarioContext ctx{check, simExe, wizardExe, L"", options};
+    TScenarioContext ctx{check, simExe, wizardExe, L"", switches.Options};
     Bench(ctx);
     PrintUtf8(std::to_wstring(check.Passed()) + L" passed, " + std::to_wstring(check.Failed()) + L" failed\n");
     return check.Failed() == 0 ? 0 : 1;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FixedPorts.h"
 #include "Scenarios.h"
 #include "SimPayload.h"
 #include "SimSession.h"
@@ -78,15 +79,6 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
     f.WriteAll(bytes.data(), bytes.size());
     f.Close();
 }
-
-class TDelayText : public designer::IDelayField {
-public:
-    explicit TDelayText(std::string text) : text_(std::move(text)) {}
-    std::string Text() override { return text_; }
-
-private:
-    std::string text_;
-};
 
 class TLogLines : public designer::ILogSink {
 public:

@@ -98,8 +98,7 @@ bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t)
     expected.push_back(key);
     c.Check.Check(run.Out == expected, L"the capture, one success line per object and the key, in order",
                   run.Out.empty() ? L"(no output)" : run.Out.back());
-    const auto onClipboard = clip::Read(CF_UNICODETEXT);
-    c.Check.Equal(onClipboard ? std::wstring(reinterpret_cast<const wchar_t*>(onClipboard->data())) : L"", key,
+    c.Check.Equal(ClipboardText(), key,
                   L"the key is on the clipboard");
     c.Check.Check(file::Read(files.Package).value_or("") != "an earlier package", L"the package replaced the earlier file");
     c.Check.Check(Leftovers(out) == before, L"no temporary file is left");
@@ -117,9 +116,7 @@ bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t)
         return ch == L'-' || (ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'F');
     }) && newKey[8] == L'-' && newKey[13] == L'-' && newKey[18] == L'-' && newKey[23] == L'-';
     c.Check.Check(guidShape && newKey != key, L"a new key in the GUID's registry form is printed last", newKey);
-    const auto newOnClipboard = clip::Read(CF_UNICODETEXT);
-    c.Check.Equal(newOnClipboard ? std::wstring(reinterpret_cast<const wchar_t*>(newOnClipboard->data())) : L"",
-                  newKey, L"the new key is on the clipboard");
+    c.Check.Equal(ClipboardText(), newKey, L"the new key is on the clipboard");
     file::Write(out / L"new_key.txt", text::ToUtf8(newKey));
 
     // A caption that no Designer has.

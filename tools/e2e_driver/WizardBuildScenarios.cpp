@@ -68,8 +68,7 @@ void Demo(TScenarioContext& c)
     c.Check.Check(end.Ended, L"the build ends");
     const std::wstring key = wizard.Text(wiz::SerialKey);
     c.Check.Check(GetFileAttributesW(files.Package.c_str()) != INVALID_FILE_ATTRIBUTES, L"the package is written");
-    const auto onClipboard = clip::Read(CF_UNICODETEXT);
-    c.Check.Equal(onClipboard ? std::wstring(reinterpret_cast<const wchar_t*>(onClipboard->data())) : L"", key,
+    c.Check.Equal(ClipboardText(), key,
                   L"the key is on the clipboard");
     for (const std::wstring& line : wizard.LogLines()) c.Check.Note(L"log: " + line);
     PrintUtf8(L"package: " + files.Package.wstring() + L"\nkey: " + key + L"\n");
@@ -114,8 +113,7 @@ void BuildThroughTheForm(TScenarioContext& c)
     std::vector<std::wstring> expectedLog;
     for (const TExpectedObject& o : kBuildObjects) expectedLog.push_back(LogLine(o.Path, true));
     c.Check.Check(wizard.LogLines() == expectedLog, L"one success line per object, in report order");
-    const auto onClipboard = clip::Read(CF_UNICODETEXT);
-    c.Check.Equal(onClipboard ? std::wstring(reinterpret_cast<const wchar_t*>(onClipboard->data())) : L"", key,
+    c.Check.Equal(ClipboardText(), key,
                   L"the key is on the clipboard");
     c.Check.Check(file::Read(files.Package).value_or("") != "an earlier package", L"the package replaced the earlier file");
     c.Check.Check(Leftovers(out) == before, L"no temporary file is left");

@@ -95,6 +95,12 @@ TBuildEnd RunBuild(TWizardSession& wizard, DWORD timeoutMs, const std::function<
     return end;
 }
 
+std::wstring ClipboardText()
+{
+    const auto data = clip::Read(CF_UNICODETEXT);
+    return data ? std::wstring(reinterpret_cast<const wchar_t*>(data->data())) : L"";
+}
+
 void ExpectBox(TScenarioContext& c, TWizardSession& wizard, HWND box, const std::wstring& caption, const std::wstring& text,
                const std::wstring& what)
 {

@@ -59,6 +59,10 @@ struct TBuildEnd {
 // while the progress is shown; the form is looked at every pollMs.
 TBuildEnd RunBuild(TWizardSession& wizard, DWORD timeoutMs, const std::function<void()>& during = {}, DWORD pollMs = 5);
 
+// The clipboard's Unicode text, as the wizard leaves the key there; empty
+// when it holds none.
+std::wstring ClipboardText();
+
 // Waits for the wizard's message box (unless `box` is already one), checks
 // its caption and text, and closes it with OK.
 void ExpectBox(TScenarioContext& c, TWizardSession& wizard, HWND box, const std::wstring& caption, const std::wstring& text,
