@@ -69,8 +69,8 @@ public:
     int Lines = 0;
 };
 
-TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const std::wstring& delay, const std::wstring& latency)
-{
+TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const std::wstring& delay,
+                    const std::wstring& latency) {
     TBenchRun run;
     const bool phases = Option(c, L"phases", L"") == L"1";
     std::vector<std::wstring> simArgs = {L"--config", (dir / L"tree.txt").wstring(), L"--latency", latency};
@@ -124,7 +124,8 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
         QueryPerformanceCounter(&t0);
         for (int i = 0; i < sends; ++i) SendMessageW(tree, WM_NULL, 0, 0);
         QueryPerformanceCounter(&t1);
-        run.RoundTripMs = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / sends;
+        run.RoundTripMs =
+            1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / sends;
         // With --set phases=1: the same capture once more, every port call
         // timed, and the cost of a message that the tree does not handle.
         if (phases) {
@@ -134,8 +135,9 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
             bench::TTimedClock timedClock(clock, times);
             bench::TTimedClipboard timedClipboard(clipboard, times);
             bench::TTimedLog timedLog(countingLog, times);
-            designer::CaptureReportObjects(document, text::PathTo1251(files.Report),
-                                           {timedTree, timedKeyboard, timedClock, timedClipboard, delayField, timedLog});
+            designer::CaptureReportObjects(
+                document, text::PathTo1251(files.Report),
+                {timedTree, timedKeyboard, timedClock, timedClipboard, delayField, timedLog});
             PrintUtf8(L"phases of the capture without the form (delay " + delay + L" ms, copy latency " + latency +
                       L" ms):\n" + times.Table());
             const int sends = 200;
@@ -144,9 +146,10 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
                 for (int i = 0; i < sends; ++i) SendMessageW(tree, message, 0, 0);
                 QueryPerformanceCounter(&t1);
                 wchar_t line[128];
-                swprintf(line, 128, L"  SendMessage %ls to the tree: %.3f ms per call\n",
-                         message == WM_NULL ? L"WM_NULL" : L"WM_GETTEXTLENGTH",
-                         1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / sends);
+                swprintf(
+                    line, 128, L"  SendMessage %ls to the tree: %.3f ms per call\n",
+                    message == WM_NULL ? L"WM_NULL" : L"WM_GETTEXTLENGTH",
+                    1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / sends);
                 PrintUtf8(line);
             }
         }
@@ -166,14 +169,15 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
     return run;
 }
 
-void Bench(TScenarioContext& c)
-{
+void Bench(TScenarioContext& c) {
     const int objects = std::stoi(Option(c, L"objects", L"200"));
     const fs::path dir = fs::current_path() / L"wizard_bench_out";
     std::error_code ec;
     fs::remove_all(dir, ec);
     fs::create_directories(dir);
-    std::string tree = "Конфигурация для замера\n  Общие\n    Подсистемы\n      Склад\n    Общие модули\n      Сервис\n  Справочники\n";
+    std::string tree =
+        "Конфигурация для замера\n  Общие\n    Подсистемы\n      Склад\n    Общие модули\n      Сервис\n  "
+        "Справочники\n";
     std::string report = Cp1251(L"Отчет о сравнении\r\n\tКонфигурация\r\n");
     for (int i = 1; i <= objects; ++i) {
         wchar_t name[32];
@@ -192,36 +196,38 @@ void Bench(TScenarioContext& c)
     } cases[] = {{L"20", L"0"}, {L"200", L"5"}};
     for (const auto& k : cases) {
         const TBenchRun run = BenchOnce(c, dir, objects, k.Delay, k.Latency);
-        c.Check.Check(run.Ok, L"delay " + std::wstring(k.Delay) + L" ms, latency " + k.Latency + L" ms: the build completes");
+        c.Check.Check(run.Ok,
+                      L"delay " + std::wstring(k.Delay) + L" ms, latency " + k.Latency + L" ms: the build completes");
         wchar_t line[512];
         c.Check.Check(run.CoreOk, L"the baseline without the form completes");
-        swprintf(line, 512, L"delay %ls ms, copy latency %ls ms: %d objects in %.0f ms, %.1f ms per object "
-                            L"(without the form %.1f ms, ratio %.2f); capture %.0f ms (its sleeps alone 2200 ms, ratio %.2f)",
+        swprintf(line, 512,
+                 L"delay %ls ms, copy latency %ls ms: %d objects in %.0f ms, %.1f ms per object "
+                 L"(without the form %.1f ms, ratio %.2f); capture %.0f ms (its sleeps alone 2200 ms, ratio %.2f)",
                  k.Delay, k.Latency, objects, run.BuildMs, run.BuildMs / objects, run.CoreMs / objects,
                  run.BuildMs / run.CoreMs, run.CaptureMs, run.CaptureMs / 2200.0);
         PrintUtf8(std::wstring(line) + L"\n");
         // The part no wizard can go below here: each message to the tree is
         // waited for, so an object costs at least its messages' round trips.
         const double floorMs = run.MessagesPerObject * run.RoundTripMs;
-        swprintf(line, 512, L"  %.1f messages to the tree per object x %.3f ms per bare round trip = %.1f ms per object "
-                            L"before the copy; through the form %.2f times that, without the form %.2f times",
+        swprintf(line, 512,
+                 L"  %.1f messages to the tree per object x %.3f ms per bare round trip = %.1f ms per object "
+                 L"before the copy; through the form %.2f times that, without the form %.2f times",
                  run.MessagesPerObject, run.RoundTripMs, floorMs, run.BuildMs / objects / floorMs,
                  run.CoreMs / objects / floorMs);
         PrintUtf8(std::wstring(line) + L"\n");
     }
 }
 
-int Usage()
-{
-    PrintUtf8(L"usage: wizard_bench [--sim designer_sim.exe] [--wizard wizard.exe] [--set NAME=VALUE]...\n"
-              L"  objects=N (200), phases=1 (time every port call), simextra=\"SWITCHES\" (for the simulator)\n");
+int Usage() {
+    PrintUtf8(
+        L"usage: wizard_bench [--sim designer_sim.exe] [--wizard wizard.exe] [--set NAME=VALUE]...\n"
+        L"  objects=N (200), phases=1 (time every port call), simextra=\"SWITCHES\" (for the simulator)\n");
     return 2;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     TSharedSwitches switches;
     for (int i = 1; i < argc; ++i)

@@ -22,8 +22,7 @@ namespace {
 
 std::string ToUtf8(const std::wstring& s) { return text::Utf16ToUtf8(Narrow16(s)); }
 
-std::wstring ExeDirectory()
-{
+std::wstring ExeDirectory() {
     wchar_t buf[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
     std::wstring path(buf, n);
@@ -33,15 +32,13 @@ std::wstring ExeDirectory()
 
 }  // namespace
 
-bool TSimulator::OpenLog()
-{
+bool TSimulator::OpenLog() {
     if (options_.LogFile.empty()) return true;
     log_.open(std::filesystem::path(options_.LogFile), std::ios::binary | std::ios::trunc);
     return log_.is_open();
 }
 
-void TSimulator::Log(const std::wstring& line)
-{
+void TSimulator::Log(const std::wstring& line) {
     if (!log_.is_open()) return;
     TStatsScope timed(stats_, L"log line written and flushed");
     log_ << ToUtf8(line) << '\n';
@@ -49,8 +46,7 @@ void TSimulator::Log(const std::wstring& line)
 }
 
 // The message loop, which also starts a delayed render when its timer is due.
-int TSimulator::Run()
-{
+int TSimulator::Run() {
     MSG msg{};
     for (;;) {
         const DWORD woke = MsgWaitForMultipleObjectsEx(renderTimer_ ? 1 : 0, &renderTimer_, INFINITE, QS_ALLINPUT,
@@ -67,7 +63,8 @@ int TSimulator::Run()
                 Log(L"exit");
                 return static_cast<int>(msg.wParam);
             }
-            bool key = msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_SYSKEYDOWN || msg.message == WM_SYSKEYUP;
+            bool key = msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_SYSKEYDOWN ||
+                       msg.message == WM_SYSKEYUP;
             if (key && HandleKey(msg)) continue;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
@@ -84,8 +81,7 @@ const wchar_t kUsage[] =
     L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS] [--key-times] [--stats]";
 
 // Returns an empty string on success, else the complaint.
-std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
-{
+std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o) {
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         auto value = [&](std::wstring& out) {
@@ -96,7 +92,8 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
         // A number of milliseconds after the switch.
         auto millis = [&](UINT& out) {
             std::wstring v;
-            if (!value(v) || v.empty() || v.size() > 7 || v.find_first_not_of(L"0123456789") != std::wstring::npos) return false;
+            if (!value(v) || v.empty() || v.size() > 7 || v.find_first_not_of(L"0123456789") != std::wstring::npos)
+                return false;
             out = static_cast<UINT>(std::stoul(v));
             return true;
         };
@@ -105,19 +102,29 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
         else if (a == L"--decoys") o.Decoys = true;
         else if (a == L"--key-times") o.KeyTimes = true;
         else if (a == L"--stats") o.Stats = true;
-        else if (a == L"--config-delay") { if (!millis(o.ConfigurationDelayMs)) return L"--config-delay needs milliseconds"; }
-        else if (a == L"--ctrl-f-delay") { if (!millis(o.CtrlFDelayMs)) return L"--ctrl-f-delay needs milliseconds"; }
-        else if (a == L"--menu-delay") { if (!millis(o.MenuDelayMs)) return L"--menu-delay needs milliseconds"; }
-        else if (a == L"--hold-open") { if (!millis(o.HoldOpenMs)) return L"--hold-open needs milliseconds"; }
-        else if (a == L"--top-level-config-window") o.ConfigurationTopLevel = true;
+        else if (a == L"--config-delay") {
+            if (!millis(o.ConfigurationDelayMs)) return L"--config-delay needs milliseconds";
+        } else if (a == L"--ctrl-f-delay") {
+            if (!millis(o.CtrlFDelayMs)) return L"--ctrl-f-delay needs milliseconds";
+        } else if (a == L"--menu-delay") {
+            if (!millis(o.MenuDelayMs)) return L"--menu-delay needs milliseconds";
+        } else if (a == L"--hold-open") {
+            if (!millis(o.HoldOpenMs)) return L"--hold-open needs milliseconds";
+        } else if (a == L"--top-level-config-window") o.ConfigurationTopLevel = true;
         else if (a == L"--keep-stale") o.KeepStale = true;
-        else if (a == L"--config") { if (!value(o.ConfigFile)) return L"--config needs a file"; }
-        else if (a == L"--log") { if (!value(o.LogFile)) return L"--log needs a file"; }
-        else if (a == L"--caption") { if (!value(o.Caption)) return L"--caption needs a text"; }
-        else if (a == L"--drop-format") { if (!value(o.DropFormat)) return L"--drop-format needs a name"; }
-        else if (a == L"--drop-node") { if (!value(o.DropNode)) return L"--drop-node needs a path"; }
-        else if (a == L"--latency") { if (!millis(o.LatencyMs)) return L"--latency needs milliseconds"; }
-        else if (a == L"--search") {
+        else if (a == L"--config") {
+            if (!value(o.ConfigFile)) return L"--config needs a file";
+        } else if (a == L"--log") {
+            if (!value(o.LogFile)) return L"--log needs a file";
+        } else if (a == L"--caption") {
+            if (!value(o.Caption)) return L"--caption needs a text";
+        } else if (a == L"--drop-format") {
+            if (!value(o.DropFormat)) return L"--drop-format needs a name";
+        } else if (a == L"--drop-node") {
+            if (!value(o.DropNode)) return L"--drop-node needs a path";
+        } else if (a == L"--latency") {
+            if (!millis(o.LatencyMs)) return L"--latency needs milliseconds";
+        } else if (a == L"--search") {
             if (!value(v)) return L"--search needs a mode";
             if (v == L"any") o.Search = TSearchMode::Any;
             else if (v == L"second") o.Search = TSearchMode::SecondTry;
@@ -132,8 +139,7 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o)
 }
 
 // The start-up problem as the log's only line; false when it cannot be written.
-bool WriteError(const std::wstring& logFile, const std::wstring& text)
-{
+bool WriteError(const std::wstring& logFile, const std::wstring& text) {
     try {
         file::Write(logFile, "error " + ToUtf8(text) + "\n");
         return true;
@@ -143,8 +149,7 @@ bool WriteError(const std::wstring& logFile, const std::wstring& text)
 }
 
 // Start-up problems go to the log when there is one, else to a message box.
-int Fail(const std::wstring& logFile, const std::wstring& text)
-{
+int Fail(const std::wstring& logFile, const std::wstring& text) {
     if (logFile.empty() || !WriteError(logFile, text))
         MessageBoxW(nullptr, (text + L"\n\n" + kUsage).c_str(), L"designer_sim", MB_ICONERROR | MB_OK);
     return 2;
@@ -152,8 +157,7 @@ int Fail(const std::wstring& logFile, const std::wstring& text)
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
-{
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     // Timers and waits to the millisecond, not to the system's 10-16 ms tick.
     timeBeginPeriod(1);
     int argc = 0;
@@ -174,6 +178,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
 
     TSimulator sim(std::move(options), std::move(tree));
     if (!sim.OpenLog()) return Fail(L"", L"cannot write the log file");
-    if (!sim.RegisterClasses(instance) || !sim.CreateFrame(instance, show)) return Fail(L"", L"cannot create the windows");
+    if (!sim.RegisterClasses(instance) || !sim.CreateFrame(instance, show))
+        return Fail(L"", L"cannot create the windows");
     return sim.Run();
 }

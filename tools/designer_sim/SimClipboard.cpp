@@ -14,8 +14,7 @@ namespace {
 
 // Clipboard calls fail while another process holds it open; the reader
 // closes it again within milliseconds.
-bool OpenClipboardPatiently(HWND owner)
-{
+bool OpenClipboardPatiently(HWND owner) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (OpenClipboard(owner)) return true;
         Sleep(5);
@@ -25,9 +24,7 @@ bool OpenClipboardPatiently(HWND owner)
 
 }  // namespace
 
-
-void TSimulator::StartCopy()
-{
+void TSimulator::StartCopy() {
     TStatsScope timed(stats_, L"copy started (and rendered, without a latency)");
     // A render still holding the clipboard open ends before the next copy.
     if (holding_) {
@@ -51,8 +48,7 @@ void TSimulator::StartCopy()
 // kFormatsBeforeHold go there at once, the clipboard stays open on a timer,
 // and FinishRender puts the rest and closes it: a reader that cannot wait
 // for the clipboard sees a copy under way.
-void TSimulator::RenderClipboard()
-{
+void TSimulator::RenderClipboard() {
     TStatsScope timed(stats_, L"clipboard render");
     if (stats_.Enabled) stats_.Add(L"copy keystroke to render start", stats_.Now() - copyStart_);
     if (!OpenClipboardPatiently(grid_)) {
@@ -76,11 +72,12 @@ void TSimulator::RenderClipboard()
     FinishRender();
 }
 
-void TSimulator::PutFormat(const std::string& name)
-{
+void TSimulator::PutFormat(const std::string& name) {
     std::wstring wname(name.begin(), name.end());
     if (wname == options_.DropFormat && Narrow16(options_.DropNode) == pendingCopy_) return;
-    UINT id = name == "CF_TEXT" ? CF_TEXT : name == "CF_UNICODETEXT" ? CF_UNICODETEXT : RegisterClipboardFormatW(wname.c_str());
+    UINT id = name == "CF_TEXT"          ? CF_TEXT
+              : name == "CF_UNICODETEXT" ? CF_UNICODETEXT
+                                         : RegisterClipboardFormatW(wname.c_str());
     std::string bytes = SimPayload(text::Utf16ToCp1251(pendingCopy_), name);
     HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
     if (!mem) return;
@@ -91,8 +88,7 @@ void TSimulator::PutFormat(const std::string& name)
 }
 
 // Puts the formats not yet there, closes the clipboard and logs the render.
-void TSimulator::FinishRender()
-{
+void TSimulator::FinishRender() {
     if (holding_) {
         const std::vector<std::string> formats = SimCopiedFormats(text::Utf16ToCp1251(pendingCopy_));
         for (size_t i = kFormatsBeforeHold; i < formats.size(); ++i) PutFormat(formats[i]);
@@ -104,8 +100,7 @@ void TSimulator::FinishRender()
 
 // The render of a copy with --latency starts that many milliseconds after
 // the keystroke; a new copy before then restarts the count.
-void TSimulator::StartRenderTimer()
-{
+void TSimulator::StartRenderTimer() {
     LARGE_INTEGER due;
     due.QuadPart = -10000LL * options_.LatencyMs;  // relative, in 100 ns units
     renderPending_ = renderTimer_ && SetWaitableTimer(renderTimer_, &due, 0, nullptr, nullptr, FALSE) != FALSE;

@@ -6,8 +6,7 @@
 
 #include "Simulator.h"
 
-std::wstring ClassOf(HWND hwnd)
-{
+std::wstring ClassOf(HWND hwnd) {
     wchar_t cls[64];
     GetClassNameW(hwnd, cls, 64);
     return cls;
@@ -15,8 +14,7 @@ std::wstring ClassOf(HWND hwnd)
 
 // Every window of the simulator shares this procedure; the window's class
 // picks the handler. The object is bound at WM_NCCREATE.
-LRESULT CALLBACK TSimulator::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT CALLBACK TSimulator::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE) {
         auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
@@ -33,10 +31,9 @@ LRESULT CALLBACK TSimulator::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
     return self->FillerProc(hwnd, msg, wp, lp);
 }
 
-bool TSimulator::RegisterClasses(HINSTANCE instance)
-{
+bool TSimulator::RegisterClasses(HINSTANCE instance) {
     instance_ = instance;
-    const wchar_t* classes[] = {kFrameClass, kWorkspaceClass, kLocalFrameClass, kTabsClass,   kFormElementClass,
+    const wchar_t* classes[] = {kFrameClass, kWorkspaceClass,  kLocalFrameClass, kTabsClass,   kFormElementClass,
                                 kGridClass,  kCommandBarClass, kTabHeaderClass,  kToolbarClass};
     for (const wchar_t* name : classes) {
         WNDCLASSEXW wc = {};
@@ -53,15 +50,14 @@ bool TSimulator::RegisterClasses(HINSTANCE instance)
     return true;
 }
 
-bool TSimulator::CreateFrame(HINSTANCE instance, int show)
-{
-    frame_ = CreateWindowExW(0, kFrameClass, options_.Caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                             20, 20, 760, 560, nullptr, nullptr, instance, this);
+bool TSimulator::CreateFrame(HINSTANCE instance, int show) {
+    frame_ = CreateWindowExW(0, kFrameClass, options_.Caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20,
+                             760, 560, nullptr, nullptr, instance, this);
     if (!frame_) return false;
     RECT rc;
     GetClientRect(frame_, &rc);
-    workspace_ = CreateWindowExW(WS_EX_CLIENTEDGE, kWorkspaceClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
-                                 0, 0, rc.right, rc.bottom, frame_, nullptr, instance, this);
+    workspace_ = CreateWindowExW(WS_EX_CLIENTEDGE, kWorkspaceClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                                 rc.right, rc.bottom, frame_, nullptr, instance, this);
     if (!workspace_) return false;
     if (options_.Decoys) CreateDecoys();
     ShowWindow(frame_, show);
@@ -74,8 +70,7 @@ bool TSimulator::CreateFrame(HINSTANCE instance, int show)
 }
 
 HWND TSimulator::Window(const wchar_t* cls, const wchar_t* caption, DWORD style, HWND parent, bool decoy, int x, int y,
-                        int w, int h, DWORD exStyle)
-{
+                        int w, int h, DWORD exStyle) {
     HWND hwnd = CreateWindowExW(exStyle, cls, caption, style, x, y, w, h, parent, nullptr, instance_, this);
     if (hwnd && decoy) {
         decoys_.insert(hwnd);
@@ -89,13 +84,12 @@ HWND TSimulator::Window(const wchar_t* cls, const wchar_t* caption, DWORD style,
 // The decoys that exist from start-up: a local frame "Конфигурация базы
 // данных" below the frame, with a chain of its own down to a grid, and a
 // top-level local frame "Сообщения" kept above the other top-level windows.
-void TSimulator::CreateDecoys()
-{
+void TSimulator::CreateDecoys() {
     RECT rc;
     GetClientRect(workspace_, &rc);
     const DWORD child = WS_CHILD | WS_VISIBLE;
-    HWND base = Window(kLocalFrameClass, kDecoyConfigurationCaption, child | WS_CAPTION | WS_CLIPSIBLINGS, workspace_, true,
-                       380, 8, 340, rc.bottom - 16);
+    HWND base = Window(kLocalFrameClass, kDecoyConfigurationCaption, child | WS_CAPTION | WS_CLIPSIBLINGS, workspace_,
+                       true, 380, 8, 340, rc.bottom - 16);
     HWND tabs = Window(kTabsClass, L"", child, base, true);
     HWND element = Window(kFormElementClass, L"", child, tabs, true);
     Window(kGridClass, L"", child, element, true);
@@ -107,8 +101,7 @@ void TSimulator::CreateDecoys()
 
 // Containers lay out one real child over their whole client area; a decoy
 // container's children are all decoys, and it fills its first one.
-void TSimulator::FillWithRealChildren(HWND hwnd, int width, int height)
-{
+void TSimulator::FillWithRealChildren(HWND hwnd, int width, int height) {
     bool decoyParent = decoys_.count(hwnd) != 0;
     for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         if (decoys_.count(c) && !decoyParent) continue;
@@ -117,8 +110,7 @@ void TSimulator::FillWithRealChildren(HWND hwnd, int width, int height)
     }
 }
 
-LRESULT TSimulator::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT TSimulator::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_SIZE:
         if (workspace_) MoveWindow(workspace_, 0, 0, LOWORD(lp), HIWORD(lp), TRUE);
@@ -139,28 +131,23 @@ LRESULT TSimulator::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         Log(L"close");
         DestroyWindow(hwnd);
         return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-LRESULT TSimulator::WorkspaceProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT TSimulator::WorkspaceProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_PAINT && !configuration_) {
-        PaintHint(hwnd, options_.ConfigurationWindow ? L"Ctrl+Shift+C: открыть конфигурацию" : L"(окно конфигурации отключено)");
+        PaintHint(hwnd, options_.ConfigurationWindow ? L"Ctrl+Shift+C: открыть конфигурацию"
+                                                     : L"(окно конфигурации отключено)");
         return 0;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-LRESULT TSimulator::LocalFrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT TSimulator::LocalFrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_SIZE:
-        FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp));
-        return 0;
+    case WM_SIZE: FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp)); return 0;
     case WM_SETFOCUS:
         if (hwnd == configuration_ && grid_) SetFocus(grid_);
         if (hwnd == search_ && searchEdit_) SetFocus(searchEdit_);
@@ -175,8 +162,7 @@ LRESULT TSimulator::LocalFrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-LRESULT TSimulator::FillerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT TSimulator::FillerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_SIZE) {
         FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp));
         return 0;
@@ -186,9 +172,11 @@ LRESULT TSimulator::FillerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 
 // Every decoy logs what it is sent, so that a scenario sees a client that
 // took it for a real window.
-LRESULT TSimulator::DecoyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
-    const wchar_t* what = msg == WM_KEYDOWN ? L"keydown" : msg == WM_CHAR ? L"char" : msg == WM_LBUTTONDOWN ? L"click" : nullptr;
+LRESULT TSimulator::DecoyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    const wchar_t* what = msg == WM_KEYDOWN       ? L"keydown"
+                          : msg == WM_CHAR        ? L"char"
+                          : msg == WM_LBUTTONDOWN ? L"click"
+                                                  : nullptr;
     if (what) {
         wchar_t line[128];
         swprintf(line, 128, L"decoy %ls %ls 0x%02X", ClassOf(hwnd).c_str(), what, static_cast<unsigned>(wp));
@@ -196,12 +184,8 @@ LRESULT TSimulator::DecoyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     }
     switch (msg) {
-    case WM_SIZE:
-        FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp));
-        return 0;
-    case WM_SETFOCUS:
-        Log(L"decoy " + ClassOf(hwnd) + L" focus");
-        break;
+    case WM_SIZE: FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp)); return 0;
+    case WM_SETFOCUS: Log(L"decoy " + ClassOf(hwnd) + L" focus"); break;
     case WM_PAINT:
         if (GetWindow(hwnd, GW_CHILD)) break;
         PaintHint(hwnd, L"(не то окно)");
@@ -210,8 +194,7 @@ LRESULT TSimulator::DecoyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-void TSimulator::PaintHint(HWND hwnd, const wchar_t* text)
-{
+void TSimulator::PaintHint(HWND hwnd, const wchar_t* text) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
     RECT rc;
@@ -222,8 +205,7 @@ void TSimulator::PaintHint(HWND hwnd, const wchar_t* text)
     EndPaint(hwnd, &ps);
 }
 
-void TSimulator::ShowHelp()
-{
+void TSimulator::ShowHelp() {
     Log(L"help open");
     MessageBoxW(frame_,
                 L"Имитатор конфигуратора 1С:Предприятия 8.2\n\n"
@@ -237,8 +219,7 @@ void TSimulator::ShowHelp()
 }
 
 // The configuration window opens at once, or --config-delay ms later.
-void TSimulator::RequestConfiguration()
-{
+void TSimulator::RequestConfiguration() {
     if (options_.ConfigurationDelayMs == 0 || configuration_) {
         OpenConfiguration();
         return;
@@ -248,8 +229,7 @@ void TSimulator::RequestConfiguration()
 
 // A request while the same one is pending changes nothing: the window opens
 // when the first request's delay ends.
-void TSimulator::StartDelay(UINT_PTR timer, const std::wstring& what, UINT delayMs)
-{
+void TSimulator::StartDelay(UINT_PTR timer, const std::wstring& what, UINT delayMs) {
     if (!pendingTimers_.insert(timer).second) {
         Log(L"pending " + what);
         return;
@@ -258,8 +238,7 @@ void TSimulator::StartDelay(UINT_PTR timer, const std::wstring& what, UINT delay
     SetTimer(frame_, timer, delayMs, nullptr);
 }
 
-void TSimulator::RequestSearch(const wchar_t* how, UINT delayMs, UINT_PTR timer)
-{
+void TSimulator::RequestSearch(const wchar_t* how, UINT delayMs, UINT_PTR timer) {
     if (delayMs == 0 || search_) {
         OpenSearch(how);
         return;
@@ -267,8 +246,7 @@ void TSimulator::RequestSearch(const wchar_t* how, UINT delayMs, UINT_PTR timer)
     StartDelay(timer, std::wstring(L"search ") + how, delayMs);
 }
 
-void TSimulator::OpenConfiguration()
-{
+void TSimulator::OpenConfiguration() {
     if (configuration_) {
         Log(L"show configuration");
         SetFocus(grid_);
@@ -281,12 +259,12 @@ void TSimulator::OpenConfiguration()
         POINT origin{8, 8};
         ClientToScreen(workspace_, &origin);
         configuration_ = CreateWindowExW(0, kLocalFrameClass, kConfigurationCaption,
-                                         WS_POPUP | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN,
-                                         origin.x, origin.y, 360, rc.bottom - 16, frame_, nullptr, instance_, this);
+                                         WS_POPUP | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN, origin.x, origin.y,
+                                         360, rc.bottom - 16, frame_, nullptr, instance_, this);
     } else {
         configuration_ = CreateWindowExW(0, kLocalFrameClass, kConfigurationCaption,
-                                         WS_CHILD | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                                         8, 8, 360, rc.bottom - 16, workspace_, nullptr, instance_, this);
+                                         WS_CHILD | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 8,
+                                         8, 360, rc.bottom - 16, workspace_, nullptr, instance_, this);
     }
     const DWORD child = WS_CHILD | WS_VISIBLE;
     HWND tabs = Window(kTabsClass, L"", child, configuration_, false);
@@ -309,21 +287,20 @@ void TSimulator::OpenConfiguration()
     Log(L"open configuration");
 }
 
-void TSimulator::OpenSearch(const wchar_t* how)
-{
+void TSimulator::OpenSearch(const wchar_t* how) {
     if (!search_) {
-        search_ = CreateWindowExW(0, kLocalFrameClass, kSearchCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
-                                  430, 160, 330, 110, frame_, nullptr, instance_, this);
-        searchEdit_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
-                                      10, 20, 300, 24, search_, nullptr, instance_, nullptr);
+        search_ =
+            CreateWindowExW(0, kLocalFrameClass, kSearchCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
+                            430, 160, 330, 110, frame_, nullptr, instance_, this);
+        searchEdit_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 10, 20,
+                                      300, 24, search_, nullptr, instance_, nullptr);
     }
     SetForegroundWindow(search_);
     SetFocus(searchEdit_);
     Log(std::wstring(L"open search ") + how);
 }
 
-void TSimulator::CloseSearch()
-{
+void TSimulator::CloseSearch() {
     HWND search = search_;
     search_ = searchEdit_ = nullptr;
     DestroyWindow(search);

@@ -9,8 +9,7 @@
 
 #include "Simulator.h"
 
-LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_KEYDOWN: {
         TStatsScope timed(stats_, L"tree WM_KEYDOWN sent");
@@ -31,13 +30,13 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         if (wp < 32) swprintf(code, 32, L"U+%04X (control)", static_cast<unsigned>(wp));
         else swprintf(code, 32, L"U+%04X %lc", static_cast<unsigned>(wp), static_cast<wchar_t>(wp));
         bool found = tree_.Char(static_cast<char16_t>(wp));
-        Log(std::wstring(L"tree char ") + code + L" -> " + Widen(tree_.SelectedPath()) + (found || wp < 32 ? L"" : L" (no match)"));
+        Log(std::wstring(L"tree char ") + code + L" -> " + Widen(tree_.SelectedPath()) +
+            (found || wp < 32 ? L"" : L" (no match)"));
         InvalidateChanges(hwnd, before);
         return 0;
     }
     // The selected path, so a test can ask the tree where it stands.
-    case WM_GETTEXTLENGTH:
-        return static_cast<LRESULT>(tree_.SelectedPath().size());
+    case WM_GETTEXTLENGTH: return static_cast<LRESULT>(tree_.SelectedPath().size());
     case WM_GETTEXT: {
         std::wstring path = Widen(tree_.SelectedPath());
         if (wp == 0) return 0;
@@ -67,17 +66,14 @@ LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     }
     case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-        InvalidateRect(hwnd, nullptr, TRUE);
-        break;
+    case WM_KILLFOCUS: InvalidateRect(hwnd, nullptr, TRUE); break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 // Marks for repainting what a key or click changed: when the same rows are
 // shown, only the rows of the old and the new selection; otherwise all.
-void TSimulator::InvalidateChanges(HWND grid, const TSimTree::TView& before)
-{
+void TSimulator::InvalidateChanges(HWND grid, const TSimTree::TView& before) {
     const std::optional<std::vector<size_t>> rows = RowsToRepaint(before, tree_.View());
     if (!rows) {
         InvalidateRect(grid, nullptr, TRUE);
@@ -95,8 +91,7 @@ void TSimulator::InvalidateChanges(HWND grid, const TSimTree::TView& before)
 // The tree as indented text; the selection is highlighted, brighter while
 // the tree has the keyboard focus. Only the rows in the update region are
 // drawn.
-void TSimulator::PaintGrid(HWND hwnd)
-{
+void TSimulator::PaintGrid(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
     HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));

@@ -13,16 +13,14 @@ bool IsModifier(WPARAM vk) { return vk == VK_CONTROL || vk == VK_SHIFT || vk == 
 bool IsDown(WPARAM vk) { return GetKeyState(static_cast<int>(vk)) < 0; }
 
 // The modifiers down when the key being handled arrived.
-int HeldModifiers()
-{
+int HeldModifiers() {
     return (IsDown(VK_CONTROL) ? kCtrl : 0) | (IsDown(VK_SHIFT) ? kShift : 0) | (IsDown(VK_MENU) ? kAlt : 0);
 }
 
 int BitCount(int mods) { return (mods & kCtrl ? 1 : 0) + (mods & kShift ? 1 : 0) + (mods & kAlt ? 1 : 0); }
 
 // "Ctrl+Shift+Alt+" for the set, then the key's name.
-std::wstring ChordName(int mods, WPARAM vk)
-{
+std::wstring ChordName(int mods, WPARAM vk) {
     std::wstring out;
     if (mods & kCtrl) out += L"Ctrl+";
     if (mods & kShift) out += L"Shift+";
@@ -39,8 +37,7 @@ std::wstring ChordName(int mods, WPARAM vk)
 // The modifier sets under which vk is a command now: in the menu (a step
 // after Ctrl+F10) only Right and Enter, bare; the C that follows Alt+J also
 // bare.
-std::vector<int> CommandChords(WPARAM vk, int step, bool afterAltJ)
-{
+std::vector<int> CommandChords(WPARAM vk, int step, bool afterAltJ) {
     if (step > 0) return vk == VK_RIGHT || vk == VK_RETURN ? std::vector<int>{0} : std::vector<int>{};
     if (vk == 'C') return afterAltJ ? std::vector<int>{kCtrl | kShift, 0} : std::vector<int>{kCtrl | kShift};
     if (vk == 'F' || vk == VK_F10 || vk == VK_INSERT) return {kCtrl};
@@ -50,8 +47,7 @@ std::vector<int> CommandChords(WPARAM vk, int step, bool afterAltJ)
 }
 
 // The chord with the most modifiers, all of them held; -1 when none is.
-int MatchingChord(const std::vector<int>& chords, int held)
-{
+int MatchingChord(const std::vector<int>& chords, int held) {
     int chord = -1;
     for (int c : chords)
         if ((c & held) == c && (chord < 0 || BitCount(c) > BitCount(chord))) chord = c;
@@ -61,8 +57,7 @@ int MatchingChord(const std::vector<int>& chords, int held)
 }  // namespace
 
 // Names the virtual keys the log mentions; others are written in hex.
-std::wstring KeyName(WPARAM vk)
-{
+std::wstring KeyName(WPARAM vk) {
     switch (vk) {
     case VK_CONTROL: return L"CONTROL";
     case VK_SHIFT: return L"SHIFT";
@@ -87,10 +82,10 @@ std::wstring KeyName(WPARAM vk)
 // Keyboard input from the queue is looked at here, before dispatch, because
 // synthetic keys arrive at whichever window has the focus. Returns true when
 // the key was consumed.
-bool TSimulator::HandleKey(const MSG& msg)
-{
+bool TSimulator::HandleKey(const MSG& msg) {
     TStatsScope timed(stats_, L"queued key input handled");
-    if (stats_.Enabled) stats_.AddValue(L"queued key input: ms from input to handling", static_cast<LONG>(GetTickCount() - msg.time));
+    if (stats_.Enabled)
+        stats_.AddValue(L"queued key input: ms from input to handling", static_cast<LONG>(GetTickCount() - msg.time));
     bool down = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
     // The message's time is set when the key enters the system, so gaps
     // between stamps are the sender's pauses, whatever the simulator's delays.
@@ -110,8 +105,7 @@ bool TSimulator::HandleKey(const MSG& msg)
 // that left a key held: each extra one is logged as "stuck" and the key does
 // nothing. A key that is still down (no key-up since its key-down) repeats
 // and does nothing either, so a copy without key-ups copies once.
-bool TSimulator::HandleKeyDown(WPARAM vk, LPARAM lp)
-{
+bool TSimulator::HandleKeyDown(WPARAM vk, LPARAM lp) {
     if (IsModifier(vk)) return true;
     const int step = menuStep_;  // 0: no menu; 1 after Ctrl+F10, +1 per Right
     const bool afterAltJ = afterAltJ_;
@@ -136,8 +130,7 @@ bool TSimulator::HandleKeyDown(WPARAM vk, LPARAM lp)
 }
 
 // A command key that repeats, or arrives with more modifiers than its chord.
-void TSimulator::RefuseChord(WPARAM vk, int held, int chord, bool repeat)
-{
+void TSimulator::RefuseChord(WPARAM vk, int held, int chord, bool repeat) {
     if (repeat) {
         Log(L"repeat " + ChordName(held, vk));
         return;
@@ -150,8 +143,7 @@ void TSimulator::RefuseChord(WPARAM vk, int held, int chord, bool repeat)
 }
 
 // The menu path: Ctrl+F10, Right, Right, Enter runs the search command.
-bool TSimulator::MenuKey(WPARAM vk, int step)
-{
+bool TSimulator::MenuKey(WPARAM vk, int step) {
     if (vk == VK_RIGHT && step < 3) {
         menuStep_ = step + 1;
     } else if (vk == VK_RETURN && step == 3) {
@@ -163,8 +155,7 @@ bool TSimulator::MenuKey(WPARAM vk, int step)
     return true;
 }
 
-bool TSimulator::Command(WPARAM vk, int chord)
-{
+bool TSimulator::Command(WPARAM vk, int chord) {
     switch (vk) {
     case 'C': CtrlShiftC(chord); return true;
     case 'J': AltJ(); return true;
@@ -177,36 +168,32 @@ bool TSimulator::Command(WPARAM vk, int chord)
     return false;
 }
 
-void TSimulator::CtrlShiftC(int chord)
-{
+void TSimulator::CtrlShiftC(int chord) {
     if (chord == 0) Log(L"ignore C");  // the C that follows Alt+J
     else if (options_.ConfigurationWindow) RequestConfiguration();
     else Log(L"ignore Ctrl+Shift+C");
 }
 
-void TSimulator::AltJ()
-{
+void TSimulator::AltJ() {
     Log(L"ignore Alt+J");
     afterAltJ_ = true;
 }
 
 // Ctrl+F opens the search window only from the configuration window.
-void TSimulator::CtrlF()
-{
-    if (options_.Search == TSearchMode::Any && InConfiguration(GetFocus())) RequestSearch(L"Ctrl+F", options_.CtrlFDelayMs, kCtrlFTimer);
+void TSimulator::CtrlF() {
+    if (options_.Search == TSearchMode::Any && InConfiguration(GetFocus()))
+        RequestSearch(L"Ctrl+F", options_.CtrlFDelayMs, kCtrlFTimer);
     else Log(L"ignore Ctrl+F");
 }
 
 // Ctrl+F10 enters the frame's menu only while the frame is active.
-void TSimulator::CtrlF10()
-{
+void TSimulator::CtrlF10() {
     if (GetActiveWindow() == frame_) menuStep_ = 1;
     else Log(L"ignore Ctrl+F10");
 }
 
 // Ctrl+Insert copies the tree's node when the tree has the keyboard.
-void TSimulator::CtrlInsert()
-{
+void TSimulator::CtrlInsert() {
     HWND focus = GetFocus();
     if (grid_ && focus == grid_) StartCopy();
     else if (decoys_.count(focus)) Log(L"decoy " + ClassOf(focus) + L" copy");
@@ -214,8 +201,7 @@ void TSimulator::CtrlInsert()
 }
 
 // Esc closes the search window only when it has the keyboard.
-void TSimulator::Esc()
-{
+void TSimulator::Esc() {
     HWND focus = GetFocus();
     if (search_ && (focus == search_ || IsChild(search_, focus))) CloseSearch();
     else Log(L"ignore Esc");

@@ -12,34 +12,29 @@
 
 class TSimStats {
 public:
-    TSimStats()
-    {
+    TSimStats() {
         LARGE_INTEGER f;
         QueryPerformanceFrequency(&f);
         frequency_ = f.QuadPart;
     }
     bool Enabled = false;
-    LONGLONG Now() const
-    {
+    LONGLONG Now() const {
         LARGE_INTEGER t;
         QueryPerformanceCounter(&t);
         return t.QuadPart;
     }
-    void Add(const wchar_t* what, LONGLONG ticks)
-    {
+    void Add(const wchar_t* what, LONGLONG ticks) {
         TEntry& e = entries_[what];
         ++e.Count;
         e.Ticks += ticks;
     }
     // Adds a count that is not a duration (e.g. milliseconds of input delay).
-    void AddValue(const wchar_t* what, long long value)
-    {
+    void AddValue(const wchar_t* what, long long value) {
         TEntry& e = entries_[what];
         ++e.Count;
         e.Ticks += value * frequency_ / 1000;
     }
-    std::vector<std::wstring> Lines() const
-    {
+    std::vector<std::wstring> Lines() const {
         std::vector<std::wstring> out;
         for (const auto& [name, e] : entries_) {
             wchar_t line[256];
@@ -63,9 +58,9 @@ private:
 // Times one scope into the statistics when they are enabled.
 class TStatsScope {
 public:
-    TStatsScope(TSimStats& stats, const wchar_t* what) : stats_(stats), what_(what), start_(stats.Enabled ? stats.Now() : 0) {}
-    ~TStatsScope()
-    {
+    TStatsScope(TSimStats& stats, const wchar_t* what)
+        : stats_(stats), what_(what), start_(stats.Enabled ? stats.Now() : 0) {}
+    ~TStatsScope() {
         if (stats_.Enabled) stats_.Add(what_, stats_.Now() - start_);
     }
     TStatsScope(const TStatsScope&) = delete;

@@ -77,12 +77,10 @@ std::wstring KeyName(WPARAM vk);
 
 class TSimulator {
 public:
-    TSimulator(TSimOptions options, TSimTree tree) : options_(std::move(options)), tree_(std::move(tree))
-    {
+    TSimulator(TSimOptions options, TSimTree tree) : options_(std::move(options)), tree_(std::move(tree)) {
         stats_.Enabled = options_.Stats;
     }
-    ~TSimulator()
-    {
+    ~TSimulator() {
         if (renderTimer_) CloseHandle(renderTimer_);
     }
 
@@ -135,8 +133,7 @@ private:
     void PaintGrid(HWND hwnd);
     void InvalidateChanges(HWND grid, const TSimTree::TView& before);
     void PaintHint(HWND hwnd, const wchar_t* text);
-    bool InConfiguration(HWND focus) const
-    {
+    bool InConfiguration(HWND focus) const {
         return configuration_ && focus && (focus == configuration_ || IsChild(configuration_, focus));
     }
 
@@ -153,8 +150,8 @@ private:
     int menuStep_ = 0;        // 1 after Ctrl+F10, +1 per Right; Enter at 3 runs the search command
     bool afterAltJ_ = false;  // the C that follows Alt+J belongs to it
     std::u16string pendingCopy_;
-    bool holding_ = false;    // the render holds the clipboard open (--hold-open)
-    int rendered_ = 0;        // formats put on the clipboard by the render under way
+    bool holding_ = false;  // the render holds the clipboard open (--hold-open)
+    int rendered_ = 0;      // formats put on the clipboard by the render under way
     std::set<HWND> decoys_;
     std::set<UINT_PTR> pendingTimers_;  // delayed windows not yet opened
     TSimStats stats_;

@@ -34,7 +34,8 @@ struct TExpectedControl {
 const TExpectedControl kLayout[] = {
     {wiz::Grab1CWnd, L"Grab1CWnd", L"Static", false, 1, 3, 16, 16, L"", false, SS_NOTIFY},
     {wiz::wnd1CStatus, L"wnd1CStatus", L"Static", false, 20, 4, 133, 13, L"Окно 1С не захвачено", true, 0},
-    {wiz::GroupPreparation, L"GroupPreparation", L"Button", false, 1, 23, 658, 166, L"Подготовка пакета инсталляции", false, BS_GROUPBOX},
+    {wiz::GroupPreparation, L"GroupPreparation", L"Button", false, 1, 23, 658, 166, L"Подготовка пакета инсталляции",
+     false, BS_GROUPBOX},
     {wiz::Label1, L"Label1", L"Static", true, 35, 23, 98, 13, L"Отчет о сравнении:", false, SS_RIGHT},
     {wiz::Label4, L"Label4", L"Static", true, 50, 45, 83, 13, L"Файл лицензии:", false, SS_RIGHT},
     {wiz::Label5, L"Label5", L"Static", true, 25, 67, 108, 13, L"Путь к файлу пакета:", false, SS_RIGHT},
@@ -45,9 +46,11 @@ const TExpectedControl kLayout[] = {
     {wiz::OpenFile, L"OpenFile", L"Button", true, 630, 21, 22, 16, L"...", false, WS_TABSTOP},
     {wiz::LicensePath, L"LicensePath", L"Edit", true, 135, 41, 518, 21, L"", false, WS_TABSTOP | ES_AUTOHSCROLL},
     {wiz::SelectLicense, L"SelectLicense", L"Button", true, 630, 43, 22, 16, L"...", false, WS_TABSTOP},
-    {wiz::PathToPackageFile, L"PathToPackageFile", L"Edit", true, 135, 63, 518, 21, L"", false, WS_TABSTOP | ES_AUTOHSCROLL},
+    {wiz::PathToPackageFile, L"PathToPackageFile", L"Edit", true, 135, 63, 518, 21, L"", false,
+     WS_TABSTOP | ES_AUTOHSCROLL},
     {wiz::SelectPackageFile, L"SelectPackageFile", L"Button", true, 630, 65, 22, 16, L"...", false, WS_TABSTOP},
-    {wiz::PathToDescription, L"PathToDescription", L"Edit", true, 135, 85, 518, 21, L"", false, WS_TABSTOP | ES_AUTOHSCROLL},
+    {wiz::PathToDescription, L"PathToDescription", L"Edit", true, 135, 85, 518, 21, L"", false,
+     WS_TABSTOP | ES_AUTOHSCROLL},
     {wiz::SelectDescrFile, L"SelectDescrFile", L"Button", true, 630, 87, 22, 16, L"...", false, WS_TABSTOP},
     {wiz::SerialKey, L"SerialKey", L"Edit", true, 135, 108, 410, 21, L"", true, WS_TABSTOP},
     {wiz::GenerateKey, L"GenerateKey", L"Button", true, 546, 108, 106, 19, L"Сгенерировать", false, WS_TABSTOP},
@@ -56,11 +59,9 @@ const TExpectedControl kLayout[] = {
     {wiz::res, L"res", L"Edit", false, 1, 192, 657, 217, L"", false, WS_TABSTOP | ES_MULTILINE | ES_READONLY},
 };
 
-
 int ScaleBy(int v, int dpi) { return MulDiv(v, dpi, 96); }
 
-RECT RectIn(HWND control, HWND parent)
-{
+RECT RectIn(HWND control, HWND parent) {
     RECT r{};
     GetWindowRect(control, &r);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
@@ -68,8 +69,7 @@ RECT RectIn(HWND control, HWND parent)
 }
 
 // Every control of the table read back from the running wizard at `dpi`.
-void CheckLayout(TScenarioContext& c, TWizardSession& wizard, int dpi)
-{
+void CheckLayout(TScenarioContext& c, TWizardSession& wizard, int dpi) {
     HWND form = wizard.Form();
     c.Check.Equal(wnd::ClassName(form), L"TMainForm", L"form class");
     c.Check.Equal(wnd::Text(form), kTitle, L"form caption");
@@ -107,12 +107,12 @@ void CheckLayout(TScenarioContext& c, TWizardSession& wizard, int dpi)
             // 96 DPI every label fits; at 144 DPI the 16-pixel MS Sans
             // Serif makes "Регистрационный ключ:" 2 pixels too wide for
             // the table's layout, and its first letter touches the border.
-            if (dpi == 96)
-                c.Check.Check(r.left >= 0, name + L" lies inside the panel", std::to_wstring(r.left));
+            if (dpi == 96) c.Check.Check(r.left >= 0, name + L" lies inside the panel", std::to_wstring(r.left));
             c.Check.Equal(r.right, ScaleBy(e.Left + e.Width, dpi), name + L" right edge");
         } else if (status) {
             c.Check.Equal(r.left, ScaleBy(e.Left, dpi), name + L" left");
-            c.Check.Check(r.right - r.left >= ScaleBy(e.Width, dpi), name + L" width", std::to_wstring(r.right - r.left));
+            c.Check.Check(r.right - r.left >= ScaleBy(e.Width, dpi), name + L" width",
+                          std::to_wstring(r.right - r.left));
         } else {
             c.Check.Equal(r.left, ScaleBy(e.Left, dpi), name + L" left");
             c.Check.Equal(r.right - r.left, ScaleBy(e.Width, dpi), name + L" width");
@@ -133,8 +133,7 @@ void CheckLayout(TScenarioContext& c, TWizardSession& wizard, int dpi)
     c.Check.Check(!IsWindowVisible(panel), L"the panel is hidden at start");
 }
 
-void Layout(TScenarioContext& c)
-{
+void Layout(TScenarioContext& c) {
     TWizardSession wizard(c.WizardExe);
     if (!c.Check.Check(wizard.Started(), L"the wizard starts", wizard.Error())) return;
     HDC screen = GetDC(nullptr);
@@ -146,16 +145,15 @@ void Layout(TScenarioContext& c)
 
 // The same at 144 DPI (150 %): the system DPI is set for the wizard's start
 // and put back afterwards.
-void Layout144(TScenarioContext& c)
-{
+void Layout144(TScenarioContext& c) {
     HKEY desktop = nullptr;
     if (!c.Check.Check(RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
                                      &desktop) == ERROR_SUCCESS,
                        L"the desktop settings open"))
         return;
     DWORD previous = 0, size = sizeof previous, type = 0;
-    const bool hadValue = RegQueryValueExW(desktop, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&previous), &size) ==
-                          ERROR_SUCCESS;
+    const bool hadValue = RegQueryValueExW(desktop, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&previous),
+                                           &size) == ERROR_SUCCESS;
     const DWORD dpi = 144;
     RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
     {
@@ -163,15 +161,12 @@ void Layout144(TScenarioContext& c)
         if (c.Check.Check(wizard.Started(), L"the wizard starts at 144 DPI", wizard.Error()))
             CheckLayout(c, wizard, 144);
     }
-    if (hadValue)
-        RegSetValueExW(desktop, L"LogPixels", 0, type, reinterpret_cast<const BYTE*>(&previous), size);
-    else
-        RegDeleteValueW(desktop, L"LogPixels");
+    if (hadValue) RegSetValueExW(desktop, L"LogPixels", 0, type, reinterpret_cast<const BYTE*>(&previous), size);
+    else RegDeleteValueW(desktop, L"LogPixels");
     RegCloseKey(desktop);
 }
 
-void Fields(TScenarioContext& c)
-{
+void Fields(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"wizard_fields", SimArgs(c));
     TWizardSession wizard(c.WizardExe);
     if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
@@ -214,8 +209,9 @@ void Fields(TScenarioContext& c)
         const std::wstring key = wizard.Text(wiz::SerialKey);
         bool form = key.size() == 36;
         for (size_t k = 0; form && k < key.size(); ++k)
-            form = (k == 8 || k == 13 || k == 18 || k == 23) ? key[k] == L'-'
-                                                              : ((key[k] >= L'0' && key[k] <= L'9') || (key[k] >= L'A' && key[k] <= L'F'));
+            form = (k == 8 || k == 13 || k == 18 || k == 23)
+                       ? key[k] == L'-'
+                       : ((key[k] >= L'0' && key[k] <= L'9') || (key[k] >= L'A' && key[k] <= L'F'));
         c.Check.Check(form, L"a generated key is 8-4-4-4-12 upper-case hex", key);
         c.Check.Check(key != previous, L"each key is new");
         previous = key;
@@ -233,8 +229,7 @@ struct TDialogCase {
     const wchar_t* Expected;
 };
 
-void Dialogs(TScenarioContext& c)
-{
+void Dialogs(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"wizard_dialogs", SimArgs(c));
     TWizardSession wizard(c.WizardExe);
     if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
@@ -246,32 +241,38 @@ void Dialogs(TScenarioContext& c)
     file::Write(fs::current_path() / L"отчет.txt", "report");
     file::Write(fs::current_path() / L"соглашение.txt", "agreement");
     const TDialogCase cases[] = {
-        {wiz::OpenFile, wiz::PathToDiffFile, L"Выберите файл различий конфигураций 1С", L"Текстовый документ", L"отчет", L"отчет.txt"},
-        {wiz::SelectLicense, wiz::LicensePath, L"Выберите файл соглашения", L"Текстовый документ", L"соглашение", L"соглашение.txt"},
+        {wiz::OpenFile, wiz::PathToDiffFile, L"Выберите файл различий конфигураций 1С", L"Текстовый документ", L"отчет",
+         L"отчет.txt"},
+        {wiz::SelectLicense, wiz::LicensePath, L"Выберите файл соглашения", L"Текстовый документ", L"соглашение",
+         L"соглашение.txt"},
         {wiz::SelectPackageFile, wiz::PathToPackageFile, L"Укажите файл для сохранения пакета инталляции",
          L"Файл инсталляционного пакета 1С 8.2", L"существующий", L"существующий.1c82pkg"},
-        {wiz::SelectDescrFile, wiz::PathToDescription, L"Выберите файл описания пакета", L"Текстовый документ", nullptr, L"прежний"},
+        {wiz::SelectDescrFile, wiz::PathToDescription, L"Выберите файл описания пакета", L"Текстовый документ", nullptr,
+         L"прежний"},
     };
     for (const TDialogCase& t : cases) {
         const std::wstring what = t.Title;
         wizard.SetText(t.Edit, L"прежний");
         ctl::PressButton(wizard.Control(t.Button));
         HWND dialog = nullptr;
-        wait::Until([&] {
-            for (HWND h : wnd::TopLevel(L"#32770", std::nullopt, wizard.Pid()))
-                if (IsWindowVisible(h) && wnd::Text(h) == t.Title) dialog = h;
-            return dialog != nullptr;
-        }, kTimeout);
+        wait::Until(
+            [&] {
+                for (HWND h : wnd::TopLevel(L"#32770", std::nullopt, wizard.Pid()))
+                    if (IsWindowVisible(h) && wnd::Text(h) == t.Title) dialog = h;
+                return dialog != nullptr;
+            },
+            kTimeout);
         if (!c.Check.Check(dialog != nullptr, what + L": the dialog opens with its title")) continue;
         HWND filter = GetDlgItem(dialog, 0x470);  // cmb1: the file types
-        c.Check.Equal(filter ? static_cast<long long>(SendMessageW(filter, CB_GETCOUNT, 0, 0)) : -1, 1, what + L": one filter");
+        c.Check.Equal(filter ? static_cast<long long>(SendMessageW(filter, CB_GETCOUNT, 0, 0)) : -1, 1,
+                      what + L": one filter");
         wchar_t item[256] = {};
         if (filter) SendMessageW(filter, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item));
         c.Check.Equal(item, t.Filter, what + L": the filter's description");
         c.Check.Check(!IsWindowVisible(GetDlgItem(dialog, 0x410)), what + L": no read-only box");  // chx1
         c.Check.Check((GetWindowLongW(dialog, GWL_STYLE) & WS_THICKFRAME) != 0, what + L": resizable");
         if (t.Typed) {
-            HWND name = GetDlgItem(dialog, 0x47C);  // cmb13: the file name
+            HWND name = GetDlgItem(dialog, 0x47C);        // cmb13: the file name
             if (!name) name = GetDlgItem(dialog, 0x480);  // edt1
             wnd::SetText(name, t.Typed);
             PostMessageW(dialog, WM_COMMAND, IDOK, 0);
@@ -285,11 +286,9 @@ void Dialogs(TScenarioContext& c)
     }
 }
 
-
 // The tree gets the right letters whatever the machine's ANSI code page: run
 // under a Russian locale and under one whose code page is 1252.
-void Typing(TScenarioContext& c)
-{
+void Typing(TScenarioContext& c) {
     c.Check.Note(L"the wizard runs with ANSI code page " + std::to_wstring(GetACP()));
     const fs::path out = fs::current_path() / L"wizard_typing_out";
     const TBuildFiles files = PrepareFiles(out);
@@ -320,14 +319,10 @@ void Typing(TScenarioContext& c)
 
 }  // namespace
 
-const std::vector<TScenario>& FormScenarios()
-{
+const std::vector<TScenario>& FormScenarios() {
     static const std::vector<TScenario> scenarios = {
-        {"wizard_layout", Layout},
-        {"wizard_layout_144", Layout144},
-        {"wizard_fields", Fields},
-        {"wizard_dialogs", Dialogs},
-        {"wizard_typing", Typing},
+        {"wizard_layout", Layout},   {"wizard_layout_144", Layout144}, {"wizard_fields", Fields},
+        {"wizard_dialogs", Dialogs}, {"wizard_typing", Typing},
     };
     return scenarios;
 }

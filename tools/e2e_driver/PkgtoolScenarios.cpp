@@ -27,8 +27,7 @@ struct TToolRun {
     std::vector<std::wstring> Out, Err;
 };
 
-std::vector<std::wstring> Utf8Lines(const std::string& bytes)
-{
+std::vector<std::wstring> Utf8Lines(const std::string& bytes) {
     std::vector<std::wstring> lines;
     const std::wstring all = text::FromUtf8(bytes);
     size_t pos = 0;
@@ -44,18 +43,28 @@ std::vector<std::wstring> Utf8Lines(const std::string& bytes)
 }
 
 std::vector<std::wstring> ToolBuildArgs(const TBuildFiles& f, const fs::path& package, const std::wstring& key,
-                                        const std::wstring& delay)
-{
-    return {L"build", L"--report", proc::DosPath(f.Report.wstring()), L"--package", proc::DosPath(package.wstring()),
-            L"--license", proc::DosPath(f.Agreement.wstring()), L"--description",
-            proc::DosPath(f.Description.wstring()), L"--key", key, L"--delay", delay, L"--window", L"Демонстрационная"};
+                                        const std::wstring& delay) {
+    return {L"build",
+            L"--report",
+            proc::DosPath(f.Report.wstring()),
+            L"--package",
+            proc::DosPath(package.wstring()),
+            L"--license",
+            proc::DosPath(f.Agreement.wstring()),
+            L"--description",
+            proc::DosPath(f.Description.wstring()),
+            L"--key",
+            key,
+            L"--delay",
+            delay,
+            L"--window",
+            L"Демонстрационная"};
 }
 
 // Runs pkgtool with `args`; `during` runs while it is running and gets the
 // path of its standard output.
 TToolRun RunTool(TScenarioContext& c, const fs::path& dir, const std::vector<std::wstring>& args,
-                 const std::function<void(proc::TProcess&, const fs::path&)>& during = {})
-{
+                 const std::function<void(proc::TProcess&, const fs::path&)>& during = {}) {
     TToolRun run;
     const fs::path out = dir / L"stdout.txt", err = dir / L"stderr.txt";
     proc::TProcess tool;
@@ -82,8 +91,7 @@ struct TToolBuild {
 
 // A build with a key, one with --new-key, and one for a caption that no
 // Designer has. False when the simulator did not start.
-bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t)
-{
+bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t) {
     const fs::path& out = t.Out;
     const TBuildFiles& files = t.Files;
     const std::vector<std::wstring>& before = t.Before;
@@ -98,9 +106,9 @@ bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t)
     expected.push_back(key);
     c.Check.Check(run.Out == expected, L"the capture, one success line per object and the key, in order",
                   run.Out.empty() ? L"(no output)" : run.Out.back());
-    c.Check.Equal(ClipboardText(), key,
-                  L"the key is on the clipboard");
-    c.Check.Check(file::Read(files.Package).value_or("") != "an earlier package", L"the package replaced the earlier file");
+    c.Check.Equal(ClipboardText(), key, L"the key is on the clipboard");
+    c.Check.Check(file::Read(files.Package).value_or("") != "an earlier package",
+                  L"the package replaced the earlier file");
     c.Check.Check(Leftovers(out) == before, L"no temporary file is left");
     WriteExpectedObjects(out / L"expected_objects.txt");
 
@@ -112,9 +120,12 @@ bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t)
     const TToolRun fresh = RunTool(c, out, args);
     c.Check.Check(fresh.Code == std::optional<DWORD>(0), L"a build with --new-key exits 0");
     const std::wstring newKey = fresh.Out.empty() ? L"" : fresh.Out.back();
-    const bool guidShape = newKey.size() == 36 && std::all_of(newKey.begin(), newKey.end(), [](wchar_t ch) {
-        return ch == L'-' || (ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'F');
-    }) && newKey[8] == L'-' && newKey[13] == L'-' && newKey[18] == L'-' && newKey[23] == L'-';
+    const bool guidShape =
+        newKey.size() == 36 &&
+        std::all_of(
+            newKey.begin(), newKey.end(),
+            [](wchar_t ch) { return ch == L'-' || (ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'F'); }) &&
+        newKey[8] == L'-' && newKey[13] == L'-' && newKey[18] == L'-' && newKey[23] == L'-';
     c.Check.Check(guidShape && newKey != key, L"a new key in the GUID's registry form is printed last", newKey);
     c.Check.Equal(ClipboardText(), newKey, L"the new key is on the clipboard");
     file::Write(out / L"new_key.txt", text::ToUtf8(newKey));
@@ -124,16 +135,15 @@ bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t)
     args.back() = L"Бухгалтерия";
     const TToolRun none = RunTool(c, out, args);
     c.Check.Check(none.Code == std::optional<DWORD>(1), L"no such Designer: exit 1");
-    c.Check.Equal(none.Err.empty() ? L"" : none.Err.front(),
-                  L"No running Designer has \"Бухгалтерия\" in its caption", L"no such Designer: the message");
+    c.Check.Equal(none.Err.empty() ? L"" : none.Err.front(), L"No running Designer has \"Бухгалтерия\" in its caption",
+                  L"no such Designer: the message");
     c.Check.Check(!fs::exists(out / L"Нет.1c82pkg"), L"no such Designer: nothing written");
     return true;
 }
 
 // A copy that lacks a format, at the third object: the wizard's message, and
 // `kept` left as it was. False when the simulator did not start.
-bool DroppedFormat(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& keptFiles)
-{
+bool DroppedFormat(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& keptFiles) {
     const fs::path& out = t.Out;
     const TBuildFiles& files = t.Files;
     const std::vector<std::wstring>& before = t.Before;
@@ -154,8 +164,7 @@ bool DroppedFormat(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& 
 
 // Interrupted (Ctrl+Break or Ctrl+C) once the first object is in: the build
 // stops cleanly. False when the simulator did not start.
-bool Interrupted(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& keptFiles)
-{
+bool Interrupted(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& keptFiles) {
     const fs::path& out = t.Out;
     const TBuildFiles& files = t.Files;
     const std::vector<std::wstring>& before = t.Before;
@@ -163,11 +172,11 @@ bool Interrupted(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& ke
     TSimSession sim(c.SimExe, L"pkgtool_stop", SimArgs(c, {L"--latency", L"300"}));
     if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return false;
     bool sent = false;
-    const TToolRun run = RunTool(c, out, ToolBuildArgs(files, kept, L"KEY", L"3000"),
-                                 [&](proc::TProcess& tool, const fs::path& stdoutFile) {
-        wait::Until([&] { return Utf8Lines(file::Read(stdoutFile).value_or("")).size() >= 2; }, 30000, 5);
-        sent = tool.Interrupt();
-    });
+    const TToolRun run = RunTool(
+        c, out, ToolBuildArgs(files, kept, L"KEY", L"3000"), [&](proc::TProcess& tool, const fs::path& stdoutFile) {
+            wait::Until([&] { return Utf8Lines(file::Read(stdoutFile).value_or("")).size() >= 2; }, 30000, 5);
+            sent = tool.Interrupt();
+        });
     c.Check.Check(sent, L"the interrupt is sent", std::to_wstring(GetLastError()));
     c.Check.Check(run.Code == std::optional<DWORD>(1), L"a stopped build exits 1",
                   run.Code ? std::to_wstring(*run.Code) : L"no exit");
@@ -185,8 +194,7 @@ bool Interrupted(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& ke
 // the package is in place and its key printed, then exit 1. A large
 // agreement keeps the package write long enough for this program to
 // take the clipboard once the last object is in.
-void ClipboardHeld(TScenarioContext& c, const TToolBuild& t)
-{
+void ClipboardHeld(TScenarioContext& c, const TToolBuild& t) {
     const fs::path& out = t.Out;
     const TBuildFiles& files = t.Files;
     const std::wstring& key = t.Key;
@@ -203,14 +211,14 @@ void ClipboardHeld(TScenarioContext& c, const TToolBuild& t)
     TSimSession sim(c.SimExe, L"pkgtool_clipboard", SimArgs(c));
     if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return;
     bool held = false;
-    const TToolRun run = RunTool(c, out, ToolBuildArgs(large, package, key, L"3000"),
-                                 [&](proc::TProcess&, const fs::path& stdoutFile) {
-        wait::Until([&] { return Utf8Lines(file::Read(stdoutFile).value_or("")).size() >= 6; }, 60000, 2);
-        held = clip::Open();
-        wait::Until([&] { return Utf8Lines(file::Read(stdoutFile).value_or("")).size() >= 7; }, 30000, 5);
-        Sleep(2500);  // beyond the patience of every clipboard open
-        if (held) CloseClipboard();
-    });
+    const TToolRun run =
+        RunTool(c, out, ToolBuildArgs(large, package, key, L"3000"), [&](proc::TProcess&, const fs::path& stdoutFile) {
+            wait::Until([&] { return Utf8Lines(file::Read(stdoutFile).value_or("")).size() >= 6; }, 60000, 2);
+            held = clip::Open();
+            wait::Until([&] { return Utf8Lines(file::Read(stdoutFile).value_or("")).size() >= 7; }, 30000, 5);
+            Sleep(2500);  // beyond the patience of every clipboard open
+            if (held) CloseClipboard();
+        });
     c.Check.Check(held, L"the clipboard is taken after the last object");
     c.Check.Check(run.Code == std::optional<DWORD>(1), L"a clipboard that cannot be opened exits 1",
                   run.Code ? std::to_wstring(*run.Code) : L"no exit");
@@ -219,8 +227,7 @@ void ClipboardHeld(TScenarioContext& c, const TToolBuild& t)
     c.Check.Check(file::Read(package).value_or("").size() > (32u << 20) / 2, L"the package is in place");
 }
 
-void PkgtoolBuild(TScenarioContext& c)
-{
+void PkgtoolBuild(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"pkgtool_build_out";
     const TBuildFiles files = PrepareFiles(out);
     const TToolBuild t{out, files, Leftovers(out), L"3F2504E0-4F89-11D3-9A0C-0305E82C3301"};
@@ -234,8 +241,7 @@ void PkgtoolBuild(TScenarioContext& c)
 
 }  // namespace
 
-const std::vector<TScenario>& PkgtoolScenarios()
-{
+const std::vector<TScenario>& PkgtoolScenarios() {
     static const std::vector<TScenario> scenarios = {
         {"pkgtool_build", PkgtoolBuild},
     };

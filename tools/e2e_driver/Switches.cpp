@@ -1,7 +1,6 @@
 #include "Switches.h"
 
-bool TakeSharedSwitch(int argc, wchar_t** argv, int& i, TSharedSwitches& switches)
-{
+bool TakeSharedSwitch(int argc, wchar_t** argv, int& i, TSharedSwitches& switches) {
     if (i + 1 >= argc) return false;
     const std::wstring a = argv[i];
     const std::wstring value = argv[i + 1];

@@ -25,8 +25,7 @@ const std::wstring kDemoCaption = L"Конфигуратор - Управлен�
 // report and says where it is. Inputs through --set: report, config,
 // agreement, description, out (a package path), shots (a directory for the
 // screenshots); all Unix or Windows paths.
-void Demo(TScenarioContext& c)
-{
+void Demo(TScenarioContext& c) {
     const std::wstring config = proc::DosPath(Option(c, L"config", L""));
     std::vector<std::wstring> simArgs = {L"--caption", kDemoCaption, L"--latency", L"150"};
     if (!config.empty()) simArgs.insert(simArgs.end(), {L"--config", config});
@@ -39,7 +38,8 @@ void Demo(TScenarioContext& c)
         DWORD_PTR ignored;
         SendMessageTimeoutW(wizard.Form(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &ignored);
         const std::wstring target = shots + L"/" + name;
-        c.Check.Note(screen::Request(target, 15000) ? L"screenshot " + target : L"no screenshot (not run by winrun.sh)");
+        c.Check.Note(screen::Request(target, 15000) ? L"screenshot " + target
+                                                    : L"no screenshot (not run by winrun.sh)");
     };
     shot(L"wizard-collapsed.png");
     if (!Capture(c, sim, wizard, kDemoCaption)) return;
@@ -59,7 +59,9 @@ void Demo(TScenarioContext& c)
     const TBuildEnd end = RunBuild(wizard, 120000, [&] { shot(L"wizard-building.png"); });
     if (end.Box) {
         HWND front = GetForegroundWindow();
-        c.Check.Note(L"foreground: " + wnd::ClassName(front) + L" \"" + wnd::Text(front) + L"\" pid " + std::to_wstring(wnd::ProcessOf(front)) + L", simulator " + std::to_wstring(sim.Pid()) + L", wizard " + std::to_wstring(wizard.Pid()));
+        c.Check.Note(L"foreground: " + wnd::ClassName(front) + L" \"" + wnd::Text(front) + L"\" pid " +
+                     std::to_wstring(wnd::ProcessOf(front)) + L", simulator " + std::to_wstring(sim.Pid()) +
+                     L", wizard " + std::to_wstring(wizard.Pid()));
         for (const std::wstring& line : wizard.LogLines()) c.Check.Note(L"log: " + line);
         c.Check.Check(false, L"the build ends without a box", msgbox::Text(end.Box));
         msgbox::PressOk(end.Box);
@@ -68,8 +70,7 @@ void Demo(TScenarioContext& c)
     c.Check.Check(end.Ended, L"the build ends");
     const std::wstring key = wizard.Text(wiz::SerialKey);
     c.Check.Check(GetFileAttributesW(files.Package.c_str()) != INVALID_FILE_ATTRIBUTES, L"the package is written");
-    c.Check.Equal(ClipboardText(), key,
-                  L"the key is on the clipboard");
+    c.Check.Equal(ClipboardText(), key, L"the key is on the clipboard");
     for (const std::wstring& line : wizard.LogLines()) c.Check.Note(L"log: " + line);
     PrintUtf8(L"package: " + files.Package.wstring() + L"\nkey: " + key + L"\n");
     const std::wstring keyFile = Option(c, L"keyfile", L"");
@@ -77,8 +78,7 @@ void Demo(TScenarioContext& c)
     c.Check.Check(wizard.Close().has_value(), L"the wizard closes");
 }
 
-void BuildThroughTheForm(TScenarioContext& c)
-{
+void BuildThroughTheForm(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"wizard_build_out";
     const TBuildFiles files = PrepareFiles(out);
     const auto before = Leftovers(out);
@@ -91,15 +91,17 @@ void BuildThroughTheForm(TScenarioContext& c)
     std::wstring progressSeen;
     const TBuildEnd end = RunBuild(wizard, 60000, [&] {
         // Watch the log while the build runs: lines must appear before it ends.
-        wait::Until([&] {
-            const std::wstring caption = wnd::Text(wizard.Form());
-            if (caption.find(L"(4 из 5)") != std::wstring::npos) {
-                progressSeen = caption;
-                linesDuringBuild = wizard.LogLines().size();
-                return true;
-            }
-            return caption == kTitle;
-        }, 30000, 5);
+        wait::Until(
+            [&] {
+                const std::wstring caption = wnd::Text(wizard.Form());
+                if (caption.find(L"(4 из 5)") != std::wstring::npos) {
+                    progressSeen = caption;
+                    linesDuringBuild = wizard.LogLines().size();
+                    return true;
+                }
+                return caption == kTitle;
+            },
+            30000, 5);
     });
     if (end.Box) {
         c.Check.Check(false, L"the build ends without a box", msgbox::Text(end.Box));
@@ -108,14 +110,15 @@ void BuildThroughTheForm(TScenarioContext& c)
     }
     c.Check.Check(end.Ended, L"the build ends");
     c.Check.Equal(progressSeen, kTitle + L" (4 из 5)", L"the caption shows the progress");
-    c.Check.Equal(static_cast<long long>(linesDuringBuild), 3, L"the log shows three lines while the fourth object is taken");
+    c.Check.Equal(static_cast<long long>(linesDuringBuild), 3,
+                  L"the log shows three lines while the fourth object is taken");
     c.Check.Equal(wnd::Text(wizard.Form()), kTitle, L"the caption is restored");
     std::vector<std::wstring> expectedLog;
     for (const TExpectedObject& o : kBuildObjects) expectedLog.push_back(LogLine(o.Path, true));
     c.Check.Check(wizard.LogLines() == expectedLog, L"one success line per object, in report order");
-    c.Check.Equal(ClipboardText(), key,
-                  L"the key is on the clipboard");
-    c.Check.Check(file::Read(files.Package).value_or("") != "an earlier package", L"the package replaced the earlier file");
+    c.Check.Equal(ClipboardText(), key, L"the key is on the clipboard");
+    c.Check.Check(file::Read(files.Package).value_or("") != "an earlier package",
+                  L"the package replaced the earlier file");
     c.Check.Check(Leftovers(out) == before, L"no temporary file is left");
     WriteExpectedObjects(out / L"expected_objects.txt");
     file::Write(out / L"key.txt", Cp1251(key));
@@ -132,14 +135,14 @@ void BuildThroughTheForm(TScenarioContext& c)
         msgbox::PressOk(again.Box);
     }
     const auto emptyKey = clip::Read(CF_UNICODETEXT);
-    c.Check.Check(emptyKey && reinterpret_cast<const wchar_t*>(emptyKey->data())[0] == 0, L"the empty key is on the clipboard");
+    c.Check.Check(emptyKey && reinterpret_cast<const wchar_t*>(emptyKey->data())[0] == 0,
+                  L"the empty key is on the clipboard");
     fs::rename(files.Package, out / L"Пакет без ключа.1c82pkg", ec);
 }
 
 // Two Designers, the first captured, then the second: the build must work
 // on the second one's tree, never on the tree found for the first.
-void TwoDesigners(TScenarioContext& c)
-{
+void TwoDesigners(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"wizard_two_out";
     const TBuildFiles files = PrepareFiles(out);
     TSimSession first(c.SimExe, L"wizard_two_first", SimArgs(c, {L"--caption", L"Конфигуратор - Первая"}));
@@ -179,25 +182,28 @@ void TwoDesigners(TScenarioContext& c)
                   L"the Designer captured first gets no message and copies nothing");
 }
 
-void BuildFailures(TScenarioContext& c)
-{
+void BuildFailures(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"wizard_fail_out";
     const TBuildFiles files = PrepareFiles(out);
     const auto before = Leftovers(out);
     {
         // A copy that lacks a format, at the third object.
-        TSimSession sim(c.SimExe, L"wizard_drop",
-                        SimArgs(c, {L"--drop-format", L"1C:MD8 Info", L"--drop-node", L"Общие.Общие модули.СервисКлиент"}));
+        TSimSession sim(
+            c.SimExe, L"wizard_drop",
+            SimArgs(c, {L"--drop-format", L"1C:MD8 Info", L"--drop-node", L"Общие.Общие модули.СервисКлиент"}));
         TWizardSession wizard(c.WizardExe);
-        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+            return;
         Fill(wizard, files, L"KEY", L"3000");
         const TBuildEnd end = RunBuild(wizard, 60000);
         const auto log = wizard.LogLines();  // as the box shows
         ExpectBox(c, wizard, end.Box, L"Error", kCaptureFailed, L"a dropped format");
         c.Check.Equal(static_cast<long long>(log.size()), 3, L"the build stops at the third object");
-        c.Check.Equal(log.empty() ? L"" : log.back(), LogLine(L"ОбщийМодуль.СервисКлиент", false), L"the last line is the failure");
+        c.Check.Equal(log.empty() ? L"" : log.back(), LogLine(L"ОбщийМодуль.СервисКлиент", false),
+                      L"the last line is the failure");
         CheckNothingWritten(c, files, before, L"a dropped format");
-        c.Check.Check(clip::Read(CF_UNICODETEXT).value_or("") != std::string("K\0E\0Y\0\0\0", 8), L"the key is not put on the clipboard");
+        c.Check.Check(clip::Read(CF_UNICODETEXT).value_or("") != std::string("K\0E\0Y\0\0\0", 8),
+                      L"the key is not put on the clipboard");
     }
     {
         // A Designer slower than the delay. With the shortest delay the
@@ -205,7 +211,8 @@ void BuildFailures(TScenarioContext& c)
         // start: its line must be on the screen before the box is.
         TSimSession sim(c.SimExe, L"wizard_slow", SimArgs(c, {L"--latency", L"1500"}));
         TWizardSession wizard(c.WizardExe);
-        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+            return;
         Fill(wizard, files, L"KEY", L"10");
         const TBuildEnd end = RunBuild(wizard, 60000);
         const auto log = wizard.LogLines();
@@ -218,7 +225,8 @@ void BuildFailures(TScenarioContext& c)
         // A report that does not exist: the standard error box.
         TSimSession sim(c.SimExe, L"wizard_noreport", SimArgs(c));
         TWizardSession wizard(c.WizardExe);
-        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+            return;
         TBuildFiles missing = files;
         missing.Report = out / L"нет такого.txt";
         Fill(wizard, missing, L"KEY", L"200");
@@ -229,8 +237,7 @@ void BuildFailures(TScenarioContext& c)
     }
 }
 
-void BuildStopped(TScenarioContext& c)
-{
+void BuildStopped(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"wizard_stop_out";
     const TBuildFiles files = PrepareFiles(out);
     const auto before = Leftovers(out);
@@ -238,7 +245,8 @@ void BuildStopped(TScenarioContext& c)
     {
         TSimSession sim(c.SimExe, L"wizard_stop", SimArgs(c, {L"--latency", L"300"}));
         TWizardSession wizard(c.WizardExe);
-        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+            return;
         Fill(wizard, files, L"KEY", L"3000");
         const TBuildEnd end = RunBuild(wizard, 60000, [&] {
             wait::Until([&] { return wnd::Text(wizard.Form()).find(L"(2 из 5)") != std::wstring::npos; }, 20000, 5);
@@ -254,7 +262,8 @@ void BuildStopped(TScenarioContext& c)
     {
         TSimSession sim(c.SimExe, L"wizard_close", SimArgs(c, {L"--latency", L"300"}));
         TWizardSession wizard(c.WizardExe);
-        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+            return;
         Fill(wizard, files, L"KEY", L"3000");
         ctl::PressButton(wizard.Control(wiz::MakePackage));
         wait::Until([&] { return wnd::Text(wizard.Form()).find(L"(2 из 5)") != std::wstring::npos; }, 20000, 5);
@@ -264,12 +273,10 @@ void BuildStopped(TScenarioContext& c)
     }
 }
 
-
 // Another program comes to the front in the middle of a build: the copy
 // keystrokes must not reach it. The wizard brings the Designer back (or,
 // where the system refuses that, stops with its message).
-void ForegroundStolen(TScenarioContext& c)
-{
+void ForegroundStolen(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"wizard_foreground_out";
     const TBuildFiles files = PrepareFiles(out);
     TSimSession sim(c.SimExe, L"wizard_foreground", SimArgs(c, {L"--latency", L"300"}));
@@ -299,15 +306,14 @@ void ForegroundStolen(TScenarioContext& c)
                       L"the build stops with the message");
         msgbox::PressOk(end.Box);
     } else {
-        c.Check.Equal(static_cast<long long>(wizard.LogLines().size()), 5, L"the Designer was brought back and the build completed");
+        c.Check.Equal(static_cast<long long>(wizard.LogLines().size()), 5,
+                      L"the Designer was brought back and the build completed");
     }
 }
 
-
 }  // namespace
 
-const std::vector<TScenario>& WizardBuildScenarios()
-{
+const std::vector<TScenario>& WizardBuildScenarios() {
     static const std::vector<TScenario> scenarios = {
         {"wizard_demo", Demo},
         {"wizard_build", BuildThroughTheForm},

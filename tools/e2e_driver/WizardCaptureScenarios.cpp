@@ -19,12 +19,21 @@
 namespace {
 
 // Tab order, the panel's controls in the panel's place.
-const int kTabOrder[] = {wiz::MakePackage, wiz::sl, wiz::SerialKey, wiz::GenerateKey, wiz::OpenFile,
-                         wiz::PathToDiffFile, wiz::LicensePath, wiz::SelectLicense, wiz::PathToPackageFile,
-                         wiz::SelectPackageFile, wiz::PathToDescription, wiz::SelectDescrFile, wiz::res};
+const int kTabOrder[] = {wiz::MakePackage,
+                         wiz::sl,
+                         wiz::SerialKey,
+                         wiz::GenerateKey,
+                         wiz::OpenFile,
+                         wiz::PathToDiffFile,
+                         wiz::LicensePath,
+                         wiz::SelectLicense,
+                         wiz::PathToPackageFile,
+                         wiz::SelectPackageFile,
+                         wiz::PathToDescription,
+                         wiz::SelectDescrFile,
+                         wiz::res};
 
-void CaptureCases(TScenarioContext& c)
-{
+void CaptureCases(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"wizard_capture", SimArgs(c));
     TWizardSession wizard(c.WizardExe);
     if (!StartBoth(c, sim, wizard)) return;
@@ -37,10 +46,11 @@ void CaptureCases(TScenarioContext& c)
     // Nor the caption of a window of another class (the simulator's
     // configuration window made top-level).
     {
-        TSimSession other(c.SimExe, L"wizard_capture_other", SimArgs(c, {L"--top-level-config-window", L"--caption", L"Другой"}));
+        TSimSession other(c.SimExe, L"wizard_capture_other",
+                          SimArgs(c, {L"--top-level-config-window", L"--caption", L"Другой"}));
         if (other.Started()) other.OpenConfiguration();  // top-level: not found below the frame
-        HWND configuration = other.Started() ? wnd::WaitTopLevel(L"V8NewLocalFrameBaseWnd", std::wstring(L"Конфигурация"),
-                                                                 other.Pid(), kTimeout)
+        HWND configuration = other.Started() ? wnd::WaitTopLevel(L"V8NewLocalFrameBaseWnd",
+                                                                 std::wstring(L"Конфигурация"), other.Pid(), kTimeout)
                                              : nullptr;
         if (c.Check.Check(configuration != nullptr, L"a top-level window of another class")) {
             c.Check.Check(!wizard.PointAndWait(wnd::CaptionPoint(configuration), 1500),
@@ -64,8 +74,9 @@ void CaptureCases(TScenarioContext& c)
     for (const std::wstring& line : sim.Log().From(mark))
         if (line.rfind(L"key ", 0) != 0 && line.rfind(L"tree ", 0) != 0 && line.rfind(L"delay ", 0) != 0)
             events.push_back(line);  // keys, tree moves and a slow simulator's notes aside
-    const std::vector<std::wstring> expected = {L"ignore Alt+J", L"ignore C", L"ignore Esc", L"open configuration",
-                                                L"open search Ctrl+F", L"ignore Ctrl+Insert", L"close search"};
+    const std::vector<std::wstring> expected = {L"ignore Alt+J",       L"ignore C",           L"ignore Esc",
+                                                L"open configuration", L"open search Ctrl+F", L"ignore Ctrl+Insert",
+                                                L"close search"};
     std::wstring got;
     for (const auto& e : events) got += e + L"; ";
     c.Check.Check(events == expected, L"the capture's effects in order", got);
@@ -92,21 +103,22 @@ void CaptureCases(TScenarioContext& c)
     c.Check.Equal(wizard.OuterHeight(), 450, L"still expanded");
 }
 
-void CaptureSearchWindowLate(TScenarioContext& c)
-{
+void CaptureSearchWindowLate(TScenarioContext& c) {
     {
         TSimSession sim(c.SimExe, L"wizard_search_second", SimArgs(c, {L"--search", L"second"}));
         TWizardSession wizard(c.WizardExe);
         if (!StartBoth(c, sim, wizard)) return;
         Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация");
         const auto log = sim.Log().Lines();
-        c.Check.Equal(std::count(log.begin(), log.end(), L"open search menu"), 1, L"the menu path opened the search window once");
+        c.Check.Equal(std::count(log.begin(), log.end(), L"open search menu"), 1,
+                      L"the menu path opened the search window once");
     }
     {
         TSimSession sim(c.SimExe, L"wizard_search_never", SimArgs(c, {L"--search", L"never"}));
         TWizardSession wizard(c.WizardExe);
         if (!StartBoth(c, sim, wizard)) return;
-        c.Check.Check(wizard.CaptureAt(wnd::CaptionPoint(sim.Frame()), 60000), L"the form comes back after five attempts");
+        c.Check.Check(wizard.CaptureAt(wnd::CaptionPoint(sim.Frame()), 60000),
+                      L"the form comes back after five attempts");
         c.Check.Equal(wizard.OuterHeight(), 60, L"a search window that never opens leaves the form collapsed");
         c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено", L"and the status red");
         const auto log = sim.Log().Lines();
@@ -116,8 +128,7 @@ void CaptureSearchWindowLate(TScenarioContext& c)
 
 }  // namespace
 
-void WizardWindowCapture(client::TDesignerWindows& windows)
-{
+void WizardWindowCapture(client::TDesignerWindows& windows) {
     designer::TWin32WindowSystem system;
     designer::TWin32Keyboard keyboard;
     designer::TWin32MessageClock clock;
@@ -133,8 +144,7 @@ void WizardWindowCapture(client::TDesignerWindows& windows)
                designer::ToHwnd(found.SearchWindow), designer::ToHwnd(found.TreeGrid)};
 }
 
-const std::vector<TScenario>& WizardCaptureScenarios()
-{
+const std::vector<TScenario>& WizardCaptureScenarios() {
     static const std::vector<TScenario> scenarios = {
         {"wizard_capture", CaptureCases},
         {"wizard_search_late", CaptureSearchWindowLate},

@@ -15,8 +15,7 @@ namespace {
 
 // A comparison report on the simulator's default tree: all four kinds, an
 // attribute, a depth skip, a module block.
-std::string BuildReport()
-{
+std::string BuildReport() {
     const wchar_t* lines[] = {
         L"Отчет о сравнении конфигураций",
         L"\tДемонстрационная конфигурация",
@@ -37,8 +36,7 @@ std::string BuildReport()
     return r;
 }
 
-std::string Hex(const std::string& bytes)
-{
+std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
     for (unsigned char b : bytes) {
@@ -50,13 +48,11 @@ std::string Hex(const std::string& bytes)
 
 }  // namespace
 
-std::wstring LogLine(const std::wstring& path, bool ok)
-{
+std::wstring LogLine(const std::wstring& path, bool ok) {
     return L"Захват объекта для добавления (" + path + (ok ? L") - УСПЕХ" : L") - ОШИБКА");
 }
 
-void WriteExpectedObjects(const fs::path& path)
-{
+void WriteExpectedObjects(const fs::path& path) {
     std::string out;
     for (const TExpectedObject& o : kBuildObjects) {
         const std::string tree = Cp1251(o.TreePath);
@@ -70,8 +66,7 @@ void WriteExpectedObjects(const fs::path& path)
     file::Write(path, out);
 }
 
-TBuildFiles PrepareFiles(const fs::path& dir)
-{
+TBuildFiles PrepareFiles(const fs::path& dir) {
     std::error_code ec;
     fs::remove_all(dir, ec);
     fs::create_directories(dir);
@@ -83,8 +78,7 @@ TBuildFiles PrepareFiles(const fs::path& dir)
     return f;
 }
 
-std::vector<std::wstring> Leftovers(const fs::path& dir)
-{
+std::vector<std::wstring> Leftovers(const fs::path& dir) {
     std::vector<std::wstring> found;
     std::error_code ec;
     wchar_t tmp[MAX_PATH];
@@ -98,8 +92,8 @@ std::vector<std::wstring> Leftovers(const fs::path& dir)
 }
 
 void CheckNothingWritten(TScenarioContext& c, const TBuildFiles& files, const std::vector<std::wstring>& before,
-                         const std::wstring& what)
-{
-    c.Check.EqualBytes(file::Read(files.Package).value_or(""), "an earlier package", what + L": the earlier package is intact");
+                         const std::wstring& what) {
+    c.Check.EqualBytes(file::Read(files.Package).value_or(""), "an earlier package",
+                       what + L": the earlier package is intact");
     c.Check.Check(Leftovers(files.Package.parent_path()) == before, what + L": no temporary file is left");
 }

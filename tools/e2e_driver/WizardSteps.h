@@ -49,8 +49,8 @@ void Fill(TWizardSession& wizard, const TBuildFiles& f, const std::wstring& key,
 
 // How a build through the form ended.
 struct TBuildEnd {
-    bool Ended = false;    // the caption came back, or a box is up
-    HWND Box = nullptr;    // a message box of the wizard, when one is up
+    bool Ended = false;  // the caption came back, or a box is up
+    HWND Box = nullptr;  // a message box of the wizard, when one is up
     bool SawProgress = false;
 };
 
@@ -65,5 +65,5 @@ std::wstring ClipboardText();
 
 // Waits for the wizard's message box (unless `box` is already one), checks
 // its caption and text, and closes it with OK.
-void ExpectBox(TScenarioContext& c, TWizardSession& wizard, HWND box, const std::wstring& caption, const std::wstring& text,
-               const std::wstring& what);
+void ExpectBox(TScenarioContext& c, TWizardSession& wizard, HWND box, const std::wstring& caption,
+               const std::wstring& text, const std::wstring& what);

@@ -17,8 +17,7 @@
 
 namespace {
 
-std::vector<TScenario> AllScenarios()
-{
+std::vector<TScenario> AllScenarios() {
     std::vector<TScenario> all = SimScenarios();
     for (const auto* more : {&CaptureScenarios(), &BuildScenarios(), &WizardBuildScenarios(), &FormScenarios(),
                              &WizardCaptureScenarios(), &PkgtoolScenarios()})
@@ -26,22 +25,22 @@ std::vector<TScenario> AllScenarios()
     return all;
 }
 
-int Usage()
-{
-    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--pkgtool pkgtool.exe] [--set NAME=VALUE]... [--any-code-page] [--capture wizard] [--list] [scenario...]\n");
+int Usage() {
+    PrintUtf8(
+        L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--pkgtool pkgtool.exe] [--set "
+        L"NAME=VALUE]... [--any-code-page] [--capture wizard] [--list] [scenario...]\n");
     return 2;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     TSharedSwitches switches;
     std::wstring pkgtoolExe;
     std::vector<std::string> wanted;
     bool list = false;
-    bool anyCodePage = false;  // a machine that is not Russian
+    bool anyCodePage = false;    // a machine that is not Russian
     bool wizardCapture = false;  // the capture scenarios hold the wizard's capture to the simulator
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
@@ -52,8 +51,7 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--capture" && i + 1 < argc && std::wstring(argv[i + 1]) == L"wizard") {
             wizardCapture = true;
             ++i;
-        }
-        else if (!a.empty() && a[0] == L'-') return Usage();
+        } else if (!a.empty() && a[0] == L'-') return Usage();
         else wanted.push_back(text::ToUtf8(a));
     }
     const std::wstring simExe = switches.SimExe.empty() ? DefaultSimExe() : switches.SimExe;
@@ -68,7 +66,10 @@ int wmain(int argc, wchar_t** argv)
     for (const auto& name : wanted) {
         bool found = false;
         for (const auto& s : all)
-            if (name == s.Name) { run.push_back(s); found = true; }
+            if (name == s.Name) {
+                run.push_back(s);
+                found = true;
+            }
         if (!found) {
             PrintUtf8(L"unknown scenario " + text::FromUtf8(name) + L"\n");
             return 2;
