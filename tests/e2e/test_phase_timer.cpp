@@ -6,7 +6,7 @@
 #include <string>
 
 #include "designer/DesignerInterface.h"
-#include "tools/e2e_driver/PhaseTimer.h"
+#include "bench/wizard/PhaseTimer.h"
 
 namespace {
 

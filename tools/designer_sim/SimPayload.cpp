@@ -20,20 +20,15 @@ const std::string kProcessors{"Обработки."_cp1251};
 const std::string kDirectories{"Справочники."_cp1251};
 const std::string kAttributeFolder{".Реквизит."_cp1251};
 
-bool StartsWith(const std::string& s, const std::string& prefix)
-{
-    return s.compare(0, prefix.size(), prefix) == 0;
-}
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
-void PutU32(std::string& out, uint32_t v)
-{
+void PutU32(std::string& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
 // FNV-1a over the format name and the path, so every (node, format) pair has
 // its own tail bytes.
-uint32_t Fingerprint(const std::string& formatName, const std::string& path)
-{
+uint32_t Fingerprint(const std::string& formatName, const std::string& path) {
     uint32_t h = 2166136261u;
     for (unsigned char c : formatName + '\0' + path) h = (h ^ c) * 16777619u;
     return h;
@@ -44,8 +39,7 @@ uint32_t Fingerprint(const std::string& formatName, const std::string& path)
 // 32-bit little-endian, the fingerprint, a zero word). Everything before the
 // first zero byte names the node, so data stored under the wrong object never
 // matches.
-std::string BinaryRecord(const char magic[4], const std::string& formatName, const std::string& path)
-{
+std::string BinaryRecord(const char magic[4], const std::string& formatName, const std::string& path) {
     static const char kHex[] = "0123456789ABCDEF";
     const uint32_t fingerprint = Fingerprint(formatName, path);
     std::string out(magic, 4);
@@ -61,8 +55,7 @@ std::string BinaryRecord(const char magic[4], const std::string& formatName, con
 // The text of both text formats: the node's own name first, then its path in
 // brackets. A UTF-16 copy cut at its first zero byte keeps the leading
 // Cyrillic name and stops at the blank after it.
-std::string NodeText(const std::string& path)
-{
+std::string NodeText(const std::string& path) {
     const size_t dot = path.rfind('.');
     const std::string leaf = dot == std::string::npos ? path : path.substr(dot + 1);
     return leaf + " (" + path + ")";
@@ -70,8 +63,7 @@ std::string NodeText(const std::string& path)
 
 }  // namespace
 
-std::vector<std::string> SimCopiedFormats(const std::string& treePath1251)
-{
+std::vector<std::string> SimCopiedFormats(const std::string& treePath1251) {
     std::vector<std::string> formats(std::begin(kSimCommonFormats), std::end(kSimCommonFormats));
     const std::string& p = treePath1251;
     bool managed = StartsWith(p, kCommonModules) || StartsWith(p, kProcessors) ||
@@ -80,8 +72,7 @@ std::vector<std::string> SimCopiedFormats(const std::string& treePath1251)
     return formats;
 }
 
-std::string SimPayload(const std::string& treePath1251, const std::string& formatName)
-{
+std::string SimPayload(const std::string& treePath1251, const std::string& formatName) {
     const std::string label = NodeText(treePath1251);
     if (formatName == "CF_TEXT") return label + '\0';
     if (formatName == "CF_UNICODETEXT") {

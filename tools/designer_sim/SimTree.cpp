@@ -6,16 +6,14 @@
 
 namespace {
 
-bool StartsWithFolded(const std::u16string& name, const std::u16string& prefix)
-{
+bool StartsWithFolded(const std::u16string& name, const std::u16string& prefix) {
     if (prefix.size() > name.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i)
         if (text::FoldCase(name[i]) != text::FoldCase(prefix[i])) return false;
     return true;
 }
 
-void AddVisible(const TSimNode& node, int depth, std::vector<std::pair<const TSimNode*, int>>& rows)
-{
+void AddVisible(const TSimNode& node, int depth, std::vector<std::pair<const TSimNode*, int>>& rows) {
     rows.emplace_back(&node, depth);
     if (!node.Expanded) return;
     for (const auto& child : node.Children) AddVisible(*child, depth + 1, rows);
@@ -23,8 +21,7 @@ void AddVisible(const TSimNode& node, int depth, std::vector<std::pair<const TSi
 
 }  // namespace
 
-TSimTree TSimTree::Parse(const std::string& utf8Text)
-{
+TSimTree TSimTree::Parse(const std::string& utf8Text) {
     TSimTree tree;
     std::vector<TSimNode*> stack;  // stack[d] is the last node seen at depth d
     size_t pos = 0;
@@ -57,11 +54,13 @@ TSimTree TSimTree::Parse(const std::string& utf8Text)
         node->Name = text::Utf8ToUtf16(name);
         TSimNode* raw = node.get();
         if (!tree.root_) {
-            if (depth != 0) throw std::runtime_error("line " + std::to_string(lineNo) + ": the root must not be indented");
+            if (depth != 0)
+                throw std::runtime_error("line " + std::to_string(lineNo) + ": the root must not be indented");
             tree.root_ = std::move(node);
         } else {
             if (depth < 1 || depth > static_cast<int>(stack.size()))
-                throw std::runtime_error("line " + std::to_string(lineNo) + ": indentation skips a level or repeats the root");
+                throw std::runtime_error("line " + std::to_string(lineNo) +
+                                         ": indentation skips a level or repeats the root");
             raw->Parent = stack[depth - 1];
             raw->Parent->Children.push_back(std::move(node));
         }
@@ -73,24 +72,21 @@ TSimTree TSimTree::Parse(const std::string& utf8Text)
     return tree;
 }
 
-void TSimTree::Left()
-{
+void TSimTree::Left() {
     typed_.clear();
     if (!selected_->Parent) return;
     selected_ = selected_->Parent;
     selected_->Expanded = false;
 }
 
-void TSimTree::Right()
-{
+void TSimTree::Right() {
     typed_.clear();
     if (selected_->Children.empty()) return;
     selected_->Expanded = true;
     selected_ = selected_->Children.front().get();
 }
 
-bool TSimTree::Char(char16_t c)
-{
+bool TSimTree::Char(char16_t c) {
     if (c < 32) {
         typed_.clear();
         return false;
@@ -106,8 +102,7 @@ bool TSimTree::Char(char16_t c)
     return false;
 }
 
-bool TSimTree::SelectRow(size_t row)
-{
+bool TSimTree::SelectRow(size_t row) {
     auto rows = VisibleRows();
     if (row >= rows.size()) return false;
     selected_ = const_cast<TSimNode*>(rows[row].first);
@@ -115,23 +110,19 @@ bool TSimTree::SelectRow(size_t row)
     return true;
 }
 
-std::u16string TSimTree::SelectedPath() const
-{
+std::u16string TSimTree::SelectedPath() const {
     std::u16string path;
-    for (const TSimNode* n = selected_; n->Parent; n = n->Parent)
-        path = path.empty() ? n->Name : n->Name + u'.' + path;
+    for (const TSimNode* n = selected_; n->Parent; n = n->Parent) path = path.empty() ? n->Name : n->Name + u'.' + path;
     return path;
 }
 
-std::vector<std::pair<const TSimNode*, int>> TSimTree::VisibleRows() const
-{
+std::vector<std::pair<const TSimNode*, int>> TSimTree::VisibleRows() const {
     std::vector<std::pair<const TSimNode*, int>> rows;
     AddVisible(*root_, 0, rows);
     return rows;
 }
 
-std::optional<std::vector<size_t>> RowsToRepaint(const TSimTree::TView& before, const TSimTree::TView& after)
-{
+std::optional<std::vector<size_t>> RowsToRepaint(const TSimTree::TView& before, const TSimTree::TView& after) {
     if (after.Rows != before.Rows) return std::nullopt;
     std::vector<size_t> rows;
     if (after.Selected == before.Selected) return rows;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FixedPorts.h"
 #include "Scenarios.h"
 #include "SimPayload.h"
 #include "SimSession.h"
@@ -79,15 +80,6 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
     f.Close();
 }
 
-class TDelayText : public designer::IDelayField {
-public:
-    explicit TDelayText(std::string text) : text_(std::move(text)) {}
-    std::string Text() override { return text_; }
-
-private:
-    std::string text_;
-};
-
 class TLogLines : public designer::ILogSink {
 public:
     void AddLine(const std::string& line) override { Lines.push_back(line); }
@@ -97,7 +89,8 @@ public:
 // A hidden window of the driver's own, to own what it puts on the clipboard.
 class TOwnerWindow {
 public:
-    TOwnerWindow() : hwnd_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+    TOwnerWindow()
+        : hwnd_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
     ~TOwnerWindow() {
         if (hwnd_) DestroyWindow(hwnd_);
     }
@@ -117,10 +110,16 @@ bool PutStaleCopy(HWND owner, const std::string& treePath) {
         const UINT id = clip::FormatId(name);
         const std::string bytes = "stale " + name + std::string(1, '\0');
         HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-        if (mem == nullptr) { ok = false; continue; }
+        if (mem == nullptr) {
+            ok = false;
+            continue;
+        }
         memcpy(GlobalLock(mem), bytes.data(), bytes.size());
         GlobalUnlock(mem);
-        if (!SetClipboardData(id, mem)) { GlobalFree(mem); ok = false; }
+        if (!SetClipboardData(id, mem)) {
+            GlobalFree(mem);
+            ok = false;
+        }
     }
     CloseClipboard();
     return ok;
@@ -177,7 +176,8 @@ void CheckItems(TScenarioContext& c, const xml::TXmlDNode* object, const std::st
 // Every AddObject of the document holds the copy of its own node.
 void CheckDocument(TScenarioContext& c, const package::TPackageDocument& package) {
     std::vector<const xml::TXmlDElement*> objects;
-    for (xml::TXmlDElement* section : {package.CommonModules, package.Directories, package.Processings, package.Subsystems})
+    for (xml::TXmlDElement* section :
+         {package.CommonModules, package.Directories, package.Processings, package.Subsystems})
         for (xml::TXmlDNode* n = section->FirstChild(); n; n = n->NextSibling())
             objects.push_back(static_cast<const xml::TXmlDElement*>(n));
     c.Check.Equal(static_cast<long long>(objects.size()), 5, L"AddObject elements in the document");
@@ -245,18 +245,19 @@ void BuildPackage(TScenarioContext& c) {
     c.Check.Check(unicode && std::wstring(reinterpret_cast<const wchar_t*>(unicode->c_str())) == W(key),
                   L"the package key is on the clipboard as Unicode text");
     const auto locale = clip::Read(CF_LOCALE);
-    c.Check.Check(locale && locale->size() >= 4 && (static_cast<unsigned char>((*locale)[0]) |
-                                                    static_cast<unsigned char>((*locale)[1]) << 8) == 0x0419,
-                  L"the clipboard's locale is Russian");
+    c.Check.Check(
+        locale && locale->size() >= 4 &&
+            (static_cast<unsigned char>((*locale)[0]) | static_cast<unsigned char>((*locale)[1]) << 8) == 0x0419,
+        L"the clipboard's locale is Russian");
     // Put there by the wizard, not made by the system from the Unicode text
     // in whatever code page the input language has: the system lists the
     // formats it makes after those that were put.
     const std::vector<UINT> formats = clip::Formats();
     std::wstring listed;
     for (UINT f : formats) listed += std::to_wstring(f) + L" ";
-    c.Check.Check(formats.size() >= 3 && formats[0] == CF_UNICODETEXT && formats[1] == CF_TEXT &&
-                      formats[2] == CF_LOCALE,
-                  L"Unicode text, Windows-1251 text and the locale are put on the clipboard", listed);
+    c.Check.Check(
+        formats.size() >= 3 && formats[0] == CF_UNICODETEXT && formats[1] == CF_TEXT && formats[2] == CF_LOCALE,
+        L"Unicode text, Windows-1251 text and the locale are put on the clipboard", listed);
     WriteFile(out / L"expected.xml", build.Package.Document->GetXml());
     WriteFile(out / L"expected.key", key);
     c.Check.Check(fs::file_size(out / L"Пакет.1c82pkg") > 1000, L"the package replaced the earlier file");
@@ -339,14 +340,15 @@ void BuildKeyLog(TScenarioContext& c) {
     c.Check.Check(build.Result.Completed && build.Result.Captured == 2, L"both objects are captured", build.Error);
     sim.Log().WaitForPrefix(L"render Общие", 0, 5000);
 
-    const std::vector<std::wstring> copy = {L"key down CONTROL", L"key down INSERT", L"key up INSERT", L"key up CONTROL"};
-    std::vector<std::wstring> expected = {
-        // Alt+J, C, Esc after the hit
-        L"key down MENU", L"key down J", L"key up J", L"key up MENU", L"key down C", L"key up C", L"key down ESCAPE",
-        L"key up ESCAPE",
-        // Ctrl+Shift+C, then Ctrl+F with the configuration window in front
-        L"key down CONTROL", L"key down SHIFT", L"key down C", L"key up C", L"key up SHIFT", L"key up CONTROL",
-        L"key down CONTROL", L"key down F", L"key up F", L"key up CONTROL"};
+    const std::vector<std::wstring> copy = {L"key down CONTROL", L"key down INSERT", L"key up INSERT",
+                                            L"key up CONTROL"};
+    std::vector<std::wstring> expected = {// Alt+J, C, Esc after the hit
+                                          L"key down MENU", L"key down J", L"key up J", L"key up MENU", L"key down C",
+                                          L"key up C", L"key down ESCAPE", L"key up ESCAPE",
+                                          // Ctrl+Shift+C, then Ctrl+F with the configuration window in front
+                                          L"key down CONTROL", L"key down SHIFT", L"key down C", L"key up C",
+                                          L"key up SHIFT", L"key up CONTROL", L"key down CONTROL", L"key down F",
+                                          L"key up F", L"key up CONTROL"};
     expected.insert(expected.end(), copy.begin(), copy.end());  // the probe in the search window
     expected.insert(expected.end(), {L"key down ESCAPE", L"key up ESCAPE"});
     for (int object = 0; object < 2; ++object) expected.insert(expected.end(), copy.begin(), copy.end());

@@ -21,16 +21,14 @@ const DWORD kTimeout = 5000;
 
 using TLines = std::vector<std::wstring>;
 
-std::wstring Join(const TLines& lines)
-{
+std::wstring Join(const TLines& lines) {
     std::wstring out;
     for (const auto& l : lines) out += (out.empty() ? L"" : L" | ") + l;
     return out;
 }
 
 // The log lines from mark on, up to and including the first line `last`.
-void ExpectLines(TScenarioContext& c, TSimSession& sim, size_t mark, const TLines& expected, const std::wstring& what)
-{
+void ExpectLines(TScenarioContext& c, TSimSession& sim, size_t mark, const TLines& expected, const std::wstring& what) {
     sim.Log().WaitFor(expected.back(), mark, kTimeout);
     TLines got = sim.Log().From(mark);
     auto end = std::find(got.begin(), got.end(), expected.back());
@@ -38,18 +36,19 @@ void ExpectLines(TScenarioContext& c, TSimSession& sim, size_t mark, const TLine
     c.Check.Check(got == expected, what, L"\n  got:  " + Join(got) + L"\n  want: " + Join(expected));
 }
 
-std::vector<HWND> AllDescendants(HWND parent)
-{
+std::vector<HWND> AllDescendants(HWND parent) {
     std::vector<HWND> out;
-    EnumChildWindows(parent, [](HWND h, LPARAM lp) {
-        reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&out));
+    EnumChildWindows(
+        parent,
+        [](HWND h, LPARAM lp) {
+            reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&out));
     return out;
 }
 
-long long CountLines(TSimSession& sim, const std::wstring& line)
-{
+long long CountLines(TSimSession& sim, const std::wstring& line) {
     TLines lines = sim.Log().Lines();
     return std::count(lines.begin(), lines.end(), line);
 }
@@ -58,8 +57,7 @@ HWND FirstChild(HWND h) { return h ? GetWindow(h, GW_CHILD) : nullptr; }
 
 // The windows a careless client would take: every one of them must be a
 // decoy that comes before the real window in the order the client looks.
-void DecoyPlacement(TScenarioContext& c)
-{
+void DecoyPlacement(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"decoys", {L"--decoys"});
     HWND tree = OpenTree(c, sim);
     if (!tree) return;
@@ -72,7 +70,8 @@ void DecoyPlacement(TScenarioContext& c)
         return it == all.end() ? HWND{} : *it;
     };
     HWND byClass = firstOf([](HWND h) { return wnd::ClassName(h) == kLocalFrameClass; });
-    c.Check.Equal(wnd::Text(byClass), L"Конфигурация базы данных", L"a class-only search below the frame finds a decoy first");
+    c.Check.Equal(wnd::Text(byClass), L"Конфигурация базы данных",
+                  L"a class-only search below the frame finds a decoy first");
     HWND byPrefix = firstOf([](HWND h) { return wnd::Text(h).compare(0, 12, kConfigurationCaption) == 0; });
     c.Check.Check(byPrefix && byPrefix != configuration, L"a caption prefix check finds a decoy first");
     HWND anyGrid = firstOf([](HWND h) { return wnd::ClassName(h) == L"V8Grid"; });
@@ -80,15 +79,17 @@ void DecoyPlacement(TScenarioContext& c)
 
     // Inside the configuration window: other children ahead of each link.
     HWND first = FirstChild(configuration);
-    c.Check.Check(first && wnd::ClassName(first) != L"V8LayouterTabsWindow", L"the configuration window's first child is a decoy",
-                  wnd::ClassName(first));
+    c.Check.Check(first && wnd::ClassName(first) != L"V8LayouterTabsWindow",
+                  L"the configuration window's first child is a decoy", wnd::ClassName(first));
     c.Check.Check(FirstChild(FirstChild(first)) != tree, L"a chain of first children misses the tree");
     HWND pairElement = FindWindowExA(configuration, nullptr, "V8FormElement", nullptr);
     HWND pairGrid = pairElement ? FindWindowExA(pairElement, nullptr, "V8Grid", nullptr) : nullptr;
-    c.Check.Check(pairGrid && pairGrid != tree, L"a form element with a grid sits right below the configuration window");
+    c.Check.Check(pairGrid && pairGrid != tree,
+                  L"a form element with a grid sits right below the configuration window");
     HWND tabs = FindWindowExA(configuration, nullptr, "V8LayouterTabsWindow", nullptr);
     HWND element = tabs ? FindWindowExA(tabs, nullptr, "V8FormElement", nullptr) : nullptr;
-    c.Check.Check(FirstChild(tabs) && wnd::ClassName(FirstChild(tabs)) != L"V8FormElement", L"the tabs window's first child is a decoy");
+    c.Check.Check(FirstChild(tabs) && wnd::ClassName(FirstChild(tabs)) != L"V8FormElement",
+                  L"the tabs window's first child is a decoy");
     c.Check.Check(FirstChild(element) && FirstChild(element) != tree, L"the form element's first child is a decoy");
 
     // Top level: "Сообщения" comes before the search window in EnumWindows.
@@ -97,7 +98,8 @@ void DecoyPlacement(TScenarioContext& c)
     keys::Chord({VK_CONTROL, 'F'});
     c.Check.Check(sim.Log().WaitFor(L"open search Ctrl+F", mark, kTimeout), L"the search window opens");
     std::vector<HWND> top = wnd::TopLevel(kLocalFrameClass, std::nullopt, sim.Pid());
-    c.Check.Check(top.size() >= 2 && wnd::Text(top[0]) == L"Сообщения", L"a class-only top-level search finds \"Сообщения\" first",
+    c.Check.Check(top.size() >= 2 && wnd::Text(top[0]) == L"Сообщения",
+                  L"a class-only top-level search finds \"Сообщения\" first",
                   top.empty() ? L"none" : wnd::Text(top[0]));
     keys::Press(VK_ESCAPE);
     c.Check.Check(sim.Log().WaitFor(L"close search", mark, kTimeout), L"Esc closes the search window");
@@ -107,16 +109,17 @@ void DecoyPlacement(TScenarioContext& c)
     SendMessageA(pairGrid, WM_CHAR, 'A', 0);
     SendMessageA(anyGrid, WM_KEYDOWN, VK_LEFT, 0);
     TLines decoy = LinesWithPrefix(sim, L"decoy ");
-    c.Check.Check(decoy.size() == 2 && decoy[0] == L"decoy V8Grid char 0x41" && decoy[1] == L"decoy V8Grid keydown 0x25",
-                  L"messages to a decoy grid are logged as decoy", Join(decoy));
+    c.Check.Check(
+        decoy.size() == 2 && decoy[0] == L"decoy V8Grid char 0x41" && decoy[1] == L"decoy V8Grid keydown 0x25",
+        L"messages to a decoy grid are logged as decoy", Join(decoy));
     sim.TypePath(tree, L"Справочники.Склады");
     c.Check.Equal(sim.Selected(tree), L"Справочники.Склады", L"the real tree still answers");
-    c.Check.Equal(static_cast<long long>(LinesWithPrefix(sim, L"decoy ").size()), 2, L"the real tree logs no decoy line");
+    c.Check.Equal(static_cast<long long>(LinesWithPrefix(sim, L"decoy ").size()), 2,
+                  L"the real tree logs no decoy line");
 }
 
 // Chords count only with exactly their modifiers; a key still down repeats.
-void StrictKeys(TScenarioContext& c)
-{
+void StrictKeys(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"strict_keys");
     HWND tree = OpenTree(c, sim);
     if (!tree) return;
@@ -125,10 +128,11 @@ void StrictKeys(TScenarioContext& c)
 
     size_t mark = sim.Log().Count();
     keys::Chord({VK_CONTROL, VK_SHIFT, VK_MENU, VK_INSERT});
-    ExpectLines(c, sim, mark,
-                {L"key down CONTROL", L"key down SHIFT", L"key down MENU", L"key down INSERT", L"stuck SHIFT", L"stuck MENU",
-                 L"ignore Ctrl+Shift+Alt+Insert", L"key up INSERT", L"key up MENU", L"key up SHIFT", L"key up CONTROL"},
-                L"Ctrl+Shift+Alt+Insert copies nothing; the extra modifiers are stuck");
+    ExpectLines(
+        c, sim, mark,
+        {L"key down CONTROL", L"key down SHIFT", L"key down MENU", L"key down INSERT", L"stuck SHIFT", L"stuck MENU",
+         L"ignore Ctrl+Shift+Alt+Insert", L"key up INSERT", L"key up MENU", L"key up SHIFT", L"key up CONTROL"},
+        L"Ctrl+Shift+Alt+Insert copies nothing; the extra modifiers are stuck");
 
     mark = sim.Log().Count();
     keys::Down(VK_CONTROL);
@@ -136,10 +140,11 @@ void StrictKeys(TScenarioContext& c)
     keys::Down(VK_INSERT);
     keys::Up(VK_INSERT);
     keys::Up(VK_CONTROL);
-    ExpectLines(c, sim, mark,
-                {L"key down CONTROL", L"key down INSERT", L"copy Справочники.Склады", L"render Справочники.Склады formats=6",
-                 L"key down INSERT", L"repeat Ctrl+Insert", L"key up INSERT", L"key up CONTROL"},
-                L"Ctrl+Insert pressed twice without a key-up copies once");
+    ExpectLines(
+        c, sim, mark,
+        {L"key down CONTROL", L"key down INSERT", L"copy Справочники.Склады", L"render Справочники.Склады formats=6",
+         L"key down INSERT", L"repeat Ctrl+Insert", L"key up INSERT", L"key up CONTROL"},
+        L"Ctrl+Insert pressed twice without a key-up copies once");
 
     // Shift left down from an earlier chord spoils the next one.
     HWND configuration = wnd::Descendant(sim.Frame(), kLocalFrameClass, std::wstring(kConfigurationCaption));
@@ -149,11 +154,13 @@ void StrictKeys(TScenarioContext& c)
     keys::Chord({VK_CONTROL, 'F'});
     keys::Press(VK_ESCAPE);
     keys::Up(VK_SHIFT);
-    ExpectLines(c, sim, mark,
-                {L"key down SHIFT", L"key down CONTROL", L"key down F", L"stuck SHIFT", L"ignore Ctrl+Shift+F", L"key up F",
-                 L"key up CONTROL", L"key down ESCAPE", L"stuck SHIFT", L"ignore Shift+Esc", L"key up ESCAPE", L"key up SHIFT"},
-                L"a held Shift spoils Ctrl+F and Esc");
-    c.Check.Check(!wnd::WaitTopLevel(kLocalFrameClass, std::wstring(kSearchCaption), sim.Pid(), 0), L"no search window opened");
+    ExpectLines(
+        c, sim, mark,
+        {L"key down SHIFT", L"key down CONTROL", L"key down F", L"stuck SHIFT", L"ignore Ctrl+Shift+F", L"key up F",
+         L"key up CONTROL", L"key down ESCAPE", L"stuck SHIFT", L"ignore Shift+Esc", L"key up ESCAPE", L"key up SHIFT"},
+        L"a held Shift spoils Ctrl+F and Esc");
+    c.Check.Check(!wnd::WaitTopLevel(kLocalFrameClass, std::wstring(kSearchCaption), sim.Pid(), 0),
+                  L"no search window opened");
 
     // Ctrl held through the menu path leaves the menu at the first Right.
     wnd::BringToFront(sim.Frame());
@@ -163,42 +170,41 @@ void StrictKeys(TScenarioContext& c)
     keys::Press(VK_RIGHT);
     keys::Up(VK_CONTROL);
     ExpectLines(c, sim, mark,
-                {L"key down CONTROL", L"key down F10", L"key up F10", L"key down RIGHT", L"stuck CONTROL", L"ignore Ctrl+Right",
-                 L"leave menu", L"key up RIGHT", L"key up CONTROL"},
+                {L"key down CONTROL", L"key down F10", L"key up F10", L"key down RIGHT", L"stuck CONTROL",
+                 L"ignore Ctrl+Right", L"leave menu", L"key up RIGHT", L"key up CONTROL"},
                 L"Ctrl held after Ctrl+F10 leaves the menu");
 }
 
 // A capture among decoys takes only the real windows; with no search window
 // at all a first capture fails, though a window of the search window's class
 // is there all along.
-void CaptureAmongDecoys(TScenarioContext& c)
-{
+void CaptureAmongDecoys(TScenarioContext& c) {
     {
         TSimSession sim(c.SimExe, L"capture_decoys", {L"--decoys"});
         if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
         client::TDesignerWindows w = CaptureDesigner(c, sim);
         c.Check.Check(w.TreeGrid != nullptr, L"the capture finds a tree among the decoys");
-        c.Check.Equal(wnd::Text(w.ConfigurationWindow), kConfigurationCaption, L"the configuration window is the real one");
+        c.Check.Equal(wnd::Text(w.ConfigurationWindow), kConfigurationCaption,
+                      L"the configuration window is the real one");
         if (w.TreeGrid) {
             sim.TypePath(w.TreeGrid, L"Справочники.Склады");
             c.Check.Equal(sim.Selected(w.TreeGrid), L"Справочники.Склады", L"the captured tree is the real tree");
         }
-        c.Check.Check(LinesWithPrefix(sim, L"decoy ").empty(), L"no decoy was used", Join(LinesWithPrefix(sim, L"decoy ")));
+        c.Check.Check(LinesWithPrefix(sim, L"decoy ").empty(), L"no decoy was used",
+                      Join(LinesWithPrefix(sim, L"decoy ")));
     }
     TSimSession sim(c.SimExe, L"capture_decoys_never", {L"--decoys", L"--search", L"never"});
     if (!c.Check.Check(sim.Started(), L"simulator starts", sim.Error())) return;
     client::TDesignerWindows w = CaptureDesigner(c, sim);
     c.Check.Check(w.SearchWindow == nullptr, L"with no search window none is found", wnd::Text(w.SearchWindow));
     c.Check.Check(w.TreeGrid == nullptr, L"a first capture without a search window fails");
-    c.Check.Equal(CountLines(sim, L"key down F10"), client::kSearchAttempts,
-                  L"every attempt sent the second-try keys");
+    c.Check.Equal(CountLines(sim, L"key down F10"), client::kSearchAttempts, L"every attempt sent the second-try keys");
     c.Check.Check(LinesWithPrefix(sim, L"decoy ").empty(), L"no decoy was used");
 }
 
 // Slow reactions within the capture's waits still capture; each wait is
 // checked by where the simulator's reaction falls.
-void CaptureWithDelays(TScenarioContext& c)
-{
+void CaptureWithDelays(TScenarioContext& c) {
     struct TCase {
         const wchar_t* tag;
         std::vector<std::wstring> switches;
@@ -209,14 +215,23 @@ void CaptureWithDelays(TScenarioContext& c)
         std::vector<std::wstring> late;
     };
     const TCase cases[] = {
-        {L"capture_delay_fast", {L"--config-delay", L"800", L"--ctrl-f-delay", L"60"}, 1, -1,
+        {L"capture_delay_fast",
+         {L"--config-delay", L"800", L"--ctrl-f-delay", L"60"},
+         1,
+         -1,
          L"configuration window after 800 ms and search window 60 ms after Ctrl+F: found at the first Ctrl+F",
-         {L"delay configuration 800", L"key up CONTROL", L"open configuration", L"delay search Ctrl+F 60", L"key up CONTROL",
-          L"open search Ctrl+F"}},
-        {L"capture_delay_menu", {L"--config-delay", L"800", L"--search", L"second", L"--menu-delay", L"4000"}, 1, 1,
+         {L"delay configuration 800", L"key up CONTROL", L"open configuration", L"delay search Ctrl+F 60",
+          L"key up CONTROL", L"open search Ctrl+F"}},
+        {L"capture_delay_menu",
+         {L"--config-delay", L"800", L"--search", L"second", L"--menu-delay", L"4000"},
+         1,
+         1,
          L"search window 4000 ms after the menu keys: found in the first attempt",
          {L"delay search menu 4000", L"key up RETURN", L"open search menu"}},
-        {L"capture_delay_ctrl_f", {L"--ctrl-f-delay", L"300"}, 1, 1,
+        {L"capture_delay_ctrl_f",
+         {L"--ctrl-f-delay", L"300"},
+         1,
+         1,
          L"search window 300 ms after Ctrl+F: found only after the second-try keys, in the first attempt",
          {L"delay search Ctrl+F 300", L"key up CONTROL", L"key down F10"}},
     };
@@ -244,18 +259,18 @@ void CaptureWithDelays(TScenarioContext& c)
         auto at = lines.begin();
         for (const std::wstring& line : tc.late)
             if (at != lines.end()) at = std::find(at, lines.end(), line);
-        c.Check.Check(at != lines.end(), std::wstring(L"the simulator's reactions came late (") + tc.tag + L")", Join(tc.late));
+        c.Check.Check(at != lines.end(), std::wstring(L"the simulator's reactions came late (") + tc.tag + L")",
+                      Join(tc.late));
     }
 }
 
 }  // namespace
 
-void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag)
-{
+void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag) {
     const DWORD kTolerance = 5;  // the stamps' rounding and the sleep's granularity
     std::wstring chordKey;       // the step's key: its last non-modifier key-down
     bool chordWithCtrl = false, ctrlDown = false;
-    bool escapeWaits = false;    // the Esc of Alt+J, C, Esc; the probe's Esc has no wait after it
+    bool escapeWaits = false;  // the Esc of Alt+J, C, Esc; the probe's Esc has no wait after it
     DWORD lastUp = 0;
     int checked = 0;
     std::wstring short_;
@@ -276,7 +291,8 @@ void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag)
             if (wait) {
                 ++checked;
                 if (t - lastUp + kTolerance < wait)
-                    short_ += chordKey + L": " + std::to_wstring(t - lastUp) + L" ms < " + std::to_wstring(wait) + L"; ";
+                    short_ +=
+                        chordKey + L": " + std::to_wstring(t - lastUp) + L" ms < " + std::to_wstring(wait) + L"; ";
             }
             const std::wstring name = key.substr(9);
             if (name == L"CONTROL") ctrlDown = true;
@@ -295,8 +311,7 @@ void CheckWaits(TScenarioContext& c, TSimSession& sim, const std::wstring& tag)
                   std::to_wstring(checked) + L" waits checked; " + short_);
 }
 
-client::TDesignerWindows CaptureDesigner(TScenarioContext& c, TSimSession& sim)
-{
+client::TDesignerWindows CaptureDesigner(TScenarioContext& c, TSimSession& sim) {
     client::TDesignerWindows w;
     w.MainFrame = sim.Frame();
     wnd::MakeForeground(sim.Frame(), kTimeout);
@@ -304,23 +319,23 @@ client::TDesignerWindows CaptureDesigner(TScenarioContext& c, TSimSession& sim)
     // A capture that found the search window ends with Esc; let the
     // simulator take it before anyone reads the log.
     if (w.SearchWindow)
-        wait::Until([&] {
-            TLines keys = LinesWithPrefix(sim, L"key ");
-            return !keys.empty() && keys.back().compare(0, 13, L"key up ESCAPE") == 0;
-        }, kTimeout, 20);
+        wait::Until(
+            [&] {
+                TLines keys = LinesWithPrefix(sim, L"key ");
+                return !keys.empty() && keys.back().compare(0, 13, L"key up ESCAPE") == 0;
+            },
+            kTimeout, 20);
     return w;
 }
 
-TLines LinesWithPrefix(TSimSession& sim, const std::wstring& prefix)
-{
+TLines LinesWithPrefix(TSimSession& sim, const std::wstring& prefix) {
     TLines out;
     for (const auto& l : sim.Log().Lines())
         if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
     return out;
 }
 
-const std::vector<TScenario>& CaptureScenarios()
-{
+const std::vector<TScenario>& CaptureScenarios() {
     static const std::vector<TScenario> scenarios = {
         {"sim_decoys", DecoyPlacement},
         {"sim_strict_keys", StrictKeys},

@@ -14,24 +14,21 @@ void KeyDown(BYTE vk) { keybd_event(vk, 0, 0, 0); }
 void KeyUp(BYTE vk) { keybd_event(vk, 0, KEYEVENTF_KEYUP, 0); }
 
 // Ctrl+key: Ctrl down, key down, key up, Ctrl up.
-void CtrlChord(BYTE vk)
-{
+void CtrlChord(BYTE vk) {
     KeyDown(VK_CONTROL);
     KeyDown(vk);
     KeyUp(vk);
     KeyUp(VK_CONTROL);
 }
 
-void Press(BYTE vk)
-{
+void Press(BYTE vk) {
     KeyDown(vk);
     KeyUp(vk);
 }
 
 // Class and caption, each read into a buffer of 255 characters and compared
 // exactly with the wanted ones.
-bool IsLocalFrame(HWND h, const wchar_t* caption)
-{
+bool IsLocalFrame(HWND h, const wchar_t* caption) {
     wchar_t cls[255] = {};
     wchar_t text[255] = {};
     GetClassNameW(h, cls, 255);
@@ -40,34 +37,30 @@ bool IsLocalFrame(HWND h, const wchar_t* caption)
 }
 
 // The enumeration callbacks: the first matching window wins.
-BOOL CALLBACK FindConfiguration(HWND h, LPARAM lp)
-{
+BOOL CALLBACK FindConfiguration(HWND h, LPARAM lp) {
     HWND& found = *reinterpret_cast<HWND*>(lp);
     if (!found && IsLocalFrame(h, kConfigurationCaption)) found = h;
     return found ? FALSE : TRUE;
 }
 
-BOOL CALLBACK FindSearch(HWND h, LPARAM lp)
-{
+BOOL CALLBACK FindSearch(HWND h, LPARAM lp) {
     HWND& found = *reinterpret_cast<HWND*>(lp);
     if (!found && IsLocalFrame(h, kSearchCaption)) found = h;
     return found ? FALSE : TRUE;
 }
 
-void LookForConfiguration(TDesignerWindows& w)
-{
-    if (!w.ConfigurationWindow) EnumChildWindows(w.MainFrame, FindConfiguration, reinterpret_cast<LPARAM>(&w.ConfigurationWindow));
+void LookForConfiguration(TDesignerWindows& w) {
+    if (!w.ConfigurationWindow)
+        EnumChildWindows(w.MainFrame, FindConfiguration, reinterpret_cast<LPARAM>(&w.ConfigurationWindow));
 }
 
-void LookForSearch(TDesignerWindows& w)
-{
+void LookForSearch(TDesignerWindows& w) {
     if (!w.SearchWindow) EnumWindows(FindSearch, reinterpret_cast<LPARAM>(&w.SearchWindow));
 }
 
 }  // namespace
 
-void CaptureWindows(TDesignerWindows& windows)
-{
+void CaptureWindows(TDesignerWindows& windows) {
     KeyDown(VK_MENU);
     KeyDown('J');
     KeyUp('J');
@@ -78,8 +71,7 @@ void CaptureWindows(TDesignerWindows& windows)
     FindWindows(windows);
 }
 
-void FindWindows(TDesignerWindows& w)
-{
+void FindWindows(TDesignerWindows& w) {
     w.SearchWindow = nullptr;
     SetForegroundWindow(w.MainFrame);
     LookForConfiguration(w);
@@ -113,8 +105,7 @@ void FindWindows(TDesignerWindows& w)
     if (w.ConfigurationWindow) w.TreeGrid = FindTreeGrid(w.ConfigurationWindow);
 }
 
-HWND FindTreeGrid(HWND configuration)
-{
+HWND FindTreeGrid(HWND configuration) {
     HWND tabs = FindWindowExA(configuration, nullptr, "V8LayouterTabsWindow", nullptr);
     HWND element = tabs ? FindWindowExA(tabs, nullptr, "V8FormElement", nullptr) : nullptr;
     return element ? FindWindowExA(element, nullptr, "V8Grid", nullptr) : nullptr;

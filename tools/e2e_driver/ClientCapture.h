@@ -19,11 +19,11 @@ struct TDesignerWindows {
 };
 
 // The waits, in milliseconds.
-inline constexpr DWORD kAfterCaptureKeysMs = 1000;   // after Alt+J, C, Esc
+inline constexpr DWORD kAfterCaptureKeysMs = 1000;        // after Alt+J, C, Esc
 inline constexpr DWORD kAfterOpenConfigurationMs = 1000;  // after Ctrl+Shift+C
-inline constexpr DWORD kAfterCtrlFMs = 100;          // after Ctrl+F
-inline constexpr DWORD kAfterMenuSearchMs = 5000;    // after Ctrl+F10, Right, Right, Enter
-inline constexpr DWORD kAfterProbeCopyMs = 100;      // after Ctrl+Insert in the search window
+inline constexpr DWORD kAfterCtrlFMs = 100;               // after Ctrl+F
+inline constexpr DWORD kAfterMenuSearchMs = 5000;         // after Ctrl+F10, Right, Right, Enter
+inline constexpr DWORD kAfterProbeCopyMs = 100;           // after Ctrl+Insert in the search window
 inline constexpr int kSearchAttempts = 5;
 
 // What a hit on windows.MainFrame sets off: Alt+J, C, Esc, the wait, then

@@ -33,8 +33,13 @@ struct TScenario {
 const std::vector<TScenario>& SimScenarios();
 // Scenarios that run the build core against the simulator over the Win32 seams.
 const std::vector<TScenario>& BuildScenarios();
-// Scenarios that run the wizard itself against the simulator.
-const std::vector<TScenario>& WizardScenarios();
+// The wizard itself against the simulator: its form (layout, fields,
+// dialogs, the letters typed into the tree), its capture, whole builds
+// through the form (failed and stopped ones too), and pkgtool's build.
+const std::vector<TScenario>& FormScenarios();
+const std::vector<TScenario>& WizardCaptureScenarios();
+const std::vector<TScenario>& WizardBuildScenarios();
+const std::vector<TScenario>& PkgtoolScenarios();
 // The wizard's own window capture (designer::CaptureDesigner over the Win32
 // ports) in the shape of the driver's reference client, to be plugged into
 // TScenarioContext::CaptureWindows (--capture wizard).

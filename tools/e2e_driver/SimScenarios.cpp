@@ -18,14 +18,12 @@ const DWORD kTimeout = 5000;
 
 using TLines = std::vector<std::wstring>;
 
-bool StartOrFail(TScenarioContext& c, TSimSession& sim)
-{
+bool StartOrFail(TScenarioContext& c, TSimSession& sim) {
     return c.Check.Check(sim.Started(), L"simulator starts", sim.Error());
 }
 
 // The log lines from mark on, once the line `last` has been written.
-TLines LinesUntil(TSimSession& sim, size_t mark, const std::wstring& last)
-{
+TLines LinesUntil(TSimSession& sim, size_t mark, const std::wstring& last) {
     sim.Log().WaitFor(last, mark, kTimeout);
     TLines lines = sim.Log().From(mark);
     for (size_t i = 0; i < lines.size(); ++i)
@@ -33,15 +31,13 @@ TLines LinesUntil(TSimSession& sim, size_t mark, const std::wstring& last)
     return lines;
 }
 
-std::wstring Join(const TLines& lines)
-{
+std::wstring Join(const TLines& lines) {
     std::wstring out;
     for (const auto& l : lines) out += (out.empty() ? L"" : L" | ") + l;
     return out;
 }
 
-void ExpectLines(TScenarioContext& c, TSimSession& sim, size_t mark, const TLines& expected, const std::wstring& what)
-{
+void ExpectLines(TScenarioContext& c, TSimSession& sim, size_t mark, const TLines& expected, const std::wstring& what) {
     TLines got = LinesUntil(sim, mark, expected.back());
     c.Check.Check(got == expected, what, L"\n  got:  " + Join(got) + L"\n  want: " + Join(expected));
 }
@@ -49,22 +45,21 @@ void ExpectLines(TScenarioContext& c, TSimSession& sim, size_t mark, const TLine
 HWND SearchWindow(DWORD pid) { return wnd::WaitTopLevel(kLocalFrameClass, std::wstring(kSearchCaption), pid, 0); }
 
 // The keys of the second try: Ctrl+F10, Right, Right, Enter.
-void SendMenuSearchKeys()
-{
+void SendMenuSearchKeys() {
     keys::Chord({VK_CONTROL, VK_F10});
     keys::Press(VK_RIGHT);
     keys::Press(VK_RIGHT);
     keys::Press(VK_RETURN);
 }
 
-void CaptionAndHelp(TScenarioContext& c)
-{
+void CaptionAndHelp(TScenarioContext& c) {
     const std::wstring caption = L"Конфигуратор - Торговля и склад (проверка)";
     TSimSession sim(c.SimExe, L"caption", {L"--caption", caption});
     if (!StartOrFail(c, sim)) return;
     HWND frame = sim.Frame();
     c.Check.Equal(wnd::Text(frame), caption, L"frame caption comes from --caption");
-    c.Check.Equal(sim.Log().Lines().front(), L"start caption=" + caption + L" acp=1251", L"simulator runs with code page 1251");
+    c.Check.Equal(sim.Log().Lines().front(), L"start caption=" + caption + L" acp=1251",
+                  L"simulator runs with code page 1251");
 
     POINT onCaption = wnd::CaptionPoint(frame);
     RECT rc;
@@ -75,7 +70,8 @@ void CaptionAndHelp(TScenarioContext& c)
     POINT cursor{};
     GetCursorPos(&cursor);
     HWND under = WindowFromPoint(cursor);
-    c.Check.Check(under == frame, L"WindowFromPoint over the caption gives the frame", L"got class " + wnd::ClassName(under));
+    c.Check.Check(under == frame, L"WindowFromPoint over the caption gives the frame",
+                  L"got class " + wnd::ClassName(under));
     c.Check.Equal(wnd::ClassName(under), L"V8TopLevelFrame", L"class under the caption");
     c.Check.Equal(wnd::HitTest(under, cursor), HTCAPTION, L"WM_NCHITTEST over the caption");
 
@@ -101,8 +97,7 @@ void CaptionAndHelp(TScenarioContext& c)
     c.Check.Equal(static_cast<long long>(sim.Close().value_or(999)), 0, L"simulator exits with 0 on WM_CLOSE");
 }
 
-void CaptureKeys(TScenarioContext& c)
-{
+void CaptureKeys(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"capture_keys");
     if (!StartOrFail(c, sim)) return;
     HWND frame = sim.Frame();
@@ -113,16 +108,16 @@ void CaptureKeys(TScenarioContext& c)
     keys::Press('C');
     keys::Press(VK_ESCAPE);
     ExpectLines(c, sim, mark,
-                {L"key down MENU", L"key down J", L"ignore Alt+J", L"key up J", L"key up MENU", L"key down C", L"ignore C",
-                 L"key up C", L"key down ESCAPE", L"ignore Esc", L"key up ESCAPE"},
+                {L"key down MENU", L"key down J", L"ignore Alt+J", L"key up J", L"key up MENU", L"key down C",
+                 L"ignore C", L"key up C", L"key down ESCAPE", L"ignore Esc", L"key up ESCAPE"},
                 L"Alt+J, C, Esc are taken and ignored");
 
     mark = sim.Log().Count();
     HWND configuration = sim.OpenConfiguration();
     c.Check.Check(configuration != nullptr, L"Ctrl+Shift+C opens the configuration window, a descendant of the frame");
     ExpectLines(c, sim, mark,
-                {L"key down CONTROL", L"key down SHIFT", L"key down C", L"open configuration", L"key up C", L"key up SHIFT",
-                 L"key up CONTROL"},
+                {L"key down CONTROL", L"key down SHIFT", L"key down C", L"open configuration", L"key up C",
+                 L"key up SHIFT", L"key up CONTROL"},
                 L"Ctrl+Shift+C key sequence");
     if (!configuration) return;
     c.Check.Check(GetParent(configuration) != frame, L"configuration window is not a direct child of the frame");
@@ -140,13 +135,15 @@ void CaptureKeys(TScenarioContext& c)
     // Control texts across processes: set the search field, read it back.
     // The window may be found before its field is created.
     HWND field = nullptr;
-    wait::Until([&] { return search && (field = FindWindowExW(search, nullptr, L"Edit", nullptr)) != nullptr; }, kTimeout);
+    wait::Until([&] { return search && (field = FindWindowExW(search, nullptr, L"Edit", nullptr)) != nullptr; },
+                kTimeout);
     if (c.Check.Check(field != nullptr, L"search field found")) {
         c.Check.Check(wnd::SetText(field, L"Склады"), L"WM_SETTEXT on the search field");
         c.Check.Equal(wnd::Text(field), L"Склады", L"WM_GETTEXT reads the search field back");
     }
     c.Check.Equal(static_cast<long long>(wnd::ProcessOf(search)), sim.Pid(), L"search window belongs to the simulator");
-    ExpectLines(c, sim, mark, {L"key down CONTROL", L"key down F", L"open search Ctrl+F", L"key up F", L"key up CONTROL"},
+    ExpectLines(c, sim, mark,
+                {L"key down CONTROL", L"key down F", L"open search Ctrl+F", L"key up F", L"key up CONTROL"},
                 L"Ctrl+F key sequence");
 
     // The probe: Ctrl+Insert in the search window copies nothing; Esc closes it.
@@ -171,8 +168,7 @@ void CaptureKeys(TScenarioContext& c)
     c.Check.Equal(sim.Selected(tree), L"", L"menu keys did not move the tree");
 }
 
-void SearchSecondTryOnly(TScenarioContext& c)
-{
+void SearchSecondTryOnly(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"search_second", {L"--search", L"second"});
     if (!StartOrFail(c, sim)) return;
     HWND configuration = sim.OpenConfiguration();
@@ -188,10 +184,11 @@ void SearchSecondTryOnly(TScenarioContext& c)
     wnd::BringToFront(sim.Frame());
     mark = sim.Log().Count();
     SendMenuSearchKeys();
-    ExpectLines(c, sim, mark,
-                {L"key down CONTROL", L"key down F10", L"key up F10", L"key up CONTROL", L"key down RIGHT", L"key up RIGHT",
-                 L"key down RIGHT", L"key up RIGHT", L"key down RETURN", L"open search menu", L"key up RETURN"},
-                L"second-try key sequence opens the search window");
+    ExpectLines(
+        c, sim, mark,
+        {L"key down CONTROL", L"key down F10", L"key up F10", L"key up CONTROL", L"key down RIGHT", L"key up RIGHT",
+         L"key down RIGHT", L"key up RIGHT", L"key down RETURN", L"open search menu", L"key up RETURN"},
+        L"second-try key sequence opens the search window");
     c.Check.Check(SearchWindow(sim.Pid()) != nullptr, L"search window found by EnumWindows");
     // Esc counts only in the search window: with the tree in front it stays open.
     wnd::BringToFront(sim.Frame());
@@ -207,8 +204,7 @@ void SearchSecondTryOnly(TScenarioContext& c)
                   L"Esc closes the search window");
 }
 
-void SearchNeverAndNoConfiguration(TScenarioContext& c)
-{
+void SearchNeverAndNoConfiguration(TScenarioContext& c) {
     {
         TSimSession sim(c.SimExe, L"search_never", {L"--search", L"never"});
         if (!StartOrFail(c, sim)) return;
@@ -220,7 +216,8 @@ void SearchNeverAndNoConfiguration(TScenarioContext& c)
         wnd::BringToFront(sim.Frame());
         SendMenuSearchKeys();
         c.Check.Check(sim.Log().WaitFor(L"ignore Ctrl+F", mark, kTimeout), L"--search never: Ctrl+F is ignored");
-        c.Check.Check(sim.Log().WaitFor(L"ignore menu search", mark, kTimeout), L"--search never: menu search is ignored");
+        c.Check.Check(sim.Log().WaitFor(L"ignore menu search", mark, kTimeout),
+                      L"--search never: menu search is ignored");
         c.Check.Check(!SearchWindow(sim.Pid()), L"no search window ever");
     }
     {
@@ -241,7 +238,8 @@ void SearchNeverAndNoConfiguration(TScenarioContext& c)
     wnd::MakeForeground(sim.Frame(), kTimeout);
     size_t opened = sim.Log().Count();
     keys::Chord({VK_CONTROL, VK_SHIFT, 'C'});
-    c.Check.Check(sim.Log().WaitFor(L"open configuration", opened, kTimeout), L"--top-level-config-window: Ctrl+Shift+C is taken");
+    c.Check.Check(sim.Log().WaitFor(L"open configuration", opened, kTimeout),
+                  L"--top-level-config-window: Ctrl+Shift+C is taken");
     c.Check.Check(!wnd::Descendant(sim.Frame(), kLocalFrameClass, std::wstring(L"Конфигурация")),
                   L"no configuration window below the frame");
     HWND outside = wnd::WaitTopLevel(kLocalFrameClass, std::wstring(L"Конфигурация"), sim.Pid(), kTimeout);
@@ -254,8 +252,7 @@ void SearchNeverAndNoConfiguration(TScenarioContext& c)
 
 // The tree lines the simulator logs for a typed path, computed from the
 // path's characters: the Windows-1251 code sent must arrive as this Unicode.
-TLines ExpectedTreeChars(const std::wstring& path)
-{
+TLines ExpectedTreeChars(const std::wstring& path) {
     TLines out;
     for (wchar_t ch : path) {
         if (ch == L'.') continue;
@@ -268,24 +265,21 @@ TLines ExpectedTreeChars(const std::wstring& path)
 
 // The lines the tree wrote; key lines of earlier keystrokes may still arrive
 // in between.
-TLines TreeLines(const TLines& lines)
-{
+TLines TreeLines(const TLines& lines) {
     TLines out;
     for (const auto& l : lines)
         if (l.compare(0, 5, L"tree ") == 0) out.push_back(l);
     return out;
 }
 
-TLines CharLinesWithoutResult(const TLines& lines)
-{
+TLines CharLinesWithoutResult(const TLines& lines) {
     TLines out;
     for (const auto& l : lines)
         if (l.compare(0, 10, L"tree char ") == 0) out.push_back(l.substr(0, l.find(L" -> ")));
     return out;
 }
 
-void TreePaths(TScenarioContext& c)
-{
+void TreePaths(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"tree");
     HWND tree = OpenTree(c, sim);
     if (!tree) return;
@@ -313,8 +307,8 @@ void TreePaths(TScenarioContext& c)
         sim.TypePath(tree, tc.typed);
         c.Check.Equal(sim.Selected(tree), tc.selected, L"tree selects " + tc.selected + L" (" + tc.what + L")");
         TLines logged = TreeLines(sim.Log().From(mark));
-        c.Check.Equal(static_cast<long long>(logged.size()),
-                      11 + static_cast<long long>(tc.typed.size()), L"one log line per message for \"" + tc.typed + L"\"");
+        c.Check.Equal(static_cast<long long>(logged.size()), 11 + static_cast<long long>(tc.typed.size()),
+                      L"one log line per message for \"" + tc.typed + L"\"");
         c.Check.Check(CharLinesWithoutResult(logged) == ExpectedTreeChars(tc.typed),
                       L"WM_CHAR 1251 codes arrive as the right Unicode characters for \"" + tc.typed + L"\"");
     }
@@ -325,10 +319,12 @@ void TreePaths(TScenarioContext& c)
     size_t controlMark = sim.Log().Count();
     for (unsigned char ch : text::ToCodePage(L"Спр\rав", 1251)) SendMessageA(tree, WM_CHAR, ch, 0);
     TLines controlLines = TreeLines(sim.Log().From(controlMark));
-    const TLines expectedControl = {
-        L"tree char U+0421 С -> Справочники",       L"tree char U+043F п -> Справочники",
-        L"tree char U+0440 р -> Справочники",       L"tree char U+000D (control) -> Справочники",
-        L"tree char U+0430 а -> Справочники (no match)", L"tree char U+0432 в -> Справочники (no match)"};
+    const TLines expectedControl = {L"tree char U+0421 С -> Справочники",
+                                    L"tree char U+043F п -> Справочники",
+                                    L"tree char U+0440 р -> Справочники",
+                                    L"tree char U+000D (control) -> Справочники",
+                                    L"tree char U+0430 а -> Справочники (no match)",
+                                    L"tree char U+0432 в -> Справочники (no match)"};
     c.Check.Check(controlLines == expectedControl, L"a control character is logged and breaks the prefix",
                   L"\n  got:  " + Join(controlLines) + L"\n  want: " + Join(expectedControl));
 
@@ -343,7 +339,8 @@ void TreePaths(TScenarioContext& c)
     sim.TypePath(tree, L"Справочники.Ск");
     SendMessageA(tree, WM_KEYDOWN, VK_SPACE, 0);
     SendMessageA(tree, WM_CHAR, static_cast<unsigned char>(text::ToCodePage(L"Н", 1251)[0]), 0);
-    c.Check.Equal(sim.Selected(tree), L"Справочники.Номенклатура", L"a key-down between characters starts a new search");
+    c.Check.Equal(sim.Selected(tree), L"Справочники.Номенклатура",
+                  L"a key-down between characters starts a new search");
 
     // Mouse clicks on rows: a real click (cursor and button) and a posted one.
     // The rows are 18 pixels high from y = 2; with Справочники.Склады
@@ -359,7 +356,8 @@ void TreePaths(TScenarioContext& c)
                   L"a mouse click on a row selects it");
     clickMark = sim.Log().Count();
     ctl::ClickControl(tree, rowPoint(1));
-    c.Check.Check(sim.Log().WaitFor(L"tree click -> Общие", clickMark, kTimeout), L"a posted click on a row selects it");
+    c.Check.Check(sim.Log().WaitFor(L"tree click -> Общие", clickMark, kTimeout),
+                  L"a posted click on a row selects it");
     c.Check.Equal(sim.Selected(tree), L"Общие", L"selection after the clicks");
     sim.TypePath(tree, L"");
 
@@ -385,8 +383,7 @@ void TreePaths(TScenarioContext& c)
 
 // Selects path in the tree, presses Ctrl+Insert with the tree focused and
 // waits for the simulator to render; returns the render line.
-std::wstring CopyNode(TSimSession& sim, HWND tree, const std::wstring& path, size_t* copyMark = nullptr)
-{
+std::wstring CopyNode(TSimSession& sim, HWND tree, const std::wstring& path, size_t* copyMark = nullptr) {
     sim.TypePath(tree, path);
     wnd::BringToFront(sim.Frame());
     clip::Empty();
@@ -397,8 +394,7 @@ std::wstring CopyNode(TSimSession& sim, HWND tree, const std::wstring& path, siz
 }
 
 // Reads every format the node should have and compares it with the payload.
-void CheckClipboard(TScenarioContext& c, const std::wstring& path, const std::string& dropped = {})
-{
+void CheckClipboard(TScenarioContext& c, const std::wstring& path, const std::string& dropped = {}) {
     const std::string path1251 = text::ToCodePage(path, 1251);
     for (const std::string& format : SimCopiedFormats(path1251)) {
         std::wstring wformat = text::FromUtf8(format);
@@ -412,8 +408,7 @@ void CheckClipboard(TScenarioContext& c, const std::wstring& path, const std::st
     }
 }
 
-void CopyFormats(TScenarioContext& c)
-{
+void CopyFormats(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"copy");
     HWND tree = OpenTree(c, sim);
     if (!tree) return;
@@ -446,8 +441,7 @@ void CopyFormats(TScenarioContext& c)
     }
 }
 
-void DropAndLatency(TScenarioContext& c)
-{
+void DropAndLatency(TScenarioContext& c) {
     const std::wstring node = L"Справочники.Склады";
     TSimSession sim(c.SimExe, L"drop_latency",
                     {L"--latency", L"800", L"--drop-format", L"1C:MD8 External Data", L"--drop-node", node});
@@ -466,8 +460,7 @@ void DropAndLatency(TScenarioContext& c)
     bool renderedBefore = !sim.Log().WaitForPrefix(L"render ", mark, 0).empty();
     if (renderedBefore)
         c.Check.Note(L"the render came before the clipboard was looked at; the empty-clipboard check is skipped");
-    else
-        c.Check.Check(!dataBefore, L"clipboard is empty between the keystroke and the render");
+    else c.Check.Check(!dataBefore, L"clipboard is empty between the keystroke and the render");
     std::wstring render = sim.Log().WaitForPrefix(L"render ", mark, kTimeout);
     c.Check.Equal(render, L"render " + node + L" formats=5", L"render after the latency drops one format");
     CheckClipboard(c, node, "1C:MD8 External Data");
@@ -479,8 +472,7 @@ void DropAndLatency(TScenarioContext& c)
 
 // A short tour for people: a node selected and copied, the search window
 // opened beside the tree, a screenshot, the search window closed.
-void Demo(TScenarioContext& c)
-{
+void Demo(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"demo", {L"--caption", L"Конфигуратор - Демонстрационная конфигурация"});
     if (!StartOrFail(c, sim)) return;
     HWND configuration = sim.OpenConfiguration();
@@ -506,8 +498,7 @@ void Demo(TScenarioContext& c)
 
 }  // namespace
 
-HWND OpenTree(TScenarioContext& c, TSimSession& sim)
-{
+HWND OpenTree(TScenarioContext& c, TSimSession& sim) {
     if (!StartOrFail(c, sim)) return nullptr;
     HWND configuration = sim.OpenConfiguration();
     HWND tree = configuration ? sim.Tree(configuration) : nullptr;
@@ -515,8 +506,7 @@ HWND OpenTree(TScenarioContext& c, TSimSession& sim)
     return tree;
 }
 
-const std::vector<TScenario>& SimScenarios()
-{
+const std::vector<TScenario>& SimScenarios() {
     static const std::vector<TScenario> scenarios = {
         {"sim_caption", CaptionAndHelp},
         {"sim_capture_keys", CaptureKeys},

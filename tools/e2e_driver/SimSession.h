@@ -62,5 +62,7 @@ private:
     std::wstring error_;
 };
 
-// The simulator's executable: the --sim switch, else beside the driver.
+// The simulator's executable when no --sim names one: beside the running
+// program, or in the build tree's tools/designer_sim/ (from the driver's
+// folder or the wizard benchmark's).
 std::wstring DefaultSimExe();

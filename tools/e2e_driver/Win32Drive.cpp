@@ -1,14 +1,15 @@
 #include "Win32Drive.h"
 
-#include <cstdio>
 #include <cstring>
+#include <exception>
+
+#include "FileBytes.h"
 
 namespace text {
 
 std::wstring FromUtf8(const std::string& s) { return FromCodePage(s, CP_UTF8); }
 
-std::wstring FromCodePage(const std::string& s, UINT codePage)
-{
+std::wstring FromCodePage(const std::string& s, UINT codePage) {
     if (s.empty()) return {};
     int n = MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
     std::wstring out(n, L'\0');
@@ -16,8 +17,7 @@ std::wstring FromCodePage(const std::string& s, UINT codePage)
     return out;
 }
 
-std::string ToCodePage(const std::wstring& s, UINT codePage)
-{
+std::string ToCodePage(const std::wstring& s, UINT codePage) {
     if (s.empty()) return {};
     int n = WideCharToMultiByte(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
     std::string out(n, '\0');
@@ -31,8 +31,7 @@ std::string ToUtf8(const std::wstring& s) { return ToCodePage(s, CP_UTF8); }
 
 namespace wait {
 
-bool Until(const std::function<bool()>& cond, DWORD timeoutMs, DWORD pollMs)
-{
+bool Until(const std::function<bool()>& cond, DWORD timeoutMs, DWORD pollMs) {
     ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         if (cond()) return true;
@@ -48,8 +47,7 @@ namespace proc {
 namespace {
 
 // Quotes one argument by the rules CommandLineToArgvW undoes.
-std::wstring QuoteArg(const std::wstring& arg)
-{
+std::wstring QuoteArg(const std::wstring& arg) {
     if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
     std::wstring out = L"\"";
     size_t backslashes = 0;
@@ -68,10 +66,11 @@ std::wstring QuoteArg(const std::wstring& arg)
 
 }  // namespace
 
-TProcess::TProcess(TProcess&& other) noexcept : info_(other.info_), error_(std::move(other.error_)) { other.info_ = {}; }
+TProcess::TProcess(TProcess&& other) noexcept : info_(other.info_), error_(std::move(other.error_)) {
+    other.info_ = {};
+}
 
-TProcess& TProcess::operator=(TProcess&& other) noexcept
-{
+TProcess& TProcess::operator=(TProcess&& other) noexcept {
     if (this != &other) {
         this->~TProcess();
         info_ = other.info_;
@@ -81,15 +80,13 @@ TProcess& TProcess::operator=(TProcess&& other) noexcept
     return *this;
 }
 
-TProcess::~TProcess()
-{
+TProcess::~TProcess() {
     if (Running()) Terminate();
     if (info_.hThread) CloseHandle(info_.hThread);
     if (info_.hProcess) CloseHandle(info_.hProcess);
 }
 
-bool TProcess::Start(const std::wstring& exe, const std::vector<std::wstring>& args)
-{
+bool TProcess::Start(const std::wstring& exe, const std::vector<std::wstring>& args) {
     std::wstring path = DosPath(exe);
     std::wstring cmd = QuoteArg(path);
     for (const auto& a : args) cmd += L" " + QuoteArg(a);
@@ -106,8 +103,7 @@ bool TProcess::Start(const std::wstring& exe, const std::vector<std::wstring>& a
 }
 
 bool TProcess::StartConsole(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& out,
-                            const std::wstring& err)
-{
+                            const std::wstring& err) {
     std::wstring path = DosPath(exe);
     std::wstring cmd = QuoteArg(path);
     for (const auto& a : args) cmd += L" " + QuoteArg(a);
@@ -144,8 +140,7 @@ bool TProcess::StartConsole(const std::wstring& exe, const std::vector<std::wstr
     return started;
 }
 
-bool TProcess::Interrupt() const
-{
+bool TProcess::Interrupt() const {
     if (!info_.dwProcessId) return false;
     // Windows sends Ctrl+Break to a process group; Wine implements only
     // Ctrl+C, which it delivers to the group as well.
@@ -153,28 +148,22 @@ bool TProcess::Interrupt() const
            GenerateConsoleCtrlEvent(CTRL_C_EVENT, info_.dwProcessId);
 }
 
-bool TProcess::Running() const
-{
-    return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
-}
+bool TProcess::Running() const { return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
 
-std::optional<DWORD> TProcess::WaitExit(DWORD timeoutMs)
-{
+std::optional<DWORD> TProcess::WaitExit(DWORD timeoutMs) {
     if (!info_.hProcess || WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) return std::nullopt;
     DWORD code = 0;
     GetExitCodeProcess(info_.hProcess, &code);
     return code;
 }
 
-void TProcess::Terminate()
-{
+void TProcess::Terminate() {
     if (!info_.hProcess) return;
     TerminateProcess(info_.hProcess, 1);
     WaitForSingleObject(info_.hProcess, 5000);
 }
 
-std::wstring DosPath(const std::wstring& path)
-{
+std::wstring DosPath(const std::wstring& path) {
     if (path.empty() || path[0] != L'/') return path;
     std::wstring out = L"Z:" + path;
     for (wchar_t& c : out)
@@ -182,8 +171,7 @@ std::wstring DosPath(const std::wstring& path)
     return out;
 }
 
-std::wstring ExeDirectory()
-{
+std::wstring ExeDirectory() {
     wchar_t buf[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
     std::wstring path(buf, n);
@@ -195,32 +183,29 @@ std::wstring ExeDirectory()
 
 namespace wnd {
 
-std::wstring ClassName(HWND h)
-{
+std::wstring ClassName(HWND h) {
     wchar_t buf[256];
     int n = GetClassNameW(h, buf, 256);
     return std::wstring(buf, n > 0 ? n : 0);
 }
 
-std::wstring Text(HWND h)
-{
+std::wstring Text(HWND h) {
     DWORD_PTR len = 0;
     if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len)) return {};
     std::wstring buf(len + 1, L'\0');
     DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, 5000, &got))
+    if (!SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, 5000,
+                             &got))
         return {};
     buf.resize(got < len ? got : len);
     return buf;
 }
 
-bool SetText(HWND h, const std::wstring& text)
-{
+bool SetText(HWND h, const std::wstring& text) {
     return SendMessageW(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) != 0;
 }
 
-DWORD ProcessOf(HWND h)
-{
+DWORD ProcessOf(HWND h) {
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
     return pid;
@@ -236,8 +221,7 @@ struct TSearch {
     bool firstOnly;
 };
 
-bool Matches(HWND h, const TSearch& s)
-{
+bool Matches(HWND h, const TSearch& s) {
     if (ClassName(h) != *s.cls) return false;
     if (s.pid && ProcessOf(h) != s.pid) return false;
     if (s.caption->has_value()) {
@@ -248,8 +232,7 @@ bool Matches(HWND h, const TSearch& s)
     return true;
 }
 
-BOOL CALLBACK Collect(HWND h, LPARAM lp)
-{
+BOOL CALLBACK Collect(HWND h, LPARAM lp) {
     auto* s = reinterpret_cast<TSearch*>(lp);
     if (Matches(h, *s)) {
         s->found.push_back(h);
@@ -260,22 +243,19 @@ BOOL CALLBACK Collect(HWND h, LPARAM lp)
 
 }  // namespace
 
-std::vector<HWND> TopLevel(const std::wstring& cls, const std::optional<std::wstring>& caption, DWORD pid)
-{
+std::vector<HWND> TopLevel(const std::wstring& cls, const std::optional<std::wstring>& caption, DWORD pid) {
     TSearch s{&cls, &caption, pid, {}, false};
     EnumWindows(Collect, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 
-HWND Descendant(HWND parent, const std::wstring& cls, const std::optional<std::wstring>& caption)
-{
+HWND Descendant(HWND parent, const std::wstring& cls, const std::optional<std::wstring>& caption) {
     TSearch s{&cls, &caption, 0, {}, true};
     EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&s));
     return s.found.empty() ? nullptr : s.found.front();
 }
 
-HWND ChildChain(HWND parent, const std::vector<std::string>& classes)
-{
+HWND ChildChain(HWND parent, const std::vector<std::string>& classes) {
     HWND h = parent;
     for (const auto& cls : classes) {
         if (!h) return nullptr;
@@ -286,19 +266,19 @@ HWND ChildChain(HWND parent, const std::vector<std::string>& classes)
 
 HWND ChildById(HWND parent, int id) { return GetDlgItem(parent, id); }
 
-HWND WaitTopLevel(const std::wstring& cls, const std::optional<std::wstring>& caption, DWORD pid, DWORD timeoutMs)
-{
+HWND WaitTopLevel(const std::wstring& cls, const std::optional<std::wstring>& caption, DWORD pid, DWORD timeoutMs) {
     HWND found = nullptr;
-    wait::Until([&] {
-        auto all = TopLevel(cls, caption, pid);
-        found = all.empty() ? nullptr : all.front();
-        return found != nullptr;
-    }, timeoutMs);
+    wait::Until(
+        [&] {
+            auto all = TopLevel(cls, caption, pid);
+            found = all.empty() ? nullptr : all.front();
+            return found != nullptr;
+        },
+        timeoutMs);
     return found;
 }
 
-POINT CaptionPoint(HWND h)
-{
+POINT CaptionPoint(HWND h) {
     // The middle of the band between the window's top edge and its client
     // area: the border is thin, so the middle lies on the caption bar.
     RECT rc;
@@ -308,8 +288,7 @@ POINT CaptionPoint(HWND h)
     return POINT{(rc.left + rc.right) / 2, (rc.top + client.y) / 2};
 }
 
-POINT ClientCentre(HWND h)
-{
+POINT ClientCentre(HWND h) {
     RECT rc;
     GetClientRect(h, &rc);
     POINT pt{rc.right / 2, rc.bottom / 2};
@@ -317,20 +296,18 @@ POINT ClientCentre(HWND h)
     return pt;
 }
 
-LRESULT HitTest(HWND h, POINT screen)
-{
-    return SendMessageW(h, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));
-}
+LRESULT HitTest(HWND h, POINT screen) { return SendMessageW(h, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y)); }
 
 bool BringToFront(HWND h) { return SetForegroundWindow(h) != FALSE; }
 
-bool MakeForeground(HWND h, DWORD timeoutMs)
-{
+bool MakeForeground(HWND h, DWORD timeoutMs) {
     HWND root = GetAncestor(h, GA_ROOT);
-    return wait::Until([&] {
-        SetForegroundWindow(h);
-        return GetForegroundWindow() == root;
-    }, timeoutMs, 50);
+    return wait::Until(
+        [&] {
+            SetForegroundWindow(h);
+            return GetForegroundWindow() == root;
+        },
+        timeoutMs, 50);
 }
 
 void Close(HWND h) { PostMessageW(h, WM_CLOSE, 0, 0); }
@@ -342,14 +319,12 @@ namespace keys {
 void Down(BYTE vk) { keybd_event(vk, 0, 0, 0); }
 void Up(BYTE vk) { keybd_event(vk, 0, KEYEVENTF_KEYUP, 0); }
 
-void Press(BYTE vk)
-{
+void Press(BYTE vk) {
     Down(vk);
     Up(vk);
 }
 
-void Chord(std::initializer_list<BYTE> vks)
-{
+void Chord(std::initializer_list<BYTE> vks) {
     for (BYTE vk : vks) Down(vk);
     for (auto it = std::rbegin(vks); it != std::rend(vks); ++it) Up(*it);
 }
@@ -358,20 +333,20 @@ void Chord(std::initializer_list<BYTE> vks)
 
 namespace mouse {
 
-bool MoveTo(POINT screen)
-{
+bool MoveTo(POINT screen) {
     if (!SetCursorPos(screen.x, screen.y)) return false;
     // Wine moves the X pointer asynchronously: under load GetCursorPos (and
     // so whatever reads the pointer next) can still see the old place for a
     // while. Return once the system reports the new one.
-    return wait::Until([&] {
-        POINT now{};
-        return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
-    }, 2000, 1);
+    return wait::Until(
+        [&] {
+            POINT now{};
+            return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
+        },
+        2000, 1);
 }
 
-void ClickAt(POINT screen)
-{
+void ClickAt(POINT screen) {
     MoveTo(screen);
     // Each button event carries the position itself: under load Wine may
     // still hold the pointer's previous place when a bare button event comes.
@@ -388,8 +363,7 @@ namespace ctl {
 
 void PressButton(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
-void ClickControl(HWND control, std::optional<POINT> at)
-{
+void ClickControl(HWND control, std::optional<POINT> at) {
     RECT rc;
     GetClientRect(control, &rc);
     POINT pt = at.value_or(POINT{rc.right / 2, rc.bottom / 2});
@@ -407,36 +381,31 @@ namespace {
 // Closes the clipboard on every path out of a read.
 struct TClipboardGuard {
     bool open;
-    ~TClipboardGuard()
-    {
+    ~TClipboardGuard() {
         if (open) CloseClipboard();
     }
 };
 
 }  // namespace
 
-UINT FormatId(const std::string& name)
-{
+UINT FormatId(const std::string& name) {
     if (name == "CF_TEXT") return CF_TEXT;
     if (name == "CF_UNICODETEXT") return CF_UNICODETEXT;
     return RegisterClipboardFormatA(name.c_str());
 }
 
-bool Open()
-{
+bool Open() {
     return wait::Until([] { return OpenClipboard(nullptr) != FALSE; }, 2000, 5);
 }
 
-bool Empty()
-{
+bool Empty() {
     TClipboardGuard guard{Open()};
     return guard.open && EmptyClipboard();
 }
 
 bool Has(UINT format) { return IsClipboardFormatAvailable(format) != FALSE; }
 
-bool PutText(const std::wstring& value)
-{
+bool PutText(const std::wstring& value) {
     TClipboardGuard guard{Open()};
     if (!guard.open || !EmptyClipboard()) return false;
     size_t bytes = (value.size() + 1) * sizeof(wchar_t);
@@ -449,8 +418,7 @@ bool PutText(const std::wstring& value)
     return false;
 }
 
-std::optional<std::string> Read(UINT format)
-{
+std::optional<std::string> Read(UINT format) {
     TClipboardGuard guard{Open()};
     if (!guard.open) return std::nullopt;
     HANDLE h = GetClipboardData(format);
@@ -462,8 +430,7 @@ std::optional<std::string> Read(UINT format)
     return bytes;
 }
 
-std::vector<UINT> Formats()
-{
+std::vector<UINT> Formats() {
     std::vector<UINT> out;
     TClipboardGuard guard{Open()};
     if (!guard.open) return out;
@@ -475,29 +442,28 @@ std::vector<UINT> Formats()
 
 namespace msgbox {
 
-std::vector<HWND> Find(DWORD pid)
-{
+std::vector<HWND> Find(DWORD pid) {
     std::vector<HWND> out;
     for (HWND h : wnd::TopLevel(L"#32770", std::nullopt, pid))
         if (IsWindowVisible(h)) out.push_back(h);
     return out;
 }
 
-HWND WaitFor(DWORD pid, DWORD timeoutMs)
-{
+HWND WaitFor(DWORD pid, DWORD timeoutMs) {
     HWND box = nullptr;
-    wait::Until([&] {
-        auto all = Find(pid);
-        box = all.empty() ? nullptr : all.front();
-        return box != nullptr;
-    }, timeoutMs);
+    wait::Until(
+        [&] {
+            auto all = Find(pid);
+            box = all.empty() ? nullptr : all.front();
+            return box != nullptr;
+        },
+        timeoutMs);
     return box;
 }
 
 namespace {
 
-BOOL CALLBACK CollectStaticText(HWND h, LPARAM lp)
-{
+BOOL CALLBACK CollectStaticText(HWND h, LPARAM lp) {
     auto* out = reinterpret_cast<std::wstring*>(lp);
     if (_wcsicmp(wnd::ClassName(h).c_str(), L"Static") != 0) return TRUE;
     std::wstring t = wnd::Text(h);
@@ -509,15 +475,13 @@ BOOL CALLBACK CollectStaticText(HWND h, LPARAM lp)
 
 }  // namespace
 
-std::wstring Text(HWND box)
-{
+std::wstring Text(HWND box) {
     std::wstring out;
     EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(&out));
     return out;
 }
 
-bool PressOk(HWND box)
-{
+bool PressOk(HWND box) {
     HWND ok = GetDlgItem(box, IDOK);
     if (!ok) ok = FindWindowExW(box, nullptr, L"Button", nullptr);
     if (!ok) return false;
@@ -529,17 +493,16 @@ bool PressOk(HWND box)
 
 namespace screen {
 
-bool Request(const std::wstring& target, DWORD timeoutMs)
-{
+bool Request(const std::wstring& target, DWORD timeoutMs) {
     wchar_t buf[MAX_PATH];
     DWORD n = GetEnvironmentVariableW(L"WINRUN_SCREENSHOT_REQUEST", buf, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return false;
     std::wstring request = proc::DosPath(std::wstring(buf, n));
-    FILE* f = _wfopen(request.c_str(), L"wb");
-    if (!f) return false;
-    std::string line = text::ToUtf8(target) + "\n";
-    fwrite(line.data(), 1, line.size(), f);
-    fclose(f);
+    try {
+        file::Write(request, text::ToUtf8(target) + "\n");
+    } catch (const std::exception&) {
+        return false;
+    }
     // The runner deletes the request once the picture is written.
     return wait::Until([&] { return GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, timeoutMs, 50);
 }

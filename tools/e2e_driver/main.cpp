@@ -6,66 +6,56 @@
 #include <io.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "Check.h"
 #include "Scenarios.h"
 #include "SimSession.h"
+#include "Switches.h"
 #include "WizardSession.h"
 
 namespace {
 
-std::vector<TScenario> AllScenarios()
-{
+std::vector<TScenario> AllScenarios() {
     std::vector<TScenario> all = SimScenarios();
-    for (const auto* more : {&CaptureScenarios(), &BuildScenarios(), &WizardScenarios()})
+    for (const auto* more : {&CaptureScenarios(), &BuildScenarios(), &WizardBuildScenarios(), &FormScenarios(),
+                             &WizardCaptureScenarios(), &PkgtoolScenarios()})
         all.insert(all.end(), more->begin(), more->end());
     return all;
 }
 
-int Usage()
-{
-    PrintUtf8(L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--pkgtool pkgtool.exe] [--set NAME=VALUE]... [--any-code-page] [--capture wizard] [--list] [scenario...]\n");
+int Usage() {
+    PrintUtf8(
+        L"usage: e2e_driver [--sim designer_sim.exe] [--wizard wizard.exe] [--pkgtool pkgtool.exe] [--set "
+        L"NAME=VALUE]... [--any-code-page] [--capture wizard] [--list] [scenario...]\n");
     return 2;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
-    std::wstring simExe;
-    std::wstring wizardExe;
+    TSharedSwitches switches;
     std::wstring pkgtoolExe;
-    std::map<std::wstring, std::wstring> options;
     std::vector<std::string> wanted;
     bool list = false;
-    bool anyCodePage = false;  // a machine that is not Russian
+    bool anyCodePage = false;    // a machine that is not Russian
     bool wizardCapture = false;  // the capture scenarios hold the wizard's capture to the simulator
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
-        if (a == L"--sim" && i + 1 < argc) simExe = argv[++i];
-        else if (a == L"--wizard" && i + 1 < argc) wizardExe = argv[++i];
-        else if (a == L"--pkgtool" && i + 1 < argc) pkgtoolExe = argv[++i];
-        else if (a == L"--set" && i + 1 < argc) {
-            std::wstring pair = argv[++i];
-            const size_t eq = pair.find(L'=');
-            if (eq == std::wstring::npos) return Usage();
-            options[pair.substr(0, eq)] = pair.substr(eq + 1);
-        }
+        if (TakeSharedSwitch(argc, argv, i, switches)) continue;
+        if (a == L"--pkgtool" && i + 1 < argc) pkgtoolExe = argv[++i];
         else if (a == L"--list") list = true;
         else if (a == L"--any-code-page") anyCodePage = true;
         else if (a == L"--capture" && i + 1 < argc && std::wstring(argv[i + 1]) == L"wizard") {
             wizardCapture = true;
             ++i;
-        }
-        else if (!a.empty() && a[0] == L'-') return Usage();
+        } else if (!a.empty() && a[0] == L'-') return Usage();
         else wanted.push_back(text::ToUtf8(a));
     }
-    if (simExe.empty()) simExe = DefaultSimExe();
-    if (wizardExe.empty()) wizardExe = DefaultWizardExe();
+    const std::wstring simExe = switches.SimExe.empty() ? DefaultSimExe() : switches.SimExe;
+    const std::wstring wizardExe = switches.WizardExe.empty() ? DefaultWizardExe() : switches.WizardExe;
 
     auto all = AllScenarios();
     if (list) {
@@ -76,7 +66,10 @@ int wmain(int argc, wchar_t** argv)
     for (const auto& name : wanted) {
         bool found = false;
         for (const auto& s : all)
-            if (name == s.Name) { run.push_back(s); found = true; }
+            if (name == s.Name) {
+                run.push_back(s);
+                found = true;
+            }
         if (!found) {
             PrintUtf8(L"unknown scenario " + text::FromUtf8(name) + L"\n");
             return 2;
@@ -93,7 +86,7 @@ int wmain(int argc, wchar_t** argv)
         check.Equal(GetACP(), 1251, L"ANSI code page");
         check.Equal(GetOEMCP(), 866, L"OEM code page");
     }
-    TScenarioContext ctx{check, simExe, wizardExe, pkgtoolExe, options};
+    TScenarioContext ctx{check, simExe, wizardExe, pkgtoolExe, switches.Options};
     if (wizardCapture) ctx.CaptureWindows = WizardWindowCapture;
     for (const auto& s : run) {
         PrintUtf8(L"== " + text::FromUtf8(s.Name) + L"\n");

@@ -69,7 +69,8 @@ std::wstring TPhaseTimes::Table() const {
 void TTimedTree::KeyDown(std::uint8_t vk) {
     const std::int64_t t0 = times_.Now();
     inner_.KeyDown(vk);
-    times_.AddStaged(vk == designer::kVkLeft ? "SendMessage WM_KEYDOWN Left" : "SendMessage WM_KEYDOWN Right", t0, times_.Now());
+    times_.AddStaged(vk == designer::kVkLeft ? "SendMessage WM_KEYDOWN Left" : "SendMessage WM_KEYDOWN Right", t0,
+                     times_.Now());
 }
 
 void TTimedTree::Char(std::uint8_t code) {
