@@ -232,15 +232,12 @@ int wmain(int argc, wchar_t** argv) {
     TSharedSwitches switches;
     for (int i = 1; i < argc; ++i)
         if (!TakeSharedSwitch(argc, argv, i, switches)) return Usage();
-    const std::wstring simExe = switches.SimExe.empty() ? DefaultSimExe() : switches.SimExe;
-    const std::wstring wizardExe = switches.WizardExe.empty() ? DefaultWizardExe() : switches.WizardExe;
 
     TChecker check;
     // The wizard reads the report in Windows-1251, as on a Russian machine.
     check.Equal(GetACP(), 1251, L"ANSI code page");
     check.Equal(GetOEMCP(), 866, L"OEM code page");
-    TScenarioContext ctx{check, simExe, wizardExe, L"", switches.Options};
+    TScenarioContext ctx{check, switches.Sim(), switches.Wizard(), L"", switches.Options};
     Bench(ctx);
-    PrintUtf8(std::to_wstring(check.Passed()) + L" passed, " + std::to_wstring(check.Failed()) + L" failed\n");
-    return check.Failed() == 0 ? 0 : 1;
+    return check.Finish();
 }

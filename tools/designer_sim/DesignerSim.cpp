@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "ExeDirectory.h"
 #include "FileBytes.h"
 #include "Simulator.h"
 #include "text/Codepage.h"
@@ -21,14 +22,6 @@ std::u16string Narrow16(const std::wstring& s) { return std::u16string(s.begin()
 namespace {
 
 std::string ToUtf8(const std::wstring& s) { return text::Utf16ToUtf8(Narrow16(s)); }
-
-std::wstring ExeDirectory() {
-    wchar_t buf[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-    std::wstring path(buf, n);
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
-}
 
 }  // namespace
 
@@ -134,7 +127,7 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o) {
             return L"unknown switch " + a;
         }
     }
-    if (o.ConfigFile.empty()) o.ConfigFile = ExeDirectory() + L"\\designer_tree.txt";
+    if (o.ConfigFile.empty()) o.ConfigFile = proc::ExeDirectory() + L"\\designer_tree.txt";
     return {};
 }
 

@@ -262,6 +262,7 @@ void BuildPackage(TScenarioContext& c) {
     WriteFile(out / L"expected.key", key);
     c.Check.Check(fs::file_size(out / L"Пакет.1c82pkg") > 1000, L"the package replaced the earlier file");
 }
+const TScenarioEntry kBuildPackageEntry(TArea::Build, "build_package", BuildPackage);
 
 // A copy that misses a format, and a Designer slower than the delay: each
 // ends the build at that object, with its log line, and nothing is packed.
@@ -316,6 +317,7 @@ void BuildFails(TScenarioContext& c) {
                       L"one failure line");
     }
 }
+const TScenarioEntry kBuildFailsEntry(TArea::Build, "build_fails", BuildFails);
 
 std::string ReportOf(const std::vector<std::string_view>& objects) {
     std::string r("Отчет о сравнении конфигураций\r\n\tДемонстрационная конфигурация\r\n"_cp1251);
@@ -366,6 +368,7 @@ void BuildKeyLog(TScenarioContext& c) {
         if (GetAsyncKeyState(vk) & 0x8000) held += std::to_wstring(vk) + L" ";
     c.Check.Equal(held, L"", L"no key is down afterwards");
 }
+const TScenarioEntry kBuildKeyLogEntry(TArea::Build, "build_key_log", BuildKeyLog);
 
 // The copy arrives after a latency and in two steps with the clipboard held
 // open between them. A delay beyond both captures the whole copy; a delay
@@ -410,15 +413,6 @@ void BuildTiming(TScenarioContext& c) {
         sim.Log().WaitForPrefix(L"render ", 0, 5000);
     }
 }
+const TScenarioEntry kBuildTimingEntry(TArea::Build, "build_timing", BuildTiming);
 
 }  // namespace
-
-const std::vector<TScenario>& BuildScenarios() {
-    static const std::vector<TScenario> scenarios = {
-        {"build_package", BuildPackage},
-        {"build_fails", BuildFails},
-        {"build_key_log", BuildKeyLog},
-        {"build_timing", BuildTiming},
-    };
-    return scenarios;
-}

@@ -117,6 +117,7 @@ void DecoyPlacement(TScenarioContext& c) {
     c.Check.Equal(static_cast<long long>(LinesWithPrefix(sim, L"decoy ").size()), 2,
                   L"the real tree logs no decoy line");
 }
+const TScenarioEntry kDecoyPlacementEntry(TArea::Capture, "sim_decoys", DecoyPlacement);
 
 // Chords count only with exactly their modifiers; a key still down repeats.
 void StrictKeys(TScenarioContext& c) {
@@ -174,6 +175,7 @@ void StrictKeys(TScenarioContext& c) {
                  L"ignore Ctrl+Right", L"leave menu", L"key up RIGHT", L"key up CONTROL"},
                 L"Ctrl held after Ctrl+F10 leaves the menu");
 }
+const TScenarioEntry kStrictKeysEntry(TArea::Capture, "sim_strict_keys", StrictKeys);
 
 // A capture among decoys takes only the real windows; with no search window
 // at all a first capture fails, though a window of the search window's class
@@ -201,6 +203,7 @@ void CaptureAmongDecoys(TScenarioContext& c) {
     c.Check.Equal(CountLines(sim, L"key down F10"), client::kSearchAttempts, L"every attempt sent the second-try keys");
     c.Check.Check(LinesWithPrefix(sim, L"decoy ").empty(), L"no decoy was used");
 }
+const TScenarioEntry kCaptureAmongDecoysEntry(TArea::Capture, "capture_decoys", CaptureAmongDecoys);
 
 // Slow reactions within the capture's waits still capture; each wait is
 // checked by where the simulator's reaction falls.
@@ -263,6 +266,7 @@ void CaptureWithDelays(TScenarioContext& c) {
                       Join(tc.late));
     }
 }
+const TScenarioEntry kCaptureWithDelaysEntry(TArea::Capture, "capture_delays", CaptureWithDelays);
 
 }  // namespace
 
@@ -333,14 +337,4 @@ TLines LinesWithPrefix(TSimSession& sim, const std::wstring& prefix) {
     for (const auto& l : sim.Log().Lines())
         if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
     return out;
-}
-
-const std::vector<TScenario>& CaptureScenarios() {
-    static const std::vector<TScenario> scenarios = {
-        {"sim_decoys", DecoyPlacement},
-        {"sim_strict_keys", StrictKeys},
-        {"capture_decoys", CaptureAmongDecoys},
-        {"capture_delays", CaptureWithDelays},
-    };
-    return scenarios;
 }

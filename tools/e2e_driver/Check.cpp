@@ -34,3 +34,8 @@ bool TChecker::EqualBytes(const std::string& actual, const std::string& expected
 }
 
 void TChecker::Note(const std::wstring& text) { PrintUtf8(L"# " + text + L"\n"); }
+
+int TChecker::Finish() const {
+    PrintUtf8(std::to_wstring(passed_) + L" passed, " + std::to_wstring(failed_) + L" failed\n");
+    return failed_ == 0 ? 0 : 1;
+}

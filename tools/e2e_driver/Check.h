@@ -16,6 +16,9 @@ public:
     void Note(const std::wstring& text);
     int Passed() const { return passed_; }
     int Failed() const { return failed_; }
+    // Prints the closing line "N passed, N failed" and returns the run's
+    // exit code: 0 when every check passed, else 1.
+    int Finish() const;
 
 private:
     int passed_ = 0;

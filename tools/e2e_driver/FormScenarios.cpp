@@ -142,6 +142,7 @@ void Layout(TScenarioContext& c) {
     c.Check.Note(L"screen at " + std::to_wstring(dpi) + L" DPI");
     CheckLayout(c, wizard, dpi);
 }
+const TScenarioEntry kLayoutEntry(TArea::Form, "wizard_layout", Layout);
 
 // The same at 144 DPI (150 %): the system DPI is set for the wizard's start
 // and put back afterwards.
@@ -165,6 +166,7 @@ void Layout144(TScenarioContext& c) {
     else RegDeleteValueW(desktop, L"LogPixels");
     RegCloseKey(desktop);
 }
+const TScenarioEntry kLayout144Entry(TArea::Form, "wizard_layout_144", Layout144);
 
 void Fields(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"wizard_fields", SimArgs(c));
@@ -217,6 +219,7 @@ void Fields(TScenarioContext& c) {
         previous = key;
     }
 }
+const TScenarioEntry kFieldsEntry(TArea::Form, "wizard_fields", Fields);
 
 // One file dialog: its title and filter, then a name typed without an
 // extension (or cancelled); what the edit holds afterwards.
@@ -285,6 +288,7 @@ void Dialogs(TScenarioContext& c) {
         c.Check.Equal(wizard.Text(t.Edit), expected, what + L": the field receives the path");
     }
 }
+const TScenarioEntry kDialogsEntry(TArea::Form, "wizard_dialogs", Dialogs);
 
 // The tree gets the right letters whatever the machine's ANSI code page: run
 // under a Russian locale and under one whose code page is 1252.
@@ -316,13 +320,6 @@ void Typing(TScenarioContext& c) {
     c.Check.Equal(typed, expected, L"the tree received every letter of the five tree paths");
     c.Check.Check(noMiss, L"every letter selected a node");
 }
+const TScenarioEntry kTypingEntry(TArea::Form, "wizard_typing", Typing);
 
 }  // namespace
-
-const std::vector<TScenario>& FormScenarios() {
-    static const std::vector<TScenario> scenarios = {
-        {"wizard_layout", Layout},   {"wizard_layout_144", Layout144}, {"wizard_fields", Fields},
-        {"wizard_dialogs", Dialogs}, {"wizard_typing", Typing},
-    };
-    return scenarios;
-}

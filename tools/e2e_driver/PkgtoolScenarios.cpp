@@ -144,39 +144,32 @@ bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t) {
 // A copy that lacks a format, at the third object: the wizard's message, and
 // `kept` left as it was. False when the simulator did not start.
 bool DroppedFormat(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& keptFiles) {
-    const fs::path& out = t.Out;
-    const TBuildFiles& files = t.Files;
-    const std::vector<std::wstring>& before = t.Before;
-    const fs::path& kept = keptFiles.Package;
     TSimSession sim(c.SimExe, L"pkgtool_drop",
                     SimArgs(c, {L"--drop-format", L"1C:MD8 Info", L"--drop-node", L"Общие.Общие модули.СервисКлиент"}));
     if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return false;
-    const TToolRun run = RunTool(c, out, ToolBuildArgs(files, kept, L"KEY", L"3000"));
+    const TToolRun run = RunTool(c, t.Out, ToolBuildArgs(t.Files, keptFiles.Package, L"KEY", L"3000"));
     c.Check.Check(run.Code == std::optional<DWORD>(1), L"a dropped format exits 1",
                   run.Code ? std::to_wstring(*run.Code) : L"no exit");
     c.Check.Check(run.Err == Utf8Lines(text::ToUtf8(kCaptureFailed)), L"stderr holds the wizard's message");
     c.Check.Equal(static_cast<long long>(run.Out.size()), 4, L"the capture line and three object lines");
     c.Check.Equal(run.Out.empty() ? L"" : run.Out.back(), LogLine(L"ОбщийМодуль.СервисКлиент", false),
                   L"the last line is the failure");
-    CheckNothingWritten(c, keptFiles, before, L"a dropped format");
+    CheckNothingWritten(c, keptFiles, t.Before, L"a dropped format");
     return true;
 }
 
 // Interrupted (Ctrl+Break or Ctrl+C) once the first object is in: the build
 // stops cleanly. False when the simulator did not start.
 bool Interrupted(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& keptFiles) {
-    const fs::path& out = t.Out;
-    const TBuildFiles& files = t.Files;
-    const std::vector<std::wstring>& before = t.Before;
-    const fs::path& kept = keptFiles.Package;
     TSimSession sim(c.SimExe, L"pkgtool_stop", SimArgs(c, {L"--latency", L"300"}));
     if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return false;
     bool sent = false;
-    const TToolRun run = RunTool(
-        c, out, ToolBuildArgs(files, kept, L"KEY", L"3000"), [&](proc::TProcess& tool, const fs::path& stdoutFile) {
-            wait::Until([&] { return Utf8Lines(file::Read(stdoutFile).value_or("")).size() >= 2; }, 30000, 5);
-            sent = tool.Interrupt();
-        });
+    const TToolRun run =
+        RunTool(c, t.Out, ToolBuildArgs(t.Files, keptFiles.Package, L"KEY", L"3000"),
+                [&](proc::TProcess& tool, const fs::path& stdoutFile) {
+                    wait::Until([&] { return Utf8Lines(file::Read(stdoutFile).value_or("")).size() >= 2; }, 30000, 5);
+                    sent = tool.Interrupt();
+                });
     c.Check.Check(sent, L"the interrupt is sent", std::to_wstring(GetLastError()));
     c.Check.Check(run.Code == std::optional<DWORD>(1), L"a stopped build exits 1",
                   run.Code ? std::to_wstring(*run.Code) : L"no exit");
@@ -186,7 +179,7 @@ bool Interrupted(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& ke
     // done: the build stops at the next object, long before the last.
     c.Check.Check(run.Out.size() >= 3 && run.Out.size() <= 5, L"the build stops at the next object",
                   std::to_wstring(run.Out.size()) + L" lines");
-    CheckNothingWritten(c, keptFiles, before, L"an interrupt");
+    CheckNothingWritten(c, keptFiles, t.Before, L"an interrupt");
     return true;
 }
 
@@ -238,12 +231,6 @@ void PkgtoolBuild(TScenarioContext& c) {
     if (!DroppedFormat(c, t, keptFiles) || !Interrupted(c, t, keptFiles)) return;
     ClipboardHeld(c, t);
 }
+const TScenarioEntry kPkgtoolBuildEntry(TArea::Pkgtool, "pkgtool_build", PkgtoolBuild);
 
 }  // namespace
-
-const std::vector<TScenario>& PkgtoolScenarios() {
-    static const std::vector<TScenario> scenarios = {
-        {"pkgtool_build", PkgtoolBuild},
-    };
-    return scenarios;
-}

@@ -29,24 +29,31 @@ struct TScenario {
     void (*Run)(TScenarioContext&);
 };
 
-// The scenarios that prove the Designer simulator behaves as the Designer does.
-const std::vector<TScenario>& SimScenarios();
-// Scenarios that run the build core against the simulator over the Win32 seams.
-const std::vector<TScenario>& BuildScenarios();
-// The wizard itself against the simulator: its form (layout, fields,
-// dialogs, the letters typed into the tree), its capture, whole builds
-// through the form (failed and stopped ones too), and pkgtool's build.
-const std::vector<TScenario>& FormScenarios();
-const std::vector<TScenario>& WizardCaptureScenarios();
-const std::vector<TScenario>& WizardBuildScenarios();
-const std::vector<TScenario>& PkgtoolScenarios();
+// Where a scenario stands in --list and in a run of all: by area, and
+// within an area in the order its file defines them.
+enum class TArea {
+    Simulator,      // the Designer simulator behaves as the Designer does
+    Capture,        // a window capture against a simulator that offers wrong turns
+    Build,          // the build core against the simulator over the Win32 seams
+    WizardBuild,    // whole builds through the wizard's form, failed and stopped ones too
+    Form,           // the wizard's form: layout, fields, dialogs, the letters typed into the tree
+    WizardCapture,  // the wizard's capture
+    Pkgtool,        // pkgtool's build
+};
+
+// Registers a scenario when the driver starts: one object of namespace
+// scope after each scenario function. The scenario files are linked into
+// the driver itself, not through a library, whose unreferenced objects the
+// linker would leave out.
+struct TScenarioEntry {
+    TScenarioEntry(TArea area, const char* name, void (*run)(TScenarioContext&));
+};
+// Every registered scenario, in the order described at TArea.
+std::vector<TScenario> AllScenarios();
 // The wizard's own window capture (designer::CaptureDesigner over the Win32
 // ports) in the shape of the driver's reference client, to be plugged into
 // TScenarioContext::CaptureWindows (--capture wizard).
 void WizardWindowCapture(client::TDesignerWindows& windows);
-// Scenarios that run a window capture against a simulator that offers it
-// wrong turns: decoy windows, slow reactions, exact key chords.
-const std::vector<TScenario>& CaptureScenarios();
 // Runs context.CaptureWindows on the simulator's frame (brought to the front
 // first, as when the user has just pointed at it) and returns what it found.
 client::TDesignerWindows CaptureDesigner(TScenarioContext& c, TSimSession& sim);

@@ -96,6 +96,7 @@ void CaptionAndHelp(TScenarioContext& c) {
     }
     c.Check.Equal(static_cast<long long>(sim.Close().value_or(999)), 0, L"simulator exits with 0 on WM_CLOSE");
 }
+const TScenarioEntry kCaptionAndHelpEntry(TArea::Simulator, "sim_caption", CaptionAndHelp);
 
 void CaptureKeys(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"capture_keys");
@@ -167,6 +168,7 @@ void CaptureKeys(TScenarioContext& c) {
     c.Check.Check(sim.Log().WaitFor(L"close search", mark, kTimeout), L"Esc closes it again");
     c.Check.Equal(sim.Selected(tree), L"", L"menu keys did not move the tree");
 }
+const TScenarioEntry kCaptureKeysEntry(TArea::Simulator, "sim_capture_keys", CaptureKeys);
 
 void SearchSecondTryOnly(TScenarioContext& c) {
     TSimSession sim(c.SimExe, L"search_second", {L"--search", L"second"});
@@ -203,6 +205,7 @@ void SearchSecondTryOnly(TScenarioContext& c) {
                       wait::Until([&] { return !SearchWindow(sim.Pid()); }, kTimeout),
                   L"Esc closes the search window");
 }
+const TScenarioEntry kSearchSecondTryOnlyEntry(TArea::Simulator, "sim_search_second", SearchSecondTryOnly);
 
 void SearchNeverAndNoConfiguration(TScenarioContext& c) {
     {
@@ -249,6 +252,8 @@ void SearchNeverAndNoConfiguration(TScenarioContext& c) {
     keys::Chord({VK_CONTROL, 'F'});
     c.Check.Check(sim.Log().WaitFor(L"open search Ctrl+F", mark, kTimeout), L"Ctrl+F in it opens the search window");
 }
+const TScenarioEntry kSearchNeverAndNoConfigurationEntry(TArea::Simulator, "sim_search_never",
+                                                         SearchNeverAndNoConfiguration);
 
 // The tree lines the simulator logs for a typed path, computed from the
 // path's characters: the Windows-1251 code sent must arrive as this Unicode.
@@ -380,6 +385,7 @@ void TreePaths(TScenarioContext& c) {
     c.Check.Check(got == expected, L"exact tree messages for Обработки.Загрузка",
                   L"\n  got:  " + Join(got) + L"\n  want: " + Join(expected));
 }
+const TScenarioEntry kTreePathsEntry(TArea::Simulator, "sim_tree", TreePaths);
 
 // Selects path in the tree, presses Ctrl+Insert with the tree focused and
 // waits for the simulator to render; returns the render line.
@@ -440,6 +446,7 @@ void CopyFormats(TScenarioContext& c) {
         c.Check.Equal(text::FromCodePage(ansi.c_str(), 1251), tc.text, L"CF_TEXT reads as Windows-1251 text");
     }
 }
+const TScenarioEntry kCopyFormatsEntry(TArea::Simulator, "sim_copy", CopyFormats);
 
 void DropAndLatency(TScenarioContext& c) {
     const std::wstring node = L"Справочники.Склады";
@@ -469,6 +476,7 @@ void DropAndLatency(TScenarioContext& c) {
     c.Check.Equal(render, L"render Справочники.Номенклатура formats=6", L"other nodes keep every format");
     CheckClipboard(c, L"Справочники.Номенклатура");
 }
+const TScenarioEntry kDropAndLatencyEntry(TArea::Simulator, "sim_drop_latency", DropAndLatency);
 
 // A short tour for people: a node selected and copied, the search window
 // opened beside the tree, a screenshot, the search window closed.
@@ -495,6 +503,7 @@ void Demo(TScenarioContext& c) {
     keys::Press(VK_ESCAPE);
     c.Check.Check(sim.Log().WaitFor(L"close search", mark, kTimeout), L"Esc closes the search window");
 }
+const TScenarioEntry kDemoEntry(TArea::Simulator, "demo", Demo);
 
 }  // namespace
 
@@ -504,18 +513,4 @@ HWND OpenTree(TScenarioContext& c, TSimSession& sim) {
     HWND tree = configuration ? sim.Tree(configuration) : nullptr;
     c.Check.Check(tree != nullptr, L"tree found");
     return tree;
-}
-
-const std::vector<TScenario>& SimScenarios() {
-    static const std::vector<TScenario> scenarios = {
-        {"sim_caption", CaptionAndHelp},
-        {"sim_capture_keys", CaptureKeys},
-        {"sim_search_second", SearchSecondTryOnly},
-        {"sim_search_never", SearchNeverAndNoConfiguration},
-        {"sim_tree", TreePaths},
-        {"sim_copy", CopyFormats},
-        {"sim_drop_latency", DropAndLatency},
-        {"demo", Demo},
-    };
-    return scenarios;
 }

@@ -1,5 +1,12 @@
 #include "Switches.h"
 
+#include "SimSession.h"
+#include "WizardSession.h"
+
+std::wstring TSharedSwitches::Sim() const { return SimExe.empty() ? DefaultSimExe() : SimExe; }
+
+std::wstring TSharedSwitches::Wizard() const { return WizardExe.empty() ? DefaultWizardExe() : WizardExe; }
+
 bool TakeSharedSwitch(int argc, wchar_t** argv, int& i, TSharedSwitches& switches) {
     if (i + 1 >= argc) return false;
     const std::wstring a = argv[i];

@@ -8,6 +8,10 @@ struct TSharedSwitches {
     std::wstring SimExe;
     std::wstring WizardExe;
     std::map<std::wstring, std::wstring> Options;  // --set NAME=VALUE
+
+    // The programs given, or else those built beside this one.
+    std::wstring Sim() const;
+    std::wstring Wizard() const;
 };
 
 // Takes argv[i] when it is --sim EXE, --wizard EXE or --set NAME=VALUE,

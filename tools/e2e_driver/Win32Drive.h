@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "ExeDirectory.h"
+
 namespace text {
 // UTF-8 / UTF-16 / code-page conversions through the Win32 converters.
 std::wstring FromUtf8(const std::string& s);
@@ -59,8 +61,6 @@ private:
 
 // A Unix path ("/x/y") as Wine's DOS path ("Z:\x\y"); other paths unchanged.
 std::wstring DosPath(const std::wstring& path);
-// The directory of the running executable.
-std::wstring ExeDirectory();
 }  // namespace proc
 
 namespace wnd {

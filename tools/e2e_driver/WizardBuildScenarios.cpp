@@ -77,6 +77,7 @@ void Demo(TScenarioContext& c) {
     if (!keyFile.empty()) file::Write(proc::DosPath(keyFile), Cp1251(key));
     c.Check.Check(wizard.Close().has_value(), L"the wizard closes");
 }
+const TScenarioEntry kDemoEntry(TArea::WizardBuild, "wizard_demo", Demo);
 
 void BuildThroughTheForm(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"wizard_build_out";
@@ -139,6 +140,7 @@ void BuildThroughTheForm(TScenarioContext& c) {
                   L"the empty key is on the clipboard");
     fs::rename(files.Package, out / L"Пакет без ключа.1c82pkg", ec);
 }
+const TScenarioEntry kBuildThroughTheFormEntry(TArea::WizardBuild, "wizard_build", BuildThroughTheForm);
 
 // Two Designers, the first captured, then the second: the build must work
 // on the second one's tree, never on the tree found for the first.
@@ -181,6 +183,7 @@ void TwoDesigners(TScenarioContext& c) {
     c.Check.Equal(typed(first, firstMark) + copies(first, firstMark), 0LL,
                   L"the Designer captured first gets no message and copies nothing");
 }
+const TScenarioEntry kTwoDesignersEntry(TArea::WizardBuild, "wizard_two_designers", TwoDesigners);
 
 void BuildFailures(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"wizard_fail_out";
@@ -236,6 +239,7 @@ void BuildFailures(TScenarioContext& c) {
         c.Check.Check(wizard.Visible() && IsWindowEnabled(wizard.Form()), L"the form stays usable");
     }
 }
+const TScenarioEntry kBuildFailuresEntry(TArea::WizardBuild, "wizard_build_fails", BuildFailures);
 
 void BuildStopped(TScenarioContext& c) {
     const fs::path out = fs::current_path() / L"wizard_stop_out";
@@ -272,6 +276,7 @@ void BuildStopped(TScenarioContext& c) {
         CheckNothingWritten(c, files, before, L"closing");
     }
 }
+const TScenarioEntry kBuildStoppedEntry(TArea::WizardBuild, "wizard_build_stopped", BuildStopped);
 
 // Another program comes to the front in the middle of a build: the copy
 // keystrokes must not reach it. The wizard brings the Designer back (or,
@@ -310,17 +315,6 @@ void ForegroundStolen(TScenarioContext& c) {
                       L"the Designer was brought back and the build completed");
     }
 }
+const TScenarioEntry kForegroundStolenEntry(TArea::WizardBuild, "wizard_foreground", ForegroundStolen);
 
 }  // namespace
-
-const std::vector<TScenario>& WizardBuildScenarios() {
-    static const std::vector<TScenario> scenarios = {
-        {"wizard_demo", Demo},
-        {"wizard_build", BuildThroughTheForm},
-        {"wizard_build_fails", BuildFailures},
-        {"wizard_build_stopped", BuildStopped},
-        {"wizard_two_designers", TwoDesigners},
-        {"wizard_foreground", ForegroundStolen},
-    };
-    return scenarios;
-}

@@ -102,6 +102,7 @@ void CaptureCases(TScenarioContext& c) {
     c.Check.Check(wizard.CaptureAt(wnd::CaptionPoint(sim.Frame())), L"a second capture comes back");
     c.Check.Equal(wizard.OuterHeight(), 450, L"still expanded");
 }
+const TScenarioEntry kCaptureCasesEntry(TArea::WizardCapture, "wizard_capture", CaptureCases);
 
 void CaptureSearchWindowLate(TScenarioContext& c) {
     {
@@ -125,6 +126,7 @@ void CaptureSearchWindowLate(TScenarioContext& c) {
         c.Check.Equal(std::count(log.begin(), log.end(), L"ignore menu search"), 5, L"five attempts by the menu");
     }
 }
+const TScenarioEntry kCaptureSearchWindowLateEntry(TArea::WizardCapture, "wizard_search_late", CaptureSearchWindowLate);
 
 }  // namespace
 
@@ -142,12 +144,4 @@ void WizardWindowCapture(client::TDesignerWindows& windows) {
     }
     windows = {designer::ToHwnd(found.MainFrame), designer::ToHwnd(found.ConfigurationWindow),
                designer::ToHwnd(found.SearchWindow), designer::ToHwnd(found.TreeGrid)};
-}
-
-const std::vector<TScenario>& WizardCaptureScenarios() {
-    static const std::vector<TScenario> scenarios = {
-        {"wizard_capture", CaptureCases},
-        {"wizard_search_late", CaptureSearchWindowLate},
-    };
-    return scenarios;
 }

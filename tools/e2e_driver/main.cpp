@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,13 +18,34 @@
 
 namespace {
 
+struct TRegistered {
+    TArea Area;
+    TScenario Scenario;
+};
+
+// Filled while the driver starts, before main; a function's static, so it
+// exists before the first entry whatever the files' order of start-up.
+std::vector<TRegistered>& Registry() {
+    static std::vector<TRegistered> registry;
+    return registry;
+}
+
+}  // namespace
+
+TScenarioEntry::TScenarioEntry(TArea area, const char* name, void (*run)(TScenarioContext&)) {
+    Registry().push_back({area, {name, run}});
+}
+
 std::vector<TScenario> AllScenarios() {
-    std::vector<TScenario> all = SimScenarios();
-    for (const auto* more : {&CaptureScenarios(), &BuildScenarios(), &WizardBuildScenarios(), &FormScenarios(),
-                             &WizardCaptureScenarios(), &PkgtoolScenarios()})
-        all.insert(all.end(), more->begin(), more->end());
+    std::vector<TRegistered> sorted = Registry();
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const TRegistered& a, const TRegistered& b) { return a.Area < b.Area; });
+    std::vector<TScenario> all;
+    for (const TRegistered& r : sorted) all.push_back(r.Scenario);
     return all;
 }
+
+namespace {
 
 int Usage() {
     PrintUtf8(
@@ -54,8 +76,6 @@ int wmain(int argc, wchar_t** argv) {
         } else if (!a.empty() && a[0] == L'-') return Usage();
         else wanted.push_back(text::ToUtf8(a));
     }
-    const std::wstring simExe = switches.SimExe.empty() ? DefaultSimExe() : switches.SimExe;
-    const std::wstring wizardExe = switches.WizardExe.empty() ? DefaultWizardExe() : switches.WizardExe;
 
     auto all = AllScenarios();
     if (list) {
@@ -86,12 +106,11 @@ int wmain(int argc, wchar_t** argv) {
         check.Equal(GetACP(), 1251, L"ANSI code page");
         check.Equal(GetOEMCP(), 866, L"OEM code page");
     }
-    TScenarioContext ctx{check, simExe, wizardExe, pkgtoolExe, switches.Options};
+    TScenarioContext ctx{check, switches.Sim(), switches.Wizard(), pkgtoolExe, switches.Options};
     if (wizardCapture) ctx.CaptureWindows = WizardWindowCapture;
     for (const auto& s : run) {
         PrintUtf8(L"== " + text::FromUtf8(s.Name) + L"\n");
         s.Run(ctx);
     }
-    PrintUtf8(std::to_wstring(check.Passed()) + L" passed, " + std::to_wstring(check.Failed()) + L" failed\n");
-    return check.Failed() == 0 ? 0 : 1;
+    return check.Finish();
 }
