@@ -215,7 +215,8 @@ bool TMainForm::Create(int show) {
     dpi_ = GetDeviceCaps(platform::TScopedGetDC(nullptr), LOGPIXELSY);
     if (dpi_ <= 0) dpi_ = 96;
     appIcon_.Reset(LoadIconResource(instance_, IDI_APP, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)));
-    appIconSmall_.Reset(LoadIconResource(instance_, IDI_APP, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)));
+    appIconSmall_.Reset(
+        LoadIconResource(instance_, IDI_APP, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)));
     handIcon_.Reset(LoadIconResource(instance_, IDI_POINTING_HAND, Scale(16), Scale(16)));
 
     WNDCLASSEXW wc = {};
@@ -308,9 +309,8 @@ void TMainForm::KeepControl(int id, HWND h) {
 void TMainForm::SetTabOrder(std::vector<TTabEntry> tabs) {
     // The form's controls in their order, the panel's controls taking the
     // panel's place.
-    std::stable_sort(tabs.begin(), tabs.end(), [](const TTabEntry& a, const TTabEntry& b) {
-        return a.TabOrder < b.TabOrder;
-    });
+    std::stable_sort(tabs.begin(), tabs.end(),
+                     [](const TTabEntry& a, const TTabEntry& b) { return a.TabOrder < b.TabOrder; });
     for (const TTabEntry& form : tabs) {
         if (form.InPanel) continue;
         if (form.Window == GroupPreparation) {
