@@ -152,8 +152,11 @@ void TwoDesigners(TScenarioContext& c) {
     TWizardSession wizard(c.WizardExe);
     if (!c.Check.Check(first.Started(), L"the first simulator starts", first.Error()) || !StartBoth(c, second, wizard))
         return;
-    // Side by side, so that each caption can be pointed at.
-    SetWindowPos(second.Frame(), HWND_TOP, 260, 200, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    // The second frame below the first (760x560 at 20,20), so that neither
+    // caption is ever covered by the other frame: the first Designer may
+    // still come to the front while it closes its search window after its
+    // capture, when the second one is already being pointed at.
+    SetWindowPos(second.Frame(), HWND_TOP, 260, 600, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     if (!Capture(c, first, wizard, L"Конфигуратор - Первая")) return;
     wnd::MakeForeground(second.Frame(), kTimeout);
     if (!Capture(c, second, wizard, L"Конфигуратор - Вторая")) return;
