@@ -69,7 +69,8 @@ std::optional<std::uint32_t> TokenIntegrity(HANDLE process) {
     if (size > 0) {
         auto buffer = std::make_unique<unsigned char[]>(size);
         auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.get());
-        if (::GetTokenInformation(token.Get(), TokenIntegrityLevel, label, size, &size) && ::IsValidSid(label->Label.Sid)) {
+        if (::GetTokenInformation(token.Get(), TokenIntegrityLevel, label, size, &size) &&
+            ::IsValidSid(label->Label.Sid)) {
             const UCHAR count = *::GetSidSubAuthorityCount(label->Label.Sid);
             if (count > 0) level = *::GetSidSubAuthority(label->Label.Sid, count - 1);
         }
