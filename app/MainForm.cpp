@@ -62,7 +62,7 @@ enum class TKind { Image, Label, Panel, Edit, Button, Memo };
 
 // A control of the form: what it is, where it lies (at 96 DPI, within its
 // parent) and its place in its parent's tab order (-1: not a tab stop).
-struct TControlSpec {
+struct TControlLayout {
     int Id;
     TKind Kind;
     bool InPanel;
@@ -75,7 +75,7 @@ namespace {
 
 // In the order in which they lie on the form: a later control lies above an
 // earlier one (the "..." buttons above the right end of their edits).
-constexpr TControlSpec kControls[] = {
+constexpr TControlLayout kControls[] = {
     {IDC_GRAB1CWND, TKind::Image, false, 1, 3, 16, 16, -1, L""},
     {IDC_WND1CSTATUS, TKind::Label, false, 20, 4, 133, 13, -1, kNotCapturedText},
     {IDC_GROUPPREPARATION, TKind::Panel, false, 1, 23, 658, 166, 0, L"Подготовка пакета инсталляции"},
@@ -148,7 +148,7 @@ struct TControlStyle {
     DWORD ExStyle;
 };
 
-TControlStyle StyleOf(const TControlSpec& c) {
+TControlStyle StyleOf(const TControlLayout& c) {
     constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
     switch (c.Kind) {
     case TKind::Image: return {L"STATIC", kChild | SS_OWNERDRAW | SS_NOTIFY, 0};
@@ -260,7 +260,7 @@ void TMainForm::CreateControls() {
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
 
     std::vector<TTabEntry> tabs;
-    for (const TControlSpec& c : kControls) {
+    for (const TControlLayout& c : kControls) {
         const HWND h = CreateControl(c);
         if (c.TabOrder >= 0) tabs.push_back({c.InPanel, c.TabOrder, h});
         if (c.Kind == TKind::Label && c.InPanel) FitLabel(h, c.Text, Scale(c.Left + c.Width));
@@ -272,7 +272,7 @@ void TMainForm::CreateControls() {
     SetTabOrder(std::move(tabs));
 }
 
-HWND TMainForm::CreateControl(const TControlSpec& c) {
+HWND TMainForm::CreateControl(const TControlLayout& c) {
     const TControlStyle look = StyleOf(c);
     HWND parent = c.InPanel ? GroupPreparation : hwnd_;
     HWND h = CreateWindowExW(look.ExStyle, look.Class, c.Text, look.Style, Scale(c.Left), Scale(c.Top), Scale(c.Width),

@@ -37,7 +37,7 @@ enum TDescribe : LPARAM {
 std::string WithFullStop(std::string message1251);
 
 // A control of the form as it is laid out (MainForm.cpp).
-struct TControlSpec;
+struct TControlLayout;
 
 class TMainForm {
 public:
@@ -58,7 +58,7 @@ private:
     static LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data);
     LRESULT Proc(UINT msg, WPARAM wp, LPARAM lp);
     void CreateControls();
-    HWND CreateControl(const TControlSpec& spec);
+    HWND CreateControl(const TControlLayout& layout);
     void KeepControl(int id, HWND control);
     struct TTabEntry {
         bool InPanel;
