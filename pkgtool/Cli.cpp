@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "Build.h"
+#include "Compare.h"
 #include "Inspect.h"
 #include "Preview.h"
 #include "package/ReportWalk.h"
@@ -35,6 +36,53 @@ struct TInspectOptions {
     bool Xml = false;
     bool Json = false;
 };
+
+struct TVerifyOptions {
+    std::string Package;
+    std::string Report;
+    std::string Key;
+    bool Json = false;
+};
+
+struct TDiffOptions {
+    std::string Old;
+    std::string New;
+    std::string Key;
+    std::string OldKey;
+    std::string NewKey;
+    bool Json = false;
+};
+
+// verify and diff answer 0 (same) or 1 (different) only when they could
+// read everything; a report or package that cannot be read is trouble, 2.
+template <class F>
+int RunComparison(std::ostream& out, std::ostream& err, F compare) {
+    try {
+        return compare() ? kExitOk : kExitFailure;
+    } catch (const text::TError& e) {
+        out.flush();
+        PrintError(err, e.what());
+    } catch (const std::bad_alloc&) {
+        PrintError(err, "Out of memory");
+    }
+    return kExitUsage;
+}
+
+int RunVerify(const TVerifyOptions& o, std::ostream& out, std::ostream& err) {
+    return RunComparison(out, err, [&] {
+        const std::unique_ptr<IVerifySink> printer = o.Json ? VerifyJsonPrinter(out) : VerifyTextPrinter(out);
+        return VerifyPackage(PathFromUtf8(o.Report), PathFromUtf8(o.Package), text::Utf8ToCp1251(o.Key), *printer);
+    });
+}
+
+int RunDiff(const TDiffOptions& o, std::ostream& out, std::ostream& err) {
+    const std::string oldKey = text::Utf8ToCp1251(o.OldKey.empty() ? o.Key : o.OldKey);
+    const std::string newKey = text::Utf8ToCp1251(o.NewKey.empty() ? o.Key : o.NewKey);
+    return RunComparison(out, err, [&] {
+        const std::unique_ptr<IDiffSink> printer = o.Json ? DiffJsonPrinter(out) : DiffTextPrinter(out);
+        return DiffPackages(PathFromUtf8(o.Old), oldKey, PathFromUtf8(o.New), newKey, *printer);
+    });
+}
 
 int RunPreview(const TPreviewOptions& o, std::ostream& out, std::ostream& err) {
     TPreview preview;
@@ -85,7 +133,8 @@ std::string ConsoleText(std::string_view message1251) {
 }
 
 int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    CLI::App app{"pkgtool: previews comparison reports, inspects and builds installation packages", "pkgtool"};
+    CLI::App app{"pkgtool: previews comparison reports, inspects, verifies, compares and builds installation packages",
+                 "pkgtool"};
     app.set_version_flag("--version", "pkgtool " + std::string(kVersion));
     app.require_subcommand(1);
     app.fallthrough(false);
@@ -109,6 +158,28 @@ int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ost
     inspectCmd->add_option("--key", inspect.Key, "the package key (default: the default package password)");
     CLI::Option* xmlOpt = inspectCmd->add_flag("--xml", inspect.Xml, "write PackageData.xml's bytes to stdout instead");
     inspectCmd->add_flag("--json", inspect.Json, "print the same facts as JSON")->excludes(xmlOpt);
+
+    TVerifyOptions verify;
+    CLI::App* verifyCmd = app.add_subcommand(
+        "verify", "Walks REPORT as a build does and checks that PACKAGE holds exactly the objects it captures, "
+                  "each in its section, in report order, with its tree path and formats. One line per difference, "
+                  "the verdict last. Exit 0 when they match, 1 when they do not, 2 when either cannot be read.");
+    verifyCmd->add_option("PACKAGE", verify.Package, "the package file (.1c82pkg)")->required();
+    verifyCmd->add_option("--report", verify.Report, "the comparison report the package was built from")->required();
+    verifyCmd->add_option("--key", verify.Key, "the package key (default: the default package password)");
+    verifyCmd->add_flag("--json", verify.Json, "print the same facts as JSON");
+
+    TDiffOptions diff;
+    CLI::App* diffCmd = app.add_subcommand(
+        "diff", "Compares the content of two packages: objects added, removed and changed per section (by tree "
+                "path), the formats that changed with their sizes, and the agreement and description. Exit 0 when "
+                "the content is the same, 1 when it differs, 2 when a package cannot be read.");
+    diffCmd->add_option("OLD", diff.Old, "the earlier package")->required();
+    diffCmd->add_option("NEW", diff.New, "the later package")->required();
+    CLI::Option* diffKey = diffCmd->add_option("--key", diff.Key, "the key of both packages");
+    diffCmd->add_option("--old-key", diff.OldKey, "the key of OLD")->excludes(diffKey);
+    diffCmd->add_option("--new-key", diff.NewKey, "the key of NEW")->excludes(diffKey);
+    diffCmd->add_flag("--json", diff.Json, "print the same facts as JSON");
 
     TBuildOptions build;
     CLI::App* buildCmd = app.add_subcommand(
@@ -134,6 +205,8 @@ int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (*previewCmd) return RunPreview(preview, out, err);
     if (*inspectCmd) return RunInspect(inspect, out, err);
+    if (*verifyCmd) return RunVerify(verify, out, err);
+    if (*diffCmd) return RunDiff(diff, out, err);
     return RunBuild(build, out, err);
 }
 

@@ -153,6 +153,7 @@ public:
         for (const TFormatData& f : object.Formats) {
             buffer_ += static_cast<char>(Index(kFormatNames, f.Name));
             PutU64(f.Size);
+            PutU64(f.Hash);
         }
         if (buffer_.size() >= kFlushSize) Flush();
     }
@@ -207,6 +208,7 @@ public:
             for (TFormatData& f : object.Formats) {
                 f.Name = kFormatNames[u8()];
                 f.Size = u64();
+                f.Hash = u64();
             }
             use(section, object);
         }
@@ -249,8 +251,8 @@ private:
 // the ordinary way, which then reports what is wrong.
 class TDocumentReadAhead {
 public:
-    TDocumentReadAhead(std::uint64_t imageSize, const fs::path& spoolPath)
-        : bytes_(imageSize), spool_(spoolPath), thread_([this] { Run(); }) {}
+    TDocumentReadAhead(std::uint64_t imageSize, const fs::path& spoolPath, TPackageXmlReader::TOptions options)
+        : bytes_(imageSize), spool_(spoolPath), options_(options), thread_([this] { Run(); }) {}
     ~TDocumentReadAhead() {
         bytes_.End();
         bytes_.Abandon();
@@ -285,7 +287,7 @@ private:
             std::optional<zip::TZipEntry> entry = zip::ReadFirstLocalEntry(bytes_);
             if (entry && entry->Name == package::package_names::PackageData) {
                 TPackageXmlReader reader(
-                    [this](const std::string& section, const TPackageObject& o) { spool_.Add(section, o); });
+                    [this](const std::string& section, const TPackageObject& o) { spool_.Add(section, o); }, options_);
                 zip::ReadEntryData(bytes_, *entry, package::kImagePassword,
                                    [&reader](const char* data, std::size_t size) { reader.Feed(data, size); });
                 contents_ = reader.Finish();
@@ -300,6 +302,7 @@ private:
 
     TArrivingBytes bytes_;
     TObjectSpool spool_;
+    const TPackageXmlReader::TOptions options_;
     std::optional<zip::TZipEntry> entry_;
     TPackageContents contents_;
     std::thread thread_;
@@ -327,10 +330,14 @@ TInspectWork InspectPackage(const fs::path& path, std::string_view key1251, IIns
     for (const zip::TZipEntry& e : archive.Entries()) {
         entries.push_back(Describe(e));
         if (&e != image) {
-            archive.ReadEntry(e, password, Discard);
+            TContentHash hash;
+            archive.ReadEntry(e, password, [&hash](const char* data, std::size_t size) { hash.Update(data, size); });
+            entries.back().ContentHash = hash.Digest();
             continue;
         }
-        if (!sink.WantsXml()) ahead = std::make_unique<TDocumentReadAhead>(e.UncompressedSize, scratch.Path() / "objects");
+        if (!sink.WantsXml())
+            ahead = std::make_unique<TDocumentReadAhead>(e.UncompressedSize, scratch.Path() / "objects",
+                                                         sink.DocumentOptions());
         platform::TFile copy = platform::TFile::Create(imagePath);
         archive.ReadEntry(e, password, [&copy, &ahead](const char* data, std::size_t size) {
             copy.WriteAll(data, size);
@@ -359,7 +366,8 @@ TInspectWork InspectPackage(const fs::path& path, std::string_view key1251, IIns
     }
     ahead.reset();
     TPackageXmlReader reader(
-        [&sink](const std::string& section, const TPackageObject& object) { sink.Object(section, object); });
+        [&sink](const std::string& section, const TPackageObject& object) { sink.Object(section, object); },
+        sink.DocumentOptions());
     inner.ReadEntry(*xml, package::kImagePassword, [&](const char* data, std::size_t size) {
         reader.Feed(data, size);
         sink.Xml(data, size);

@@ -30,6 +30,7 @@ struct TEntryInfo {
     std::string Time;    // "YYYY-MM-DD HH:MM:SS"
     bool Encrypted = false;
     std::uint32_t Crc = 0;
+    std::uint64_t ContentHash = 0;  // TContentHash of the entry's data; 0 for image.0, whose document is compared instead
 };
 
 // Receives an inspection as it goes. A fault ends it with an exception and
@@ -45,6 +46,9 @@ public:
     // not (the default) may get the document's objects read ahead on
     // another core while image.0 is still being decrypted.
     virtual bool WantsXml() const { return false; }
+    // How PackageData.xml is to be read (whether items are hashed, whether
+    // any formats are let through).
+    virtual TPackageXmlReader::TOptions DocumentOptions() const { return {}; }
     // PackageData.xml's bytes as they are read, when WantsXml.
     virtual void Xml(const char* data, std::size_t size) = 0;
     // One object of the document, checked against the layout.

@@ -71,11 +71,16 @@ std::string_view StaticFormatName(std::string_view format) {
     return package::kFormatMngCmdObjects;
 }
 
+bool IsKnownFormat(std::string_view format) {
+    return format == package::kFormatMngCmdObjects || StaticFormatName(format) != package::kFormatMngCmdObjects;
+}
+
 }  // namespace
 
 TPackageXmlReader::TPackageXmlReader() = default;
 
-TPackageXmlReader::TPackageXmlReader(TObjectCallback onObject) : onObject_(std::move(onObject)) {}
+TPackageXmlReader::TPackageXmlReader(TObjectCallback onObject, TOptions options)
+    : onObject_(std::move(onObject)), options_(options) {}
 
 void TPackageXmlReader::Fail(const std::string& what) const {
     throw text::TError("PackageData.xml does not match the package layout: " + what + " (at byte " +
@@ -108,6 +113,7 @@ const char* TPackageXmlReader::FeedText(const char* p, const char* end) {
     if (stop > p) {
         if (open_.size() != 4) Fail("text outside an Item");
         itemSize_ += static_cast<std::uint64_t>(stop - p);
+        if (options_.HashItems) itemHash_.Update(p, static_cast<std::size_t>(stop - p));
     }
     contents_.Bytes += static_cast<std::uint64_t>(stop - p);
     p = stop;
@@ -182,6 +188,7 @@ void TPackageXmlReader::TextBytes(const char* data, std::size_t size) {
     // Item data ends before the clipboard block's first zero byte.
     if (std::memchr(data, 0, size)) Fail("a zero byte in an Item");
     itemSize_ += size;
+    if (options_.HashItems) itemHash_.Update(data, size);
 }
 
 void TPackageXmlReader::Tag(const std::string& markup) {
@@ -309,20 +316,25 @@ void TPackageXmlReader::StartItem(const std::string& name, TAttributes& attribut
     const std::string& format = OnlyAttribute(name, attributes, package::kFormatNameAttribute);
     TPackageObject& object = contents_.Sections.back().Objects.back();
     const std::size_t index = object.Formats.size();
-    if (index == expectedFormats_.size() || format != expectedFormats_[index])
+    if (options_.AnyFormats) {
+        if (index == kMaxAnyFormats) Fail("the object \"" + object.ObjectPath + "\" has too many Items");
+        if (!IsKnownFormat(format)) Fail("the object \"" + object.ObjectPath + "\" has the unknown format \"" + format + "\"");
+    } else if (index == expectedFormats_.size() || format != expectedFormats_[index])
         Fail("the object \"" + object.ObjectPath + "\" has the format \"" + format + "\" where " +
              (index == expectedFormats_.size() ? std::string("its formats end")
                                                : "\"" + expectedFormats_[index] + "\" belongs"));
     if (object.Formats.empty()) object.Formats.reserve(expectedFormats_.size());
-    object.Formats.push_back({StaticFormatName(format), 0});
     itemSize_ = 0;
+    itemHash_.Reset();
+    // An empty Item has no end tag: its digest is that of no bytes.
+    object.Formats.push_back({StaticFormatName(format), 0, options_.HashItems ? itemHash_.Digest() : 0});
 }
 
 void TPackageXmlReader::EndElement(std::string_view name) {
     if (open_.empty() || open_.back() != name) Fail("</" + std::string(name) + "> closes nothing that is open");
     if (name == "AddObject" && open_.size() == 3) {
         const TPackageObject& object = contents_.Sections.back().Objects.back();
-        if (object.Formats.size() != expectedFormats_.size())
+        if (!options_.AnyFormats && object.Formats.size() != expectedFormats_.size())
             Fail("the object \"" + object.ObjectPath + "\" has " + std::to_string(object.Formats.size()) +
                  " formats, not " + std::to_string(expectedFormats_.size()));
         TPackageSection& section = contents_.Sections.back();
@@ -333,7 +345,11 @@ void TPackageXmlReader::EndElement(std::string_view name) {
         }
         return open_.pop_back();
     }
-    if (open_.size() == 4) contents_.Sections.back().Objects.back().Formats.back().Size = itemSize_;
+    if (open_.size() == 4) {
+        TFormatData& item = contents_.Sections.back().Objects.back().Formats.back();
+        item.Size = itemSize_;
+        if (options_.HashItems) item.Hash = itemHash_.Digest();
+    }
     if (open_.size() == 1) {
         if (contents_.Sections.size() != kSectionCount) Fail("the root ends before its four sections");
         rootClosed_ = true;

@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ContentHash.h"
+
 namespace pkgtool {
 
 // One Item: its format and the size of its data after the entities are
@@ -28,6 +30,7 @@ namespace pkgtool {
 struct TFormatData {
     std::string_view Name;  // one of the format names of package/PackageDocument.h (static storage)
     std::uint64_t Size = 0;
+    std::uint64_t Hash = 0;  // TContentHash of those bytes, when the reader hashes items
 };
 
 struct TPackageObject {
@@ -47,6 +50,16 @@ struct TPackageContents {
     std::uint64_t Bytes = 0;                // size of the document
 };
 
+// How a TPackageXmlReader reads.
+struct TPackageXmlOptions {
+    // Each Item's data is hashed as it streams (TFormatData::Hash).
+    bool HashItems = false;
+    // An object's Items may be any of the known formats, in any number up to
+    // TPackageXmlReader::kMaxAnyFormats and in any order, instead of exactly
+    // its kind's list: for comparing a document with what it should hold.
+    bool AnyFormats = false;
+};
+
 class TPackageXmlReader {
 public:
     // The longest tag read whole (a start tag with its attribute value).
@@ -56,11 +69,16 @@ public:
     // and checked, with the tag of its section.
     using TObjectCallback = std::function<void(const std::string& section, const TPackageObject& object)>;
 
+    // The most Items an object may hold when any formats are let through.
+    static constexpr std::size_t kMaxAnyFormats = 32;
+
+    using TOptions = TPackageXmlOptions;
+
     // Keeps every object in the sections it returns.
     TPackageXmlReader();
     // Hands every object to `onObject` and keeps none, so that memory stays
     // the same however many objects the document holds.
-    explicit TPackageXmlReader(TObjectCallback onObject);
+    explicit TPackageXmlReader(TObjectCallback onObject, TOptions options = {});
 
     // Reads the next `size` bytes of the document. Throws text::TError at the
     // first thing that does not fit the layout.
@@ -104,6 +122,8 @@ private:
     TPackageContents contents_;
     std::vector<std::string> expectedFormats_;  // of the current AddObject
     TObjectCallback onObject_;
+    TOptions options_;
+    TContentHash itemHash_;  // of the current Item, when options_.HashItems
 };
 
 }  // namespace pkgtool

@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev zlib1g-dev
             python3 unzip zip p7zip-full libarchive-tools
-            libcli11-dev nlohmann-json3-dev)
+            libcli11-dev nlohmann-json3-dev libxxhash-dev)
 # The Windows build and its runner (scripts/winrun.sh): Wine inside a private
 # Xvfb, a Russian locale for code pages 1251/866, xwd + netpbm for screenshots.
 wine_pkgs=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb xauth locales fonts-wine

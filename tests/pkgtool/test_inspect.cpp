@@ -282,19 +282,7 @@ TEST_F(InspectTest, WrongKeyIsAnErrorNotData) {
 
 TEST_F(InspectTest, DamagedPackagesGiveACleanError) {
     const std::string good = ReadAll(Build(""));
-    std::vector<std::pair<std::string, std::string>> damaged = {
-        {"empty", ""},
-        {"text", "this is not a package"},
-        {"half", good.substr(0, good.size() / 2)},
-        {"no end", good.substr(0, good.size() - 1)},
-    };
-    // Single-byte changes at a spread of places: records, encrypted data of
-    // every entry, the directory.
-    for (std::size_t at = 0; at < good.size(); at += good.size() / 40 + 1) {
-        std::string s = good;
-        s[at] = static_cast<char>(s[at] ^ 0x5A);
-        damaged.emplace_back("byte " + std::to_string(at), s);
-    }
+    const std::vector<std::pair<std::string, std::string>> damaged = DamagedCopies(good);
     int refused = 0;
     for (const auto& [what, bytes] : damaged) {
         const fs::path path = Dir / "damaged.1c82pkg";
