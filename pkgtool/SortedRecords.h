@@ -90,7 +90,7 @@ public:
     TSortedRecords(std::filesystem::path dir, std::string name, std::size_t budget = kDefaultBudget)
         : dir_(std::move(dir)), name_(std::move(name)), budget_(budget) {}
 
-    static constexpr std::size_t kDefaultBudget = 8u << 20;
+    static constexpr std::size_t kDefaultBudget = 4u << 20;
 
     void Add(T record) {
         bytes_ += record.Bytes();
@@ -168,7 +168,6 @@ private:
         runs_.push_back(path);
         count_ += held_.size();
         held_.clear();
-        held_.shrink_to_fit();
         bytes_ = 0;
     }
 

@@ -1,7 +1,10 @@
 // Times `pkgtool inspect` on a package whose PackageData.xml is large (1 GiB
 // by default), against one zlib inflate pass over the same Deflate stream,
 // measured in the same run. Also times the reader alone on that entry
-// (decrypt, inflate, CRC) and reports the growth of the peak memory.
+// (decrypt, inflate, CRC) and reports the growth of the peak memory; then
+// `pkgtool verify` of the package against a report of its objects and
+// `pkgtool diff` of it and a second package of the same document, against
+// that inspect, each with its own growth of the peak memory.
 //
 //   inspect_bench [megabytes=1024] [runs=2]
 #include <zlib.h>
@@ -18,6 +21,7 @@
 #include "package/PackageAssembly.h"
 #include "package/PackageDocument.h"
 #include "text/Literal.h"
+#include "pkgtool/Compare.h"
 #include "pkgtool/Inspect.h"
 #include "pkgtool/PackageXml.h"
 #include "platform/Platform.h"
@@ -34,7 +38,7 @@ namespace {
 // A package document of about `size` bytes, written as it streams: directory
 // objects with their six formats, 1 KiB of text per item with an entity now
 // and then.
-void WriteDocument(const fs::path& path, std::uint64_t size) {
+std::uint64_t WriteDocument(const fs::path& path, std::uint64_t size) {
     using namespace text::literals;
     auto f = platform::TFile::Create(path);
     // Item text: words and hexadecimal identifiers from a generator, so that
@@ -68,7 +72,8 @@ void WriteDocument(const fs::path& path, std::uint64_t size) {
     const std::string directories(package::kDirectoriesTag);
     std::string out = "<1C8InstallationPackage copyright=\"bench\"><CommonModules/><" + directories + ">";
     std::uint64_t written = 0;
-    for (std::uint64_t i = 0; written + out.size() < size; ++i) {
+    std::uint64_t i = 0;
+    for (; written + out.size() < size; ++i) {
         out += "<AddObject ObjectPath=\"" + std::string("Справочники"_cp1251) + ".Obj" + std::to_string(i) + "\">" + items() +
                "</AddObject>";
         if (out.size() > (1 << 20)) {
@@ -80,7 +85,38 @@ void WriteDocument(const fs::path& path, std::uint64_t size) {
     out += "</" + directories + "><Processings/><Subsystems/></1C8InstallationPackage>";
     f.WriteAll(out.data(), out.size());
     f.Close();
+    return i;
 }
+
+// The comparison report whose walk captures the `objects` objects of WriteDocument.
+void WriteReport(const fs::path& path, std::uint64_t objects) {
+    using namespace text::literals;
+    auto f = platform::TFile::Create(path);
+    std::string out = "report\r\n\tconfiguration\r\n";
+    for (std::uint64_t i = 0; i < objects; ++i) {
+        out += "\t\t  <--" + std::string("Справочник"_cp1251) + ".Obj" + std::to_string(i) + "\r\n";
+        if (out.size() > (1 << 20)) {
+            f.WriteAll(out.data(), out.size());
+            out.clear();
+        }
+    }
+    f.WriteAll(out.data(), out.size());
+    f.Close();
+}
+
+struct TQuietVerify : pkgtool::IVerifySink {
+    void Difference(const pkgtool::TVerifyDifference&) override { ++Differences; }
+    void Warning(const std::string&) override {}
+    void End(std::uint64_t, std::uint64_t, std::uint64_t) override {}
+    std::uint64_t Differences = 0;
+};
+
+struct TQuietDiff : pkgtool::IDiffSink {
+    void Section(std::string_view) override {}
+    void Change(const pkgtool::TObjectChange&) override { ++Changes; }
+    void End(const pkgtool::TDiffSummary&) override {}
+    std::uint64_t Changes = 0;
+};
 
 void Pack(const fs::path& archive, const fs::path& base, const std::string& name, std::string_view password) {
     zip::TZipWriter w;
@@ -178,7 +214,8 @@ int main(int argc, char** argv) {
     const fs::path dir = platform::CreateUniqueDirectory(fs::temp_directory_path(), "inspect-bench-");
     const std::string xmlName(package::package_names::PackageData);
     std::printf("PackageData.xml of %llu MiB\n", static_cast<unsigned long long>(megabytes));
-    WriteDocument(dir / xmlName, megabytes << 20);
+    const std::uint64_t documentObjects = WriteDocument(dir / xmlName, megabytes << 20);
+    WriteReport(dir / "report.txt", documentObjects);
     Pack(dir / "image.0", dir, xmlName, package::kImagePassword);
     // The stages of an inspection one by one, each on one thread.
     const double crcPass = BestSeconds(runs, [&] {
@@ -195,6 +232,7 @@ int main(int argc, char** argv) {
     const double readPass = BestSeconds(runs, [&] { ReadFile(dir / xmlName, [](const char*, std::size_t) {}); });
     fs::remove(dir / xmlName);
     Pack(dir / "p.1c82pkg", dir, "image.0", package::kDefaultPackagePassword);
+    Pack(dir / "q.1c82pkg", dir, "image.0", package::kDefaultPackagePassword);
     ExtractDeflateStream(dir / "image.0", xmlName, package::kImagePassword, dir / "raw.deflate");
     std::printf("image.0: %llu bytes; package: %llu bytes\n", static_cast<unsigned long long>(fs::file_size(dir / "image.0")),
                 static_cast<unsigned long long>(fs::file_size(dir / "p.1c82pkg")));
@@ -232,6 +270,26 @@ int main(int argc, char** argv) {
                 inspect / inflate, inspectCpu, inspectCpu / inflateCpu);
     std::printf("peak RSS: %.1f MiB before, %.1f MiB after (growth %.1f MiB)\n", rssBefore / 1024.0, rssAfter / 1024.0,
                 (rssAfter - rssBefore) / 1024.0);
+
+    bool matched = false;
+    std::uint64_t differences = 0;
+    const double verify = BestSeconds(runs, [&] {
+        TQuietVerify sink;
+        matched = pkgtool::VerifyPackage(dir / "report.txt", dir / "p.1c82pkg", "", sink);
+        differences = sink.Differences;
+    });
+    const long rssVerify = PeakRssKiB();
+    bool same = false;
+    const double diff = BestSeconds(runs, [&] {
+        TQuietDiff sink;
+        same = pkgtool::DiffPackages(dir / "p.1c82pkg", "", dir / "q.1c82pkg", "", sink);
+    });
+    const long rssDiff = PeakRssKiB();
+    std::printf("verify against a report of %llu objects: %.2f s = %.2fx inspect (%s, %llu differences); peak RSS growth %.1f MiB\n",
+                static_cast<unsigned long long>(documentObjects), verify, verify / inspect, matched ? "matches" : "DOES NOT MATCH",
+                static_cast<unsigned long long>(differences), (rssVerify - rssBefore) / 1024.0);
+    std::printf("diff of two such packages, read at once: %.2f s = %.2fx inspect (%s); peak RSS growth %.1f MiB\n", diff,
+                diff / inspect, same ? "same content" : "CONTENT DIFFERS", (rssDiff - rssBefore) / 1024.0);
     std::error_code ec;
     fs::remove_all(dir, ec);
     return 0;

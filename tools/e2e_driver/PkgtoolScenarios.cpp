@@ -1,5 +1,5 @@
 // pkgtool build against the simulator: the wizard's build from the command
-// line, its output line by line, a missing Designer, a dropped format, an
+// line, its output line by line, its package verified against the report, a missing Designer, a dropped format, an
 // interrupt, and a clipboard another program holds when the key would go there.
 #include <windows.h>
 
@@ -111,6 +111,15 @@ bool BuildsAndRefusals(TScenarioContext& c, const TToolBuild& t) {
                   L"the package replaced the earlier file");
     c.Check.Check(Leftovers(out) == before, L"no temporary file is left");
     WriteExpectedObjects(out / L"expected_objects.txt");
+
+    // The package the wizard's build wrote holds exactly what its report captures.
+    const TToolRun verify = RunTool(c, out, {L"verify", L"--report", proc::DosPath(files.Report.wstring()), L"--key", key,
+                                             proc::DosPath(files.Package.wstring())});
+    c.Check.Check(verify.Code == std::optional<DWORD>(0), L"verify of the package against its report exits 0",
+                  verify.Code ? std::to_wstring(*verify.Code) : L"no exit");
+    c.Check.Check(verify.Out == std::vector<std::wstring>{L"report: 5 objects, package: 5 objects; the package matches "
+                                                          L"the report"},
+                  L"verify finds no difference", verify.Out.empty() ? L"(no output)" : verify.Out.front());
 
     // The first Designer found, and a new key: printed last and put on the clipboard.
     std::vector<std::wstring> args = ToolBuildArgs(files, out / L"Пакет с новым ключом.1c82pkg", L"", L"3000");
