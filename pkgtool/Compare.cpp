@@ -149,9 +149,9 @@ template <class TPair, class TOnlyA, class TOnlyB>
 void JoinRecords(const TObjectRecords& a, const TObjectRecords& b, TPair pair, TOnlyA onlyA, TOnlyB onlyB) {
     TJoinSide left(a), right(b);
     while (left.Have() || right.Have()) {
-        int c = !left.Have() ? 1 : !right.Have() ? -1 : CompareKey(left.Record(), right.Record());
-        // The same key, but this side has had more of it than the other.
-        if (c == 0 && left.Occurrence() != right.Occurrence()) c = left.Occurrence() > right.Occurrence() ? 1 : -1;
+        // Both sides step through a key's records together, so where the keys
+        // agree the occurrences do too.
+        const int c = !left.Have() ? 1 : !right.Have() ? -1 : CompareKey(left.Record(), right.Record());
         if (c == 0) {
             pair(left.Record(), right.Record(), left.Occurrence());
             left.Next();

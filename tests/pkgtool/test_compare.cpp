@@ -12,6 +12,7 @@
 #include "package/PackageAssembly.h"
 #include "pkgtool/SortedRecords.h"
 #include "text/Codepage.h"
+#include "zip/ZipWriter.h"
 
 using namespace pkgtest;
 
@@ -175,18 +176,18 @@ TEST_F(CompareTest, DiffNamesWhatChangedPerSection) {
     const fs::path before = Package("old",
                                     Document({
                                         {"Directories", "Справочники.Склады", Six(), {"a"}},
-                                        {"Directories", "Справочники.Склады", Six(), {"a"}},
+                                        {"Directories", "Справочники.Склады", Six(), {"a", "x", "&lt;"}},
                                         {"Directories", "Справочники.Товары", Six(), {}},
                                         {"Subsystems", "Общие.Подсистемы.Склад", kFive, {}},
                                     }),
                                     "A1", "D");
-    // The second Склады changes two formats, Товары goes, Цены comes, and
+    // The second Склады changes four formats (two keeping their sizes), Товары goes, Цены comes, and
     // the agreement changes; the first Склады and the subsystem stay.
     const fs::path after = Package("new",
                                    Document({
                                        {"Directories", "Справочники.Цены", Six(), {}},
                                        {"Directories", "Справочники.Склады", Six(), {"a"}},
-                                       {"Directories", "Справочники.Склады", Six(), {"&amp;b", "x", "x", "x", "x&lt;y"}},
+                                       {"Directories", "Справочники.Склады", Six(), {"&amp;b", "y", "&gt;", "x", "x&lt;y"}},
                                        {"Subsystems", "Общие.Подсистемы.Склад", kFive, {}},
                                    }),
                                    "Agreement", "D", "Ключ-2");
@@ -196,6 +197,8 @@ TEST_F(CompareTest, DiffNamesWhatChangedPerSection) {
               "Directories:\n"
               "  ~ Справочники.Склады (occurrence 2)\n"
               "      CF_TEXT\t1 -> 2\n"
+              "      CF_UNICODETEXT\t1 -> 1\n"
+              "      1C:MD8 Data\t1 -> 1\n"
               "      1C:MD8 Info\t1 -> 3\n"
               "  - Справочники.Товары\n"
               "  + Справочники.Цены\n"
@@ -211,18 +214,28 @@ TEST_F(CompareTest, DiffNamesWhatChangedPerSection) {
     const auto& changes = j["sections"][1]["changes"];
     ASSERT_EQ(changes.size(), 3u);
     EXPECT_EQ(changes[0]["occurrence"], 2);
-    EXPECT_EQ(changes[0]["formats"][1]["name"], "1C:MD8 Info");
-    EXPECT_EQ(changes[0]["formats"][1]["sizeAfter"], 3);
+    EXPECT_EQ(changes[0]["formats"][3]["name"], "1C:MD8 Info");
+    EXPECT_EQ(changes[0]["formats"][3]["sizeAfter"], 3);
     EXPECT_EQ(changes[2]["change"], "added");
     EXPECT_EQ(j["agreement"]["change"], "changed");
     EXPECT_EQ(j["same"], false);
 
-    // The same content under other keys and other encryption headers.
-    const fs::path copy = Package("copy", Document({{"Directories", "Справочники.Склады", Six(), {"a"}},
-                                                    {"Directories", "Справочники.Склады", Six(), {"a"}},
-                                                    {"Directories", "Справочники.Товары", Six(), {}},
-                                                    {"Subsystems", "Общие.Подсистемы.Склад", kFive, {}}}),
-                                  "A1", "D", "K");
+    // The same content written by the project's writer under another key:
+    // its document is read while image.0 is still being decrypted.
+    const fs::path src = Dir / "old.src", copy = Dir / "copy.1c82pkg";
+    fs::remove(src / "image.0");
+    auto write = [](const fs::path& archive, const fs::path& base, const std::vector<std::string>& names,
+                    std::string_view password) {
+        zip::TZipWriter w;
+        w.Create(archive);
+        w.SetBaseDirectory(base);
+        for (const std::string& name : names) w.AddFile(name, true);
+        w.SetPassword(std::string(password));
+        w.WriteArchive();
+    };
+    write(src / "image.0", src, {"PackageData.xml"}, package::kImagePassword);
+    write(copy, src, {text::Utf8ToCp1251("Пользовательское соглашение.txt"), text::Utf8ToCp1251("Описание пакета.txt"), "image.0"},
+          "K");
     r = RunTool({"diff", "--new-key", "K", before.string(), copy.string()});
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Out, "agreement: same\ndescription: same\n0 objects added, 0 removed, 0 changed; the content is the same\n");
@@ -280,9 +293,10 @@ struct TKeyLess {
 };
 
 TEST_F(CompareTest, SortedRecordsComeInOrderFromMemoryAndFromRuns) {
-    // 1000 records: all in memory, then in runs of 10 and of 1 record.
+    // 1001 records: all in memory, then in runs of 10 (one record left in
+    // memory at the end) and of 1 record.
     std::mt19937_64 random(7);
-    std::vector<std::uint64_t> keys(1000);
+    std::vector<std::uint64_t> keys(1001);
     for (std::uint64_t& k : keys) k = random();
     std::vector<std::uint64_t> sorted = keys;
     std::sort(sorted.begin(), sorted.end());
@@ -290,7 +304,7 @@ TEST_F(CompareTest, SortedRecordsComeInOrderFromMemoryAndFromRuns) {
         pkgtool::TSortedRecords<TKeyRecord, TKeyLess> records(Dir, "r" + std::to_string(budget), budget);
         for (std::uint64_t k : keys) records.Add({k, std::string(k % 300, 'x')});
         records.Seal();
-        EXPECT_EQ(records.Count(), 1000u);
+        EXPECT_EQ(records.Count(), 1001u);
         for (int pass = 0; pass < 2; ++pass) {
             auto cursor = records.Read();
             std::vector<std::uint64_t> read;
