@@ -1,9 +1,12 @@
-# Cross build for Windows x64 with Debian's MinGW-w64 (posix thread model, so
-# std::mutex and std::thread exist). Everything is linked statically: the
-# programs depend on no DLL outside Windows itself.
+# Cross build for Windows with Debian's MinGW-w64 (posix thread model, so
+# std::mutex and std::thread exist): x64 by default; cmake/mingw-w64-i686.cmake
+# sets the 32-bit triple first. Everything is linked statically: the programs
+# depend on no DLL outside Windows itself.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(MINGW_TRIPLE x86_64-w64-mingw32)
+if(NOT MINGW_TRIPLE)
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+  set(MINGW_TRIPLE x86_64-w64-mingw32)
+endif()
 
 set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
@@ -19,7 +22,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ZLIB_LIBRARY /usr/${MINGW_TRIPLE}/lib/libz.a CACHE FILEPATH "")
 set(ZLIB_INCLUDE_DIR /usr/${MINGW_TRIPLE}/include CACHE PATH "")
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Windows 7 is the oldest system the programs run on: the PE header says so
+# (subsystem and OS version 6.1; the linker's default, 5.2 or 6.0, would let
+# older loaders start a program that then fails on a missing import).
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-static -Wl,--major-subsystem-version,6,--minor-subsystem-version,1,--major-os-version,6,--minor-os-version,1")
 
 # Tests of Windows programs run under Wine inside Xvfb through the runner.
 get_filename_component(_wizard_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
