@@ -40,6 +40,28 @@ for arch in win64 win32; do
     /usr/bin/python3 scripts/check_release.py "${unpacked[$arch]}" "$arch" "$version" || failures=$((failures + 1))
 done
 
+# The check itself refuses what it must: the 64-bit programs taken for 32-bit
+# ones of another version (their x64-only imports are no 32-bit exports
+# either); and an export list without one function they import and with
+# another listed as Windows 8.
+/usr/bin/python3 scripts/check_release.py "${unpacked[win64]}" win32 9.9.9 >"$work/refused.txt" 2>&1
+check "check_release.py refuses a wrong machine and version" diff -u - <(grep '^FAIL' "$work/refused.txt" | cut -d: -f1,2) <<'END'
+FAIL wizard.exe: machine win32
+FAIL wizard.exe: every imported function is in Windows 7
+FAIL wizard.exe: version resource 9.9.9 (9, 9, 9, 0)
+FAIL pkgtool.exe: machine win32
+FAIL pkgtool.exe: every imported function is in Windows 7
+FAIL pkgtool.exe: version resource 9.9.9 (9, 9, 9, 0)
+END
+sed -e '/CompareStringOrdinal/d' -e 's/^\(bcrypt.dll *BCryptGenRandom *\)6.0/\16.2/' \
+    release/windows7-exports.txt >"$work/exports.txt"
+/usr/bin/python3 scripts/check_release.py --exports "$work/exports.txt" "${unpacked[win64]}" win64 "$version" \
+    >"$work/refused_imports.txt" 2>&1
+check "check_release.py refuses an unlisted and a too new import" diff -u - <(grep '^FAIL' "$work/refused_imports.txt") <<'END'
+FAIL wizard.exe: every imported function is in Windows 7: not in exports.txt: kernel32.dll!CompareStringOrdinal; newer than Windows 7: bcrypt.dll!BCryptGenRandom (6.2)
+FAIL pkgtool.exe: every imported function is in Windows 7: not in exports.txt: kernel32.dll!CompareStringOrdinal; newer than Windows 7: bcrypt.dll!BCryptGenRandom (6.2)
+END
+
 # demo <name> <winrun --arch> <tools build> <simulator build> <unpacked zip>:
 # the main job's run of the unpacked wizard, then the unpacked pkgtool on its package.
 demo() {
@@ -68,7 +90,10 @@ demo() {
 
 demo demo64 win64 windows windows "${unpacked[win64]}"
 demo demo32 win32 windows32 windows32 "${unpacked[win32]}"
-check "demo32 ran in a 32-bit prefix" grep -qx '#arch=win32' build/wineprefix32/system.reg
+# A 32-bit Windows has no 64-bit system beneath its programs (WoW64 would set
+# PROCESSOR_ARCHITEW6432).
+scripts/winrun.sh --arch win32 cmd /c 'echo %PROCESSOR_ARCHITECTURE% %PROCESSOR_ARCHITEW6432%' >"$work/arch32.txt" 2>&1
+check "demo32's Wine is a 32-bit Windows (x86, no WoW64)" grep -qx 'x86 %PROCESSOR_ARCHITEW6432%' <(tr -d '\r' <"$work/arch32.txt")
 demo demo64_sim32 win64 windows windows32 "${unpacked[win64]}"
 
 echo "== the packages read back on Linux"
