@@ -22,11 +22,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ZLIB_LIBRARY /usr/${MINGW_TRIPLE}/lib/libz.a CACHE FILEPATH "")
 set(ZLIB_INCLUDE_DIR /usr/${MINGW_TRIPLE}/include CACHE PATH "")
 
-# Windows 7 is the oldest system the programs run on: the PE header says so
-# (subsystem and OS version 6.1; the linker's default, 5.2 or 6.0, would let
-# older loaders start a program that then fails on a missing import).
-set(CMAKE_EXE_LINKER_FLAGS_INIT
-    "-static -Wl,--major-subsystem-version,6,--minor-subsystem-version,1,--major-os-version,6,--minor-os-version,1")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Tests of Windows programs run under Wine inside Xvfb through the runner.
 get_filename_component(_wizard_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)

@@ -53,6 +53,17 @@ FAIL pkgtool.exe: machine win32
 FAIL pkgtool.exe: every imported function is in Windows 7
 FAIL pkgtool.exe: version resource 9.9.9 (9, 9, 9, 0)
 END
+# A wizard.exe whose header says OS version 5.2 (XP x64), patched in a copy.
+cp -r "${unpacked[win64]}" "$work/patched"
+/usr/bin/python3 -c 'import pefile, sys
+pe = pefile.PE(sys.argv[1]); pe.OPTIONAL_HEADER.MajorOperatingSystemVersion = 5
+pe.OPTIONAL_HEADER.MinorOperatingSystemVersion = 2; pe.write(sys.argv[1] + ".new")' "$work/patched/wizard.exe"
+mv "$work/patched/wizard.exe.new" "$work/patched/wizard.exe"
+/usr/bin/python3 scripts/check_release.py "$work/patched" win64 "$version" >"$work/refused_os.txt" 2>&1
+check "check_release.py refuses an older OS version in the header" diff -u - <(grep '^FAIL' "$work/refused_os.txt" | cut -d: -f1,2) <<'END'
+FAIL SHA256SUMS: wizard.exe
+FAIL wizard.exe: subsystem and OS version 6.1
+END
 sed -e '/CompareStringOrdinal/d' -e 's/^\(bcrypt.dll *BCryptGenRandom *\)6.0/\16.2/' \
     release/windows7-exports.txt >"$work/exports.txt"
 /usr/bin/python3 scripts/check_release.py --exports "$work/exports.txt" "${unpacked[win64]}" win64 "$version" \
