@@ -50,7 +50,7 @@ constexpr COLORREF kStatusGreen = 0x8000;
 constexpr wchar_t kNotCapturedText[] = L"Окно 1С не захвачено";
 constexpr wchar_t kCapturedPrefix[] = L"Используется: ";
 
-constexpr wchar_t kDelayTooSmall[] = L"Значение задержки не должно быть менее 10 ms.";
+constexpr wchar_t kDelayTooSmallMessage[] = L"Значение задержки не должно быть менее 10 ms.";
 constexpr std::int32_t kMinimumDelay = 10;
 
 constexpr wchar_t kTextFilter[] = L"Текстовый документ\0*.txt\0";
@@ -573,7 +573,7 @@ void TMainForm::GenerateKeyClick() {
 
 void TMainForm::slExit() {
     if (text::StrToInt(Text1251(sl)) < kMinimumDelay) {
-        MessageBoxW(hwnd_, kDelayTooSmall, L"Information", MB_ICONINFORMATION | MB_OK);
+        MessageBoxW(hwnd_, kDelayTooSmallMessage, L"Information", MB_ICONINFORMATION | MB_OK);
         SetWindowTextW(sl, L"10");
     }
 }

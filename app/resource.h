@@ -29,5 +29,5 @@
 #define IDC_MAKEPACKAGE 121
 #define IDC_RES 122
 
-#define WIZARD_VERSION_NUMBERS 1, 0, 0, 0
-#define WIZARD_VERSION_TEXT "1.0.0.0"
+// WIZARD_VERSION_NUMBERS and WIZARD_VERSION_TEXT, from `git describe`.
+#include "WizardVersion.h"

@@ -1,9 +1,12 @@
-# Cross build for Windows x64 with Debian's MinGW-w64 (posix thread model, so
-# std::mutex and std::thread exist). Everything is linked statically: the
-# programs depend on no DLL outside Windows itself.
+# Cross build for Windows with Debian's MinGW-w64 (posix thread model, so
+# std::mutex and std::thread exist): x64 by default; cmake/mingw-w64-i686.cmake
+# sets the 32-bit triple first. Everything is linked statically: the programs
+# depend on no DLL outside Windows itself.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(MINGW_TRIPLE x86_64-w64-mingw32)
+if(NOT MINGW_TRIPLE)
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+  set(MINGW_TRIPLE x86_64-w64-mingw32)
+endif()
 
 set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)

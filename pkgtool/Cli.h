@@ -7,9 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "WizardVersion.h"
+
 namespace pkgtool {
 
-inline constexpr std::string_view kVersion = "1.0.0";
+// The product's version, from `git describe` at configure time.
+inline constexpr std::string_view kVersion = WIZARD_VERSION_TEXT;
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;

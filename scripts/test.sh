@@ -5,6 +5,8 @@
 #   2b. the tests of the threaded code (the package write, inspect) under ThreadSanitizer;
 #   3. read-back tests of written archives by independent readers (part of 1 and 2);
 #   4. the Windows build under Wine inside Xvfb (smoke program, end-to-end tests);
+#   4b. the release zips, 64-bit and 32-bit, checked and run from the zips
+#       (scripts/release_test.sh: a few runs, not a second Wine suite);
 #   5. a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +27,9 @@ run_preset native "native build and unit tests"
 run_preset asan "sanitizer build and unit tests"
 run_preset tsan "ThreadSanitizer build, tests of the threaded code"
 run_preset windows "Windows build, run under Wine"
+
+step "release zips (64-bit and 32-bit), run from the zips under 64-bit and 32-bit Wine"
+scripts/release_test.sh
 
 if [ -x scripts/fuzz.sh ]; then
   step "fuzz targets, short run"

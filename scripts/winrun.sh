@@ -3,11 +3,15 @@
 # code through.  Used by CI, by the demo, by developers and as CMake's
 # CMAKE_CROSSCOMPILING_EMULATOR (then called as `winrun.sh program.exe args`).
 #
-#   scripts/winrun.sh [--screenshot out.png] [--] program.exe [args...]
+#   scripts/winrun.sh [--arch win64|win32] [--screenshot out.png] [--] program.exe [args...]
+#
+# --arch win64 (default): a 64-bit prefix, which runs 64-bit and (WoW64)
+# 32-bit programs; --arch win32: a 32-bit prefix, as a 32-bit Windows is.
 #
 # Environment:
 #   WINRUN_BUILD_DIR  where the locale, the prefix and the logs live (default <repo>/build)
-#   WINRUN_PREFIX     the Wine prefix (default $WINRUN_BUILD_DIR/wineprefix)
+#   WINRUN_PREFIX     the Wine prefix (default $WINRUN_BUILD_DIR/wineprefix, with --arch win32
+#                     $WINRUN_BUILD_DIR/wineprefix32)
 #   WINRUN_VERBOSE=1  narrate the steps on stderr
 #
 # The program sees WINRUN_SCREENSHOT_REQUEST, a Unix path: writing a file there
@@ -17,13 +21,16 @@
 set -uo pipefail
 
 usage() {
-    echo "usage: $0 [--screenshot out.png] [--] program.exe [args...]" >&2
+    echo "usage: $0 [--arch win64|win32] [--screenshot out.png] [--] program.exe [args...]" >&2
     exit 2
 }
 
 screenshot=""
+arch=win64
 while [ $# -gt 0 ]; do
     case "$1" in
+        --arch) [ $# -ge 2 ] || usage; arch="$2"; shift 2 ;;
+        --arch=*) arch="${1#--arch=}"; shift ;;
         --screenshot) [ $# -ge 2 ] || usage; screenshot="$2"; shift 2 ;;
         --screenshot=*) screenshot="${1#--screenshot=}"; shift ;;
         --) shift; break ;;
@@ -32,12 +39,15 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ $# -ge 1 ] || usage
+case "$arch" in win64|win32) ;; *) usage ;; esac
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${WINRUN_BUILD_DIR:-$repo/build}"
 mkdir -p "$build"
 build="$(cd "$build" && pwd)"
-prefix="${WINRUN_PREFIX:-$build/wineprefix}"
+default_prefix="$build/wineprefix"
+[ "$arch" = win32 ] && default_prefix="$build/wineprefix32"
+prefix="${WINRUN_PREFIX:-$default_prefix}"
 case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac
 logdir="$build/winrun"
 mkdir -p "$logdir"
@@ -76,7 +86,11 @@ need_packages
 setup_locale
 
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win64
+# A prefix's architecture is fixed when wineboot makes it. Debian's wine 8.0
+# runs 32-bit programs in a win64 prefix through its old-style WoW64 (the
+# wine32:i386 package's loader; system32 holds the 64-bit DLLs, syswow64 the
+# 32-bit ones), and makes a real 32-bit prefix with WINEARCH=win32.
+export WINEARCH="$arch"
 
 # One run at a time per prefix: a prefix has one wineserver and one desktop.
 mkdir -p "$(dirname "$prefix")"
@@ -128,7 +142,7 @@ start_wineserver() {
 # --- prefix: created once, with the virtual desktop that makes hit-testing work
 # (The marker's number goes up whenever the prefix's setup changes, so that
 # an older prefix is made again.)
-ready_marker=".winrun-ready-2"
+ready_marker=".winrun-ready-3"
 setup_prefix() {
     [ -f "$prefix/$ready_marker" ] && return 0
     local t0=$SECONDS

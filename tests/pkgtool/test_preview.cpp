@@ -87,7 +87,8 @@ TEST_F(PreviewTest, StopsWhereABuildWouldStop) {
 TEST(PkgtoolCommandLine, HelpVersionAndUsage) {
     TRun r = RunTool({"--version"});
     EXPECT_EQ(r.Status, 0);
-    EXPECT_EQ(r.Out, "pkgtool 1.0.0\n");
+    // The version the build was configured with (cmake/Version.cmake).
+    EXPECT_EQ(r.Out, "pkgtool " CONFIGURED_VERSION "\n");
 
     for (const char* command : {"preview", "inspect", "build"}) {
         r = RunTool({command, "--help"});

@@ -3,9 +3,10 @@
 # of the package that the build_package scenario wrote (its key, its
 # PackageData.xml byte for byte, a wrong key refused), and build's refusals
 # (no such Designer, a key too long; the builds themselves: e2e_pkgtool_build).
-#   wine_pkgtool.sh WINRUN PKGTOOL_EXE BUILD_OUT DATA_DIR WORK_DIR
+#   wine_pkgtool.sh WINRUN PKGTOOL_EXE BUILD_OUT DATA_DIR WORK_DIR VERSION
+# VERSION: the version the build was configured with.
 set -uo pipefail
-winrun="$1" exe="$2" out="$3" data="$4" work="$5"
+winrun="$1" exe="$2" out="$3" data="$4" work="$5" version="$6"
 mkdir -p "$work"
 failures=0
 check() {  # check <what> <command...>
@@ -18,7 +19,7 @@ run() {  # run <stdout file> <args...>: the exit status of pkgtool.exe
 }
 
 run version.txt --version
-check "--version" grep -qx "pkgtool 1.0.0" "$work/version.txt"
+check "--version" grep -qxF "pkgtool $version" "$work/version.txt"
 
 run preview.txt preview "$data/report.txt"
 check "preview exits 0" test $? -eq 0

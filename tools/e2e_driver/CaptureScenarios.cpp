@@ -36,15 +36,16 @@ void ExpectLines(TScenarioContext& c, TSimSession& sim, size_t mark, const TLine
     c.Check.Check(got == expected, what, L"\n  got:  " + Join(got) + L"\n  want: " + Join(expected));
 }
 
+// A named CALLBACK function, not a lambda: on 32-bit Windows the system calls
+// it with the stdcall convention, which a lambda cannot declare.
+BOOL CALLBACK CollectDescendant(HWND h, LPARAM lp) {
+    reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+    return TRUE;
+}
+
 std::vector<HWND> AllDescendants(HWND parent) {
     std::vector<HWND> out;
-    EnumChildWindows(
-        parent,
-        [](HWND h, LPARAM lp) {
-            reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&out));
+    EnumChildWindows(parent, CollectDescendant, reinterpret_cast<LPARAM>(&out));
     return out;
 }
 
