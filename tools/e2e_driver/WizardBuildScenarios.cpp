@@ -269,6 +269,29 @@ void BuildFailures(TScenarioContext& c) {
             if (line.rfind(L"copy ", 0) == 0 || line == L"search window copy") copies += line + L"; ";
         c.Check.Equal(copies, L"", L"nothing was copied");
     }
+    {
+        // The Designer restarted since the capture: the captured handles name
+        // no window now, or windows that only reuse their values.
+        TWizardSession wizard(c.WizardExe);
+        {
+            TSimSession sim(c.SimExe, L"wizard_restarted_first", SimArgs(c));
+            if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+                return;
+            sim.Close();
+        }
+        TSimSession restarted(c.SimExe, L"wizard_restarted", SimArgs(c));
+        if (!c.Check.Check(restarted.Started(), L"the Designer starts again", restarted.Error())) return;
+        Fill(wizard, files, L"KEY", L"3000");
+        ctl::PressButton(wizard.Control(wiz::MakePackage));
+        ExpectBox(c, wizard, nullptr, kTitle,
+                  L"Окно конфигуратора, захваченное мастером, закрыто или изменилось (конфигуратор перезапущен или "
+                  L"окно конфигурации закрыто). Захватите окно конфигуратора заново и повторите попытку.",
+                  L"a restarted Designer");
+        CheckNothingWritten(c, files, before, L"a restarted Designer");
+        c.Check.Check(LinesWithPrefix(restarted, L"key ").empty(), L"the restarted Designer got no key");
+        c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено", L"the status turns red");
+        c.Check.Check(!IsWindowEnabled(wizard.Control(wiz::MakePackage)), L"\"Сформировать\" is disabled");
+    }
 }
 const TScenarioEntry kBuildFailuresEntry(TArea::WizardBuild, "wizard_build_fails", BuildFailures);
 
