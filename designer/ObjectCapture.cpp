@@ -131,8 +131,18 @@ void TObjectCapture::TypeTreePath(const std::string& treePath) {
 void TObjectCapture::PressCopy() {
     // Ctrl+Insert goes to the focused window, the tree the build put in front;
     // but bringing a child window to the front does not give it the focus.
-    if (ports_.Focus) EnsureTreeHasFocus(*ports_.Focus, ports_.Clock);
+    // The focus is looked at after the first key, since the keyboard puts the
+    // Designer in front before it (a program in the background has no focus
+    // window); a Ctrl alone copies nothing.
     ports_.Keyboard.KeyEvent(kVkControl, false);
+    if (ports_.Focus) {
+        try {
+            EnsureTreeHasFocus(*ports_.Focus, ports_.Clock);
+        } catch (...) {
+            ports_.Keyboard.KeyEvent(kVkControl, true);
+            throw;
+        }
+    }
     ports_.Keyboard.KeyEvent(kVkInsert, false);
     ports_.Keyboard.KeyEvent(kVkInsert, true);
     ports_.Keyboard.KeyEvent(kVkControl, true);

@@ -25,8 +25,9 @@ struct TCapturePorts {
     platform::IClipboard& Clipboard;
     IDelayField& Delay;
     ILogSink& Log;
-    // Looked at before each copy keystroke (EnsureTreeHasFocus); none: the
-    // keystroke goes unchecked.
+    // Looked at between the Ctrl and the Insert of each copy keystroke, once
+    // the keyboard has put the Designer in front (EnsureTreeHasFocus); on a
+    // refusal Ctrl is released and nothing else is sent. None: unchecked.
     ITreeFocus* Focus = nullptr;
 };
 

@@ -197,6 +197,8 @@ TEST_F(PackageBuildRun, ACopyKeystrokeWithTheFocusOutsideTheTreeStopsTheBuildAnd
         EXPECT_EQ(std::string(e.what()), std::string(designer::kTreeNotFocusedMessage));
     }
     EXPECT_EQ(Copies(rig_.designer), 1) << "no copy keystroke for the second object";
+    EXPECT_EQ(rig_.designer.events.back(), (fakes::TEvent{fakes::TEvent::KeyRelease, designer::kVkControl}))
+        << "the Ctrl pressed before the look is released";
     EXPECT_EQ(rig_.log.lines.size(), 1u);
     EXPECT_EQ(PackageBytes(), "the previous package");
     EXPECT_TRUE(handedOver_.empty());
