@@ -203,8 +203,7 @@ void TSimulator::CtrlInsert() {
     else if (options_.SearchKeepsFocus && search_ && (focus == search_ || IsChild(search_, focus))) {
         Log(L"search window copy");
         StartCopy(searchFound_);
-    }
-    else if (decoys_.count(focus)) Log(L"decoy " + ClassOf(focus) + L" copy");
+    } else if (decoys_.count(focus)) Log(L"decoy " + ClassOf(focus) + L" copy");
     else Log(L"ignore Ctrl+Insert");
 }
 

@@ -157,8 +157,8 @@ private:
     bool afterAltJ_ = false;  // the C that follows Alt+J belongs to it
     std::u16string pendingCopy_;
     std::u16string searchFound_;  // the tree's selection when the search window opened
-    bool holding_ = false;  // the render holds the clipboard open (--hold-open)
-    int rendered_ = 0;      // formats put on the clipboard by the render under way
+    bool holding_ = false;        // the render holds the clipboard open (--hold-open)
+    int rendered_ = 0;            // formats put on the clipboard by the render under way
     std::set<HWND> decoys_;
     std::set<UINT_PTR> pendingTimers_;  // delayed windows not yet opened
     TSimStats stats_;

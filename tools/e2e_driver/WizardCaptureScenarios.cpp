@@ -161,7 +161,8 @@ void CaptureSearchWindowLate(TScenarioContext& c) {
                       L"the user window gets Alt+J, C, Esc and Ctrl+Shift+C, no menu keys");
         const auto log = user.Log().Lines();
         c.Check.Equal(std::count(log.begin(), log.end(), L"user mode: menu command run"), 0, L"no menu command ran");
-        c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено", L"the failed capture turns the status red");
+        c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено",
+                      L"the failed capture turns the status red");
         c.Check.Equal(wizard.Describe(wizard.Control(wiz::wnd1CStatus), wiz::TextColour), RGB(255, 0, 0), L"in red");
         c.Check.Check(!IsWindowEnabled(wizard.Control(wiz::MakePackage)), L"\"Сформировать\" is disabled");
         if (Capture(c, designer, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
