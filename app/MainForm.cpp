@@ -491,7 +491,13 @@ void TMainForm::RunHandler(const std::function<void()>& handler) {
 }
 
 void TMainForm::ShowError(const std::string& message1251) {
-    MessageBoxW(hwnd_, Wide(WithFullStop(message1251)).c_str(), kApplicationTitle, MB_ICONERROR | MB_OK);
+    ShowBox(Wide(WithFullStop(message1251)), kApplicationTitle, MB_ICONERROR | MB_OK);
+}
+
+int TMainForm::ShowBox(const std::wstring& text, const wchar_t* caption, UINT type) {
+    // The Designer is in front after a capture or a build; a box behind it
+    // would leave the wizard waiting for an answer nobody sees.
+    return MessageBoxW(hwnd_, text.c_str(), caption, type | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
 void TMainForm::FormCreate() { SetOuterHeight(kCollapsedHeight); }
@@ -573,7 +579,7 @@ void TMainForm::GenerateKeyClick() {
 
 void TMainForm::slExit() {
     if (text::StrToInt(Text1251(sl)) < kMinimumDelay) {
-        MessageBoxW(hwnd_, kDelayTooSmallMessage, L"Information", MB_ICONINFORMATION | MB_OK);
+        ShowBox(kDelayTooSmallMessage, L"Information", MB_ICONINFORMATION | MB_OK);
         SetWindowTextW(sl, L"10");
     }
 }
@@ -585,26 +591,54 @@ void TMainForm::Grab1CWndClick() {
     SetTimer(hwnd_, kCaptureTimer, designer::kCaptureTickMs, nullptr);
 }
 
+void TMainForm::EndCaptureWait() {
+    KillTimer(hwnd_, kCaptureTimer);
+    UnregisterHotKey(hwnd_, kEscapeHotKey);
+    ShowWindow(hwnd_, SW_SHOW);
+}
+
+void TMainForm::MarkNotCaptured() {
+    SetStatus(kNotCapturedText, kStatusRed);
+    EnableWindow(MakePackage, FALSE);
+}
+
 void TMainForm::TimerTimer() {
     if (GetAsyncKeyState(VK_ESCAPE) & 0x8000) {
-        KillTimer(hwnd_, kCaptureTimer);
-        UnregisterHotKey(hwnd_, kEscapeHotKey);
-        ShowWindow(hwnd_, SW_SHOW);
+        EndCaptureWait();
         return;
     }
     designer::TWin32WindowSystem system;
-    const designer::TWindow frame = designer::DesignerFrameUnderCursor(system);
+    designer::TWindow frame = 0;
+    try {
+        frame = designer::DesignerFrameUnderCursor(system);
+    } catch (...) {
+        // A Designer out of reach: the wait ends with its message, which
+        // would otherwise come again at every tick.
+        EndCaptureWait();
+        MarkNotCaptured();
+        throw;
+    }
     if (frame == 0) return;
 
     KillTimer(hwnd_, kCaptureTimer);
     // The capture sends Esc itself; it must reach the Designer, not this form.
     UnregisterHotKey(hwnd_, kEscapeHotKey);
-    const TOnExit showAgain([this] { ShowWindow(hwnd_, SW_SHOW); });
+    // A capture that fails, or stops with an error, may have dropped the
+    // windows of the earlier one: the old status would then name a Designer
+    // the build can no longer reach.
+    bool captured = false;
+    const TOnExit showAgain([this, &captured] {
+        if (!captured) MarkNotCaptured();
+        ShowWindow(hwnd_, SW_SHOW);
+    });
     designer::TWin32Keyboard keyboard;
     designer::TWin32MessageClock clock;
     const designer::TCaptureOutcome outcome = designer::CaptureDesigner(windows_, frame, {system, keyboard, clock});
     if (!outcome.Captured) return;
+    captured = true;
+    capturedCaption_ = outcome.Caption;
     SetStatus(kCapturedPrefix + Wide(outcome.Caption), kStatusGreen);
+    EnableWindow(MakePackage, TRUE);
     ShowWindow(GroupPreparation, SW_SHOW);
     SetOuterHeight(kExpandedHeight);
 }
@@ -631,6 +665,12 @@ bool TMainForm::PumpAndCheckStop() {
 }
 
 void TMainForm::MakePackageClick() {
+    // Closed or restarted since the capture, the Designer's handles may name
+    // no window, or windows of another program that reused their values.
+    if (designer::TWin32WindowSystem system; !designer::CapturedWindowsStillThere(system, windows_, capturedCaption_)) {
+        MarkNotCaptured();
+        throw text::TError(std::string(designer::kDesignerWindowsChangedMessage));
+    }
     designer::TWin32BuildPorts win32(windows_.TreeGrid, hwnd_);
     win32.BringTreeToFront();
     SetWindowTextW(res, L"");
@@ -678,8 +718,8 @@ void TMainForm::MakePackageClick() {
     display.ShowNow();
     SetForegroundWindow(hwnd_);
     if (outcome == designer::TBuildOutcome::CaptureFailed)
-        MessageBoxW(hwnd_, Wide(package::kCaptureFailedMessage).c_str(), Wide(package::kCaptureFailedCaption).c_str(),
-                    MB_ICONERROR | MB_OK);
+        ShowBox(Wide(package::kCaptureFailedMessage), Wide(package::kCaptureFailedCaption).c_str(),
+                MB_ICONERROR | MB_OK);
 }
 
 }  // namespace app

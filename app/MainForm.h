@@ -73,6 +73,9 @@ private:
     // Runs a handler; an escaped error becomes the standard error box.
     void RunHandler(const std::function<void()>& handler);
     void ShowError(const std::string& message1251);
+    // Every message box of the form: modal to the form, and in front of the
+    // Designer, which the capture and the build bring forward.
+    int ShowBox(const std::wstring& text, const wchar_t* caption, UINT type);
 
     // The handlers.
     void FormCreate();
@@ -89,6 +92,10 @@ private:
     // Shared steps.
     void ChooseFile(bool save, const wchar_t* title, const wchar_t* filter, const wchar_t* defaultExt, HWND target);
     void SetStatus(const std::wstring& text, COLORREF colour);
+    // The red status, and "Сформировать" disabled until a capture succeeds.
+    void MarkNotCaptured();
+    // Ends the wait for the pointer: the timer, Esc, the form shown again.
+    void EndCaptureWait();
     void SetOuterHeight(int height96);
     void AddLogLines(const std::vector<std::string>& lines1251);
     std::string Text1251(HWND control) const;
@@ -121,8 +128,10 @@ private:
     HWND MakePackage = nullptr;
     HWND res = nullptr;
 
-    // The captured Designer, for the whole run.
+    // The captured Designer, for the whole run, and its caption as the
+    // capture read it (Windows-1251).
     designer::TDesignerWindows windows_;
+    std::string capturedCaption_;
     // The document of the last build, kept until the next one.
     package::TPackageDocument package_;
 

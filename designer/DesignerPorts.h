@@ -57,6 +57,17 @@ namespace designer {
 // A window of another program (an HWND's value); 0 is "no window".
 using TWindow = std::uintptr_t;
 
+// The mandatory integrity level of another program's process, as far as
+// this program may read it.
+struct TProcessIntegrity {
+    // The process opened, but its token did not: another account's process,
+    // whose windows drop this program's messages and keys as an elevated one's do.
+    bool TokenDenied = false;
+    // The token's integrity RID (0x2000 medium, 0x3000 high); nothing when
+    // the system does not say (no levels, or the process did not open).
+    std::optional<std::uint32_t> Level;
+};
+
 // A point on the screen, in pixels.
 struct TScreenPoint {
     std::int32_t X = 0;
@@ -76,9 +87,17 @@ public:
     // taken up to the first zero: at most 254 characters, as Windows-1251.
     virtual std::string ClassName(TWindow window) = 0;
     virtual std::string Caption(TWindow window) = 0;
-    // SendMessage WM_NCHITTEST, wParam 0, lParam x in the low and y in the
-    // high 16 bits: the hit-test code.
+    // WM_NCHITTEST, wParam 0, lParam x in the low and y in the high 16 bits,
+    // sent with a bound of kHitTestTimeoutMs (SendMessageTimeout,
+    // SMTO_ABORTIFHUNG): the hit-test code; 0 (HTNOWHERE) when the window did
+    // not answer in time or is hung.
     virtual std::uint32_t HitTest(TWindow window, TScreenPoint at) = 0;
+    // The screen point `physical` (as GetCursorPos gives it to this DPI-aware
+    // program) in the coordinates `window` works in: a DPI-unaware window
+    // sees virtualised pixels (PhysicalToLogicalPointForPerMonitorDPI, else
+    // PhysicalToLogicalPoint). Unchanged for a DPI-aware window and where the
+    // system has neither function.
+    virtual TScreenPoint ToWindowPoint(TWindow window, TScreenPoint physical) = 0;
     // EnumChildWindows(parent) / EnumWindows: calls `visit` for each window in
     // the system's order until it returns false.
     virtual void EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) = 0;
@@ -91,11 +110,37 @@ public:
     virtual bool SetForeground(TWindow window) = 0;
     // Whether the foreground window belongs to the process that owns `window`.
     virtual bool ForegroundIsProcessOf(TWindow window) = 0;
-    // The mandatory integrity level (the token's integrity RID, e.g. 0x2000
-    // medium, 0x3000 high) of the process that owns `window`, and of this
-    // process; nothing when the system does not say (no rights, no levels).
-    virtual std::optional<std::uint32_t> IntegrityOf(TWindow window) = 0;
+    // The mandatory integrity level of the process that owns `window` (see
+    // TProcessIntegrity), and of this process (nothing when the system does
+    // not say).
+    virtual TProcessIntegrity IntegrityOf(TWindow window) = 0;
     virtual std::optional<std::uint32_t> OwnIntegrity() = 0;
+    // Whether the desktop that receives the user's input is the one this
+    // program runs on (OpenInputDesktop): false while the workstation is
+    // locked, a UAC prompt is up, or the remote session is minimised or
+    // disconnected. Then no window can be brought to the front.
+    virtual bool InputDesktopIsOurs() = 0;
+};
+
+// What GetGUIThreadInfo tells of the thread that owns a window.
+struct TGuiThreadState {
+    bool Known = false;       // the system answered
+    TWindow Focus = 0;        // the window with the keyboard focus (hwndFocus)
+    TWindow Active = 0;       // the thread's active window (hwndActive)
+    bool MenuOrMove = false;  // a menu is open (menu, popup or system menu mode) or a window is moved or sized
+};
+
+// The keyboard state of the Designer's thread, looked at before each copy
+// keystroke of a build: the copy keys go to whatever control has the focus.
+class ITreeFocus {
+public:
+    virtual ~ITreeFocus() = default;
+    // The configuration tree, and the top-level window it lies in
+    // (GetAncestor, GA_ROOT).
+    virtual TWindow Tree() = 0;
+    virtual TWindow TreeTopLevel() = 0;
+    // GetGUIThreadInfo on the thread that owns the tree.
+    virtual TGuiThreadState TreeThreadState() = 0;
 };
 
 }  // namespace designer

@@ -6,6 +6,7 @@
 
 #include "designer/ClipboardItems.h"
 #include "designer/DesignerInterface.h"
+#include "text/Error.h"
 #include "text/Number.h"
 
 namespace designer {
@@ -128,8 +129,20 @@ void TObjectCapture::TypeTreePath(const std::string& treePath) {
 }
 
 void TObjectCapture::PressCopy() {
-    // Ctrl+Insert goes to the focused window, the tree the build put in front.
+    // Ctrl+Insert goes to the focused window, the tree the build put in front;
+    // but bringing a child window to the front does not give it the focus.
+    // The focus is looked at after the first key, since the keyboard puts the
+    // Designer in front before it (a program in the background has no focus
+    // window); a Ctrl alone copies nothing.
     ports_.Keyboard.KeyEvent(kVkControl, false);
+    if (ports_.Focus) {
+        try {
+            EnsureTreeHasFocus(*ports_.Focus, ports_.Clock);
+        } catch (...) {
+            ports_.Keyboard.KeyEvent(kVkControl, true);
+            throw;
+        }
+    }
     ports_.Keyboard.KeyEvent(kVkInsert, false);
     ports_.Keyboard.KeyEvent(kVkInsert, true);
     ports_.Keyboard.KeyEvent(kVkControl, true);
@@ -140,6 +153,22 @@ void TObjectCapture::LogResult(const std::string& path, bool ok) {
     line += path;
     line += ok ? kLogSuccess : kLogFailure;
     ports_.Log.AddLine(line);
+}
+
+void EnsureTreeHasFocus(ITreeFocus& focus, platform::IClock& clock) {
+    const TWindow tree = focus.Tree();
+    const TWindow top = focus.TreeTopLevel();
+    // The Designer moves its focus to the tree a moment after it came to the
+    // front, so a refusal waits a little first.
+    const std::uint64_t start = clock.NowMs();
+    for (;;) {
+        const TGuiThreadState state = focus.TreeThreadState();
+        const bool menu = state.Known && state.MenuOrMove;
+        if (state.Known && !menu && state.Focus == tree && state.Active == top) return;
+        if (clock.NowMs() - start >= kTreeFocusPatienceMs)
+            throw text::TError(std::string(menu ? kDesignerMenuOpenMessage : kTreeNotFocusedMessage));
+        clock.Sleep(kTreeFocusPollMs);
+    }
 }
 
 package::TWalkResult CaptureReportObjects(package::TPackageDocument& document, std::string_view reportPath,

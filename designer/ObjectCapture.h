@@ -13,6 +13,7 @@
 #include "package/PackageDocument.h"
 #include "package/ReportWalk.h"
 #include "platform/Clipboard.h"
+#include "text/Literal.h"
 
 namespace designer {
 
@@ -24,10 +25,43 @@ struct TCapturePorts {
     platform::IClipboard& Clipboard;
     IDelayField& Delay;
     ILogSink& Log;
+    // Looked at between the Ctrl and the Insert of each copy keystroke, once
+    // the keyboard has put the Designer in front (EnsureTreeHasFocus); on a
+    // refusal Ctrl is released and nothing else is sent. None: unchecked.
+    ITreeFocus* Focus = nullptr;
 };
 
 // How often the clipboard is looked at while the Designer fills it.
 inline constexpr std::uint32_t kClipboardPollMs = 1;
+
+// How long the Designer is given to move its keyboard focus to the tree
+// after it was brought to the front, and how often it is looked at.
+inline constexpr std::uint32_t kTreeFocusPatienceMs = 1000;
+inline constexpr std::uint32_t kTreeFocusPollMs = 10;
+
+// Raised instead of the copy keystroke when the tree does not have the
+// Designer's keyboard focus: Ctrl+Insert would copy what is selected in
+// that other control, and the package would hold another object's data
+// under this object's path.
+inline constexpr std::string_view kTreeNotFocusedMessage =
+    text::Cp1251<"Клавиатурный фокус конфигуратора находится не в дереве конфигурации (например, оставлено "
+                 "открытым окно поиска объектов метаданных или выбран другой список), поэтому команда копирования "
+                 "не отправлена: скопировался бы другой объект. Пакет не записан. Щелкните мышью в дереве "
+                 "конфигурации в окне конфигуратора и нажмите «Сформировать» еще раз">;
+
+// Raised instead of the copy keystroke while the Designer has a menu open or
+// a window is being moved or sized: the keystroke would go to the menu.
+inline constexpr std::string_view kDesignerMenuOpenMessage =
+    text::Cp1251<"В конфигураторе открыто меню или перемещается окно, поэтому команда копирования не "
+                 "отправлена. Пакет не записан. Закройте меню, щелкните мышью в дереве конфигурации в окне "
+                 "конфигуратора и нажмите «Сформировать» еще раз">;
+
+// Waits up to kTreeFocusPatienceMs on `clock` until the thread of the tree
+// shows the tree as its focus window, the tree's top-level window as its
+// active window, and no menu, move or size mode; throws
+// kDesignerMenuOpenMessage when a menu or move mode remains, else
+// kTreeNotFocusedMessage.
+void EnsureTreeHasFocus(ITreeFocus& focus, platform::IClock& clock);
 
 class TObjectCapture : public package::ICapture {
 public:

@@ -43,15 +43,52 @@ void FindSearchWindow(TDesignerWindows& windows, IWindowSystem& system) {
     system.EnumWindows([&](TWindow w) { return EnumSearchWindowProc(system, windows, w); });
 }
 
+// Looks for the configuration window every kConfigurationPollMs for up to
+// `patienceMs`; true as soon as it is found.
+bool WaitForConfigurationWindow(TDesignerWindows& windows, const TWindowCapturePorts& ports, std::uint32_t patienceMs) {
+    const std::uint64_t start = ports.Clock.NowMs();
+    while (ports.Clock.NowMs() - start < patienceMs) {
+        ports.Clock.Sleep(kConfigurationPollMs);
+        FindConfigurationWindow(windows, ports.Windows);
+        if (windows.ConfigurationWindow != 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 TWindow DesignerFrameUnderCursor(IWindowSystem& windows) {
     TScreenPoint cursor;
     const TWindow window = windows.WindowUnderCursor(cursor);
     if (window == 0) return 0;
-    const std::string cls = windows.ClassName(window);
-    const std::uint32_t hit = windows.HitTest(window, cursor);
-    return hit == kHtCaption && cls == kMainFrameClass ? window : 0;
+    // The hit test is a message, answered only when the window's program gets
+    // to it: the class, which the system knows without asking, comes first,
+    // so that crossing another busy program on the way costs nothing.
+    if (windows.ClassName(window) != kMainFrameClass) return 0;
+    // A Designer out of reach drops the hit test too: the wait would never end.
+    RefuseDesignerOutOfReach(windows, window);
+    // The cursor is in physical pixels; a DPI-unaware Designer hit-tests in
+    // its own, virtualised ones, and the system converts the parameters only
+    // of the messages it sends itself.
+    const std::uint32_t hit = windows.HitTest(window, windows.ToWindowPoint(window, cursor));
+    return hit == kHtCaption ? window : 0;
+}
+
+void RefuseDesignerOutOfReach(IWindowSystem& windows, TWindow frame) {
+    const TProcessIntegrity designer = windows.IntegrityOf(frame);
+    if (designer.TokenDenied) throw text::TError(std::string(kOtherAccountDesignerMessage));
+    // A Designer above this program's integrity level drops every message and
+    // key of ours without a word; the build would then fail and blame the delay.
+    if (IntegrityAboveOurs(designer.Level, windows.OwnIntegrity()))
+        throw text::TError(std::string(kElevatedDesignerMessage));
+}
+
+bool CapturedWindowsStillThere(IWindowSystem& system, const TDesignerWindows& windows, std::string_view caption) {
+    if (windows.MainFrame == 0 || windows.TreeGrid == 0) return false;
+    return system.ClassName(windows.MainFrame) == kMainFrameClass && system.Caption(windows.MainFrame) == caption &&
+           IsConfigurationWindowOf(system, windows.MainFrame, windows.ConfigurationWindow) &&
+           system.IsDescendant(windows.ConfigurationWindow, windows.TreeGrid) &&
+           system.ClassName(windows.TreeGrid) == kGridClass;
 }
 
 TWindow FindDesignerFrame(IWindowSystem& windows, std::string_view captionPart) {
@@ -70,10 +107,7 @@ bool IntegrityAboveOurs(std::optional<std::uint32_t> designer, std::optional<std
 }
 
 TCaptureOutcome CaptureDesigner(TDesignerWindows& windows, TWindow frame, const TWindowCapturePorts& ports) {
-    // A Designer above this program's integrity level drops every message and
-    // key of ours without a word; the build would then fail and blame the delay.
-    if (IntegrityAboveOurs(ports.Windows.IntegrityOf(frame), ports.Windows.OwnIntegrity()))
-        throw text::TError(std::string(kElevatedDesignerMessage));
+    RefuseDesignerOutOfReach(ports.Windows, frame);
 
     windows.MainFrame = frame;
     TForegroundKeyboard keyboard(ports.Keyboard, ports.Windows, ports.Clock, frame);
@@ -112,6 +146,11 @@ void FindBase1CWindows(TDesignerWindows& windows, const TWindowCapturePorts& por
 
     for (int attempt = 0; attempt < kSearchWindowAttempts; ++attempt) {
         if (windows.ConfigurationWindow == 0) FindConfigurationWindow(windows, system);
+        // Without a configuration window the keys below would go to the frame
+        // itself; the same time is given to a slow Designer by waiting instead.
+        if (windows.ConfigurationWindow == 0 &&
+            !WaitForConfigurationWindow(windows, ports, kOpenSearchWaitMs + kSearchMenuWaitMs))
+            continue;
         system.SetForeground(windows.ConfigurationWindow);
         Chord(ports.Keyboard, {kVkControl, kVkF});  // search from the configuration window
         ports.Clock.Sleep(kOpenSearchWaitMs);
@@ -170,7 +209,13 @@ void TForegroundKeyboard::EnsureDesignerInFront() {
     for (;;) {
         windows_.SetForeground(front_);
         if (windows_.ForegroundIsProcessOf(front_)) return;
-        if (clock_.NowMs() - start >= kForegroundPatienceMs) throw text::TError(std::string(kNotInFrontMessage));
+        if (clock_.NowMs() - start >= kForegroundPatienceMs) {
+            // A locked workstation, a UAC prompt or a minimised remote session
+            // refuses every window; the user can do nothing about it here but
+            // end that state.
+            if (!windows_.InputDesktopIsOurs()) throw text::TError(std::string(kNoInputDesktopMessage));
+            throw text::TError(std::string(kNotInFrontMessage));
+        }
         clock_.Sleep(kForegroundPollMs);
     }
 }

@@ -60,22 +60,37 @@ BOOL CALLBACK EnumProc(HWND hwnd, LPARAM param) {
 
 // The integrity RID of a process token: the last sub-authority of the
 // token's mandatory label.
-std::optional<std::uint32_t> TokenIntegrity(HANDLE process) {
-    platform::TScopedHandle token;
-    if (!::OpenProcessToken(process, TOKEN_QUERY, token.Receive())) return std::nullopt;
+std::optional<std::uint32_t> TokenIntegrity(HANDLE token) {
     std::optional<std::uint32_t> level;
     DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenIntegrityLevel, nullptr, 0, &size);
+    ::GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
     if (size > 0) {
         auto buffer = std::make_unique<unsigned char[]>(size);
         auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.get());
-        if (::GetTokenInformation(token.Get(), TokenIntegrityLevel, label, size, &size) &&
+        if (::GetTokenInformation(token, TokenIntegrityLevel, label, size, &size) &&
             ::IsValidSid(label->Label.Sid)) {
             const UCHAR count = *::GetSidSubAuthorityCount(label->Label.Sid);
             if (count > 0) level = *::GetSidSubAuthority(label->Label.Sid, count - 1);
         }
     }
     return level;
+}
+
+// user32's conversion of a physical point into a window's logical one, looked
+// up at run time: PhysicalToLogicalPointForPerMonitorDPI exists from Windows
+// 8.1, PhysicalToLogicalPoint from Vista.
+using TPointConversion = BOOL(WINAPI*)(HWND, LPPOINT);
+
+TPointConversion PointConversion() {
+    static const TPointConversion conversion = [] {
+        HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+        if (!user32) return TPointConversion{};
+        FARPROC found = ::GetProcAddress(user32, "PhysicalToLogicalPointForPerMonitorDPI");
+        if (!found) found = ::GetProcAddress(user32, "PhysicalToLogicalPoint");
+        // Through a function type without parameters, which may hold any.
+        return reinterpret_cast<TPointConversion>(reinterpret_cast<void (*)()>(found));
+    }();
+    return conversion;
 }
 
 }  // namespace
@@ -110,7 +125,19 @@ std::string TWin32WindowSystem::Caption(TWindow window) { return WindowString(Re
 
 std::uint32_t TWin32WindowSystem::HitTest(TWindow window, TScreenPoint at) {
     const LPARAM where = MAKELPARAM(static_cast<WORD>(at.X), static_cast<WORD>(at.Y));
-    return static_cast<std::uint32_t>(::SendMessageW(ToHwnd(window), WM_NCHITTEST, 0, where));
+    DWORD_PTR answer = 0;
+    // The form's timer waits in here: a window that does not answer in time
+    // is not the caption the user points at.
+    if (!::SendMessageTimeoutW(ToHwnd(window), WM_NCHITTEST, 0, where, SMTO_ABORTIFHUNG, kHitTestTimeoutMs, &answer))
+        return HTNOWHERE;
+    return static_cast<std::uint32_t>(answer);
+}
+
+TScreenPoint TWin32WindowSystem::ToWindowPoint(TWindow window, TScreenPoint physical) {
+    POINT p{physical.X, physical.Y};
+    const TPointConversion convert = PointConversion();
+    if (!convert || !convert(ToHwnd(window), &p)) return physical;
+    return {p.x, p.y};
 }
 
 void TWin32WindowSystem::EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) {
@@ -150,14 +177,48 @@ bool TWin32WindowSystem::ForegroundIsProcessOf(TWindow window) {
     return front == target;
 }
 
-std::optional<std::uint32_t> TWin32WindowSystem::IntegrityOf(TWindow window) {
+TProcessIntegrity TWin32WindowSystem::IntegrityOf(TWindow window) {
     DWORD pid = 0;
-    if (!::GetWindowThreadProcessId(ToHwnd(window), &pid)) return std::nullopt;
+    if (!::GetWindowThreadProcessId(ToHwnd(window), &pid)) return {};
     const platform::TScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    if (!process.Valid()) return std::nullopt;
-    return TokenIntegrity(process.Get());
+    if (!process.Valid()) return {};
+    platform::TScopedHandle token;
+    if (!::OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive()))
+        return {::GetLastError() == ERROR_ACCESS_DENIED, std::nullopt};
+    return {false, TokenIntegrity(token.Get())};
 }
 
-std::optional<std::uint32_t> TWin32WindowSystem::OwnIntegrity() { return TokenIntegrity(::GetCurrentProcess()); }
+std::optional<std::uint32_t> TWin32WindowSystem::OwnIntegrity() {
+    platform::TScopedHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return std::nullopt;
+    return TokenIntegrity(token.Get());
+}
+
+bool TWin32WindowSystem::InputDesktopIsOurs() {
+    // Without the rights to the input desktop (the secure desktop of a locked
+    // workstation or a UAC prompt) it does not open at all.
+    HDESK input = ::OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    if (!input) return false;
+    const auto name = [](HDESK desktop) {
+        wchar_t buffer[256] = {};
+        DWORD needed = 0;
+        ::GetUserObjectInformationW(desktop, UOI_NAME, buffer, sizeof buffer - sizeof buffer[0], &needed);
+        return std::wstring(buffer);
+    };
+    const bool ours = name(input) == name(::GetThreadDesktop(::GetCurrentThreadId()));
+    ::CloseDesktop(input);
+    return ours;
+}
+
+TWindow TWin32TreeFocus::TreeTopLevel() { return FromHwnd(::GetAncestor(ToHwnd(tree_), GA_ROOT)); }
+
+TGuiThreadState TWin32TreeFocus::TreeThreadState() {
+    const DWORD thread = ::GetWindowThreadProcessId(ToHwnd(tree_), nullptr);
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (thread == 0 || !::GetGUIThreadInfo(thread, &info)) return {};
+    constexpr DWORD kMenuOrMove = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE | GUI_INMOVESIZE;
+    return {true, FromHwnd(info.hwndFocus), FromHwnd(info.hwndActive), (info.flags & kMenuOrMove) != 0};
+}
 
 }  // namespace designer

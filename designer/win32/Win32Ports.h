@@ -65,14 +65,28 @@ public:
     std::string ClassName(TWindow window) override;
     std::string Caption(TWindow window) override;
     std::uint32_t HitTest(TWindow window, TScreenPoint at) override;
+    TScreenPoint ToWindowPoint(TWindow window, TScreenPoint physical) override;
     void EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) override;
     void EnumWindows(const std::function<bool(TWindow)>& visit) override;
     bool IsDescendant(TWindow parent, TWindow window) override;
     TWindow FindChild(TWindow parent, std::string_view cls) override;
     bool SetForeground(TWindow window) override;
     bool ForegroundIsProcessOf(TWindow window) override;
-    std::optional<std::uint32_t> IntegrityOf(TWindow window) override;
+    TProcessIntegrity IntegrityOf(TWindow window) override;
     std::optional<std::uint32_t> OwnIntegrity() override;
+    bool InputDesktopIsOurs() override;
+};
+
+// The keyboard state of the thread that owns the configuration tree.
+class TWin32TreeFocus : public ITreeFocus {
+public:
+    explicit TWin32TreeFocus(TWindow tree) : tree_(tree) {}
+    TWindow Tree() override { return tree_; }
+    TWindow TreeTopLevel() override;
+    TGuiThreadState TreeThreadState() override;
+
+private:
+    TWindow tree_;
 };
 
 inline HWND ToHwnd(TWindow window) { return reinterpret_cast<HWND>(window); }
@@ -81,14 +95,16 @@ inline TWindow FromHwnd(HWND hwnd) { return reinterpret_cast<TWindow>(hwnd); }
 // The Win32 ports of one build on the captured Designer's tree, owned
 // together: the form and the console tool create one per build. Each
 // object's copy keystroke goes only to the Designer in front (Keyboard
-// guards Keys). The clock's sleeps answer the messages other programs send
+// guards Keys), and only while the tree has the Designer's keyboard focus
+// (Focus). The clock's sleeps answer the messages other programs send
 // meanwhile: the owner of the clipboard (the form, after a build) is asked
 // to let go by the Designer's next copy while the capture waits.
 class TWin32BuildPorts {
 public:
     // `clipboardOwner`: the window that owns the clipboard once the key is put there.
     TWin32BuildPorts(TWindow tree, HWND clipboardOwner)
-        : Tree(ToHwnd(tree)), Keyboard(Keys, System, Clock, tree), Clipboard(clipboardOwner), tree_(tree) {}
+        : Tree(ToHwnd(tree)), Keyboard(Keys, System, Clock, tree), Clipboard(clipboardOwner), Focus(tree),
+          tree_(tree) {}
     TWin32BuildPorts(const TWin32BuildPorts&) = delete;
     TWin32BuildPorts& operator=(const TWin32BuildPorts&) = delete;
 
@@ -97,7 +113,7 @@ public:
     // The capture's ports over these, with the caller's delay and log, and
     // its clock when it wraps Clock.
     TCapturePorts With(IDelayField& delay, ILogSink& log, platform::IClock* clock = nullptr) {
-        return {Tree, Keyboard, clock ? *clock : Clock, Clipboard, delay, log};
+        return {Tree, Keyboard, clock ? *clock : Clock, Clipboard, delay, log, &Focus};
     }
 
     TWin32WindowSystem System;
@@ -106,6 +122,7 @@ public:
     TWin32TreeWindow Tree;
     TForegroundKeyboard Keyboard;
     platform::TWin32Clipboard Clipboard;
+    TWin32TreeFocus Focus;
 
 private:
     TWindow tree_;

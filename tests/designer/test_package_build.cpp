@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 
@@ -11,6 +12,7 @@
 #include "designer/BuildDisplay.h"
 #include "designer/PackageBuild.h"
 #include "text/Codepage.h"
+#include "text/Error.h"
 
 namespace {
 
@@ -155,6 +157,86 @@ TEST_F(PackageBuildRun, AFailedCaptureIsNotAStopAndWritesNothing) {
     EXPECT_EQ(PackageBytes(), "the previous package");
     EXPECT_TRUE(handedOver_.empty());
     EXPECT_EQ(Leftovers(), 0u);
+}
+
+// The keyboard state of the Designer's thread, as the script tells it at
+// each look; the tree is window 23 in the frame 10.
+class TScriptedFocus : public designer::ITreeFocus {
+public:
+    static constexpr designer::TWindow kTree = 23, kFrame = 10, kSearch = 30, kSearchEdit = 31;
+    designer::TWindow Tree() override { return kTree; }
+    designer::TWindow TreeTopLevel() override { return kFrame; }
+    designer::TGuiThreadState TreeThreadState() override { return script(); }
+    std::function<designer::TGuiThreadState()> script;
+};
+
+long Copies(const fakes::TFakeDesigner& designer) {
+    return static_cast<long>(std::count(designer.events.begin(), designer.events.end(),
+                                        fakes::TEvent{fakes::TEvent::KeyPress, designer::kVkInsert}));
+}
+
+TEST_F(PackageBuildRun, ACopyKeystrokeWithTheFocusOutsideTheTreeStopsTheBuildAndWritesNothing) {
+    // After the first object the user opens the metadata search: its edit
+    // has the focus, its window is the active one.
+    TScriptedFocus focus;
+    focus.script = [this] {
+        if (Copies(rig_.designer) == 0) return designer::TGuiThreadState{true, TScriptedFocus::kTree, TScriptedFocus::kFrame};
+        return designer::TGuiThreadState{true, TScriptedFocus::kSearchEdit, TScriptedFocus::kSearch};
+    };
+    designer::TCapturePorts ports = Ports(rig_);
+    ports.Focus = &focus;
+    TScriptedMonitor monitor;
+    const designer::TBuildRequest request{text::PathTo1251(WriteReport("focus.txt")),
+                                          {"", "", text::PathTo1251(package_), "KEY-1"}};
+    try {
+        designer::RunPackageBuild(rig_.package, request, ports, monitor, [this](const std::string& key) {
+            handedOver_.push_back(key);
+        });
+        FAIL() << "the second object was copied from the search window";
+    } catch (const text::TError& e) {
+        EXPECT_EQ(std::string(e.what()), std::string(designer::kTreeNotFocusedMessage));
+    }
+    EXPECT_EQ(Copies(rig_.designer), 1) << "no copy keystroke for the second object";
+    EXPECT_EQ(rig_.designer.events.back(), (fakes::TEvent{fakes::TEvent::KeyRelease, designer::kVkControl}))
+        << "the Ctrl pressed before the look is released";
+    EXPECT_EQ(rig_.log.lines.size(), 1u);
+    EXPECT_EQ(PackageBytes(), "the previous package");
+    EXPECT_TRUE(handedOver_.empty());
+    EXPECT_EQ(Leftovers(), 0u);
+}
+
+TEST(TreeFocus, TheTreeMustHaveTheFocusInTheActiveFrameWithNoMenuOpenAndIsGivenAMoment) {
+    using designer::TGuiThreadState;
+    constexpr designer::TWindow tree = TScriptedFocus::kTree, frame = TScriptedFocus::kFrame;
+    const auto outcome = [](TGuiThreadState before, std::uint64_t changesAfterMs, TGuiThreadState after,
+                            std::uint64_t* waited = nullptr) -> std::string {
+        fakes::TFakeClock clock;
+        const std::uint64_t start = clock.now;
+        TScriptedFocus focus;
+        focus.script = [&] { return clock.now - start >= changesAfterMs ? after : before; };
+        std::string message = "focused";
+        try {
+            designer::EnsureTreeHasFocus(focus, clock);
+        } catch (const text::TError& e) {
+            message = e.what();
+        }
+        if (waited) *waited = clock.now - start;
+        return message;
+    };
+    const TGuiThreadState onTree{true, tree, frame, false};
+    const std::string notFocused(designer::kTreeNotFocusedMessage), menu(designer::kDesignerMenuOpenMessage);
+    std::uint64_t waited = 0;
+    EXPECT_EQ(outcome(onTree, 0, onTree, &waited), "focused");
+    EXPECT_EQ(waited, 0u) << "no wait when the tree has the focus";
+    // Just brought to the front: the focus reaches the tree 30 ms later.
+    EXPECT_EQ(outcome({true, frame, frame, false}, 30, onTree, &waited), "focused");
+    EXPECT_EQ(waited, 30u);
+    EXPECT_EQ(outcome({true, 41, frame, false}, 5000, onTree, &waited), notFocused) << "another list of the frame";
+    EXPECT_GE(waited, designer::kTreeFocusPatienceMs);
+    EXPECT_LT(waited, designer::kTreeFocusPatienceMs + 50);
+    EXPECT_EQ(outcome({true, tree, 50, false}, 5000, onTree), notFocused) << "a dialog of the Designer is active";
+    EXPECT_EQ(outcome({true, tree, frame, true}, 5000, onTree), menu) << "a menu is open";
+    EXPECT_EQ(outcome({false, tree, frame, false}, 5000, onTree), notFocused) << "the system did not say";
 }
 
 // What a build display hands to the screen, in order: "+line" for each line

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -43,7 +44,15 @@ public:
     std::string Caption(TWindow w) override { return Exists(w) ? windows_[w].Caption : ""; }
     std::uint32_t HitTest(TWindow w, designer::TScreenPoint at) override {
         hitTestedAt.push_back({at.X, at.Y});
+        hitTested.push_back(w);
+        // A Designer whose caption lies where its own coordinates put it.
+        if (captionOnly && !(at.Y >= 20 && at.Y < 40 && at.X >= 20 && at.X < 780)) return 1;
         return w == underCursor ? hit : 0;
+    }
+    // A DPI-unaware Designer at 150 %: its coordinates are two thirds of the
+    // physical ones.
+    designer::TScreenPoint ToWindowPoint(TWindow, designer::TScreenPoint p) override {
+        return scaled ? designer::TScreenPoint{p.X * 2 / 3, p.Y * 2 / 3} : p;
     }
     void EnumChildWindows(TWindow parent, const std::function<bool(TWindow)>& visit) override {
         trace.push_back("enum children " + std::to_string(parent));
@@ -71,8 +80,9 @@ public:
         if (foregroundStolenUntilMs > now) return false;
         return Exists(foreground) && Exists(w) && windows_[foreground].Pid == windows_[w].Pid;
     }
-    std::optional<std::uint32_t> IntegrityOf(TWindow) override { return designerIntegrity; }
+    designer::TProcessIntegrity IntegrityOf(TWindow) override { return {tokenDenied, designerIntegrity}; }
     std::optional<std::uint32_t> OwnIntegrity() override { return ownIntegrity; }
+    bool InputDesktopIsOurs() override { return !locked; }
 
     // --- IKeyboard: the key reaches the process of the foreground window.
     void ActivateLayout(std::string_view) override {}
@@ -87,7 +97,10 @@ public:
         held_.insert(vk);
         const bool ctrl = held_.count(designer::kVkControl) != 0;
         const bool shift = held_.count(designer::kVkShift) != 0;
-        if (vk == 'C' && ctrl && shift && openConfiguration) OpenConfiguration();
+        if (vk == 'C' && ctrl && shift && openConfiguration) {
+            if (configurationDelayMs == 0) OpenConfiguration();
+            else configurationAt = now + configurationDelayMs;
+        }
         if (vk == 'F' && ctrl && !shift && foreground == Configuration && search == Any) Open(Search, "V8NewLocalFrameBaseWnd", W1251("Поиск объектов метаданных"));
         // The menu path: Ctrl+F10, Right, Right, Enter with the frame in front.
         menu_ = (vk == designer::kVkF10 && ctrl && foreground == Frame) ? 1
@@ -101,6 +114,10 @@ public:
     void Sleep(std::uint32_t ms) override {
         trace.push_back("sleep " + std::to_string(ms));
         now += ms;
+        if (configurationAt != 0 && now >= configurationAt) {
+            configurationAt = 0;
+            OpenConfiguration();
+        }
     }
     std::uint64_t NowMs() override { return now; }
 
@@ -116,18 +133,26 @@ public:
         Add(Grid, "V8Grid", "", FormElement, DesignerPid);
     }
     bool Exists(TWindow w) const { return windows_.count(w) != 0; }
+    void Remove(TWindow w) { windows_.erase(w); }
 
     std::vector<std::string> trace;
     designer::TScreenPoint cursor{400, 30};
     TWindow underCursor = Frame;
     std::uint32_t hit = designer::kHtCaption;
     std::vector<std::pair<int, int>> hitTestedAt;
+    std::vector<TWindow> hitTested;
+    bool captionOnly = false;  // the hit test answers by the point, not by `hit`
+    bool scaled = false;
+    bool tokenDenied = false;
+    bool locked = false;
     TWindow foreground = 0;
     bool refuseForeground = false;
     std::uint64_t foregroundStolenUntilMs = 0;
     std::optional<std::uint32_t> designerIntegrity = 0x2000, ownIntegrity = 0x2000;
     TSearch search = Any;
     bool openConfiguration = true;
+    std::uint64_t configurationDelayMs = 0;  // from Ctrl+Shift+C to the configuration window
+    std::uint64_t configurationAt = 0;
     bool configurationTopLevel = false;
     std::uint64_t now = 1000;
 
@@ -420,6 +445,134 @@ TEST(WindowCapture, FindingAFrameWithoutPointingTakesTheFirstTopLevelFrameWhoseC
     EXPECT_EQ(designer::FindDesignerFrame(desk, W1251("Проба")), TFakeDesktop::Frame);
     EXPECT_EQ(designer::FindDesignerFrame(desk, W1251("Бухгалтерия")), 0);
     EXPECT_EQ(designer::FindDesignerFrame(desk, W1251("Вложенный")), 0) << "only top-level windows";
+}
+
+TEST(WindowCapture, OnlyAFrameIsHitTestedAndAtThePointInItsOwnCoordinates) {
+    TFakeDesktop desk;
+    // A busy window of another program under the pointer is never sent the
+    // hit test: it could hold the look for as long as it is busy.
+    desk.Add(TFakeDesktop::Other, "Notepad", "Other", 0, TFakeDesktop::OtherPid);
+    desk.underCursor = TFakeDesktop::Other;
+    EXPECT_EQ(designer::DesignerFrameUnderCursor(desk), 0u);
+    EXPECT_TRUE(desk.hitTested.empty());
+
+    // A DPI-unaware Designer at 150 %: the pointer at physical (600, 45) is
+    // (400, 30) on its caption in its own coordinates; (600, 45) itself would
+    // lie in its client area.
+    desk.underCursor = TFakeDesktop::Frame;
+    desk.captionOnly = true;
+    desk.scaled = true;
+    desk.cursor = {600, 45};
+    EXPECT_EQ(designer::DesignerFrameUnderCursor(desk), TFakeDesktop::Frame);
+    EXPECT_EQ(desk.hitTestedAt.back(), std::make_pair(400, 30));
+    desk.cursor = {600, 90};  // (400, 60): its client area
+    EXPECT_EQ(designer::DesignerFrameUnderCursor(desk), 0u);
+}
+
+TEST(WindowCapture, ADesignerOutOfReachIsRefusedAsSoonAsThePointerIsOverItsFrame) {
+    const auto refusal = [](const std::function<void()>& look) -> std::string {
+        try {
+            look();
+        } catch (const text::TError& e) {
+            return e.what();
+        }
+        return "";
+    };
+    // Over the client area: an elevated frame never answers the hit test, so
+    // the wait would never end without a word.
+    TFakeDesktop desk;
+    desk.hit = 1;
+    desk.designerIntegrity = 0x3000;
+    EXPECT_EQ(refusal([&] { designer::DesignerFrameUnderCursor(desk); }),
+              std::string(designer::kElevatedDesignerMessage));
+    EXPECT_TRUE(desk.hitTested.empty());
+    // Its token cannot be read: another account's Designer, with the same fate.
+    desk.designerIntegrity = std::nullopt;
+    desk.tokenDenied = true;
+    EXPECT_EQ(refusal([&] { designer::DesignerFrameUnderCursor(desk); }),
+              std::string(designer::kOtherAccountDesignerMessage));
+    designer::TDesignerWindows windows;
+    EXPECT_EQ(refusal([&] { Capture(desk, windows); }), std::string(designer::kOtherAccountDesignerMessage));
+    EXPECT_TRUE(desk.trace.empty()) << "nothing was sent";
+    // Another program's window of another class is none of its business.
+    desk.underCursor = TFakeDesktop::Other;
+    EXPECT_EQ(refusal([&] { designer::DesignerFrameUnderCursor(desk); }), "");
+}
+
+TEST(WindowCapture, AFrameWithoutAConfigurationWindowGetsNoSecondTryKeysButTheSameTime) {
+    // A 1C:Enterprise user window has the frame's class and no configuration
+    // window: the menu keys would run a command in a live database.
+    TFakeDesktop desk;
+    desk.openConfiguration = false;
+    desk.search = TFakeDesktop::SecondTry;
+    designer::TDesignerWindows windows;
+    const std::uint64_t start = desk.now;
+    EXPECT_FALSE(Capture(desk, windows).Captured);
+    TTrace keys;
+    for (const std::string& line : desk.trace)
+        if (line.rfind("down", 0) == 0 || line.rfind("up", 0) == 0) keys.push_back(line);
+    EXPECT_EQ(keys, (TTrace{"down MENU", "down J", "up J", "up MENU", "down C", "up C", "down ESCAPE", "up ESCAPE",
+                            "down CONTROL", "down SHIFT", "down C", "up C", "up SHIFT", "up CONTROL"}));
+    EXPECT_EQ(desk.now - start, 27500u) << "1000 + 1000 + 5 x (100 + 5000), as when the keys are sent";
+
+    // A slow Designer whose configuration window comes 4 s after Ctrl+Shift+C
+    // is waited for, and then gets the keys of the attempt under way.
+    TFakeDesktop slow;
+    slow.configurationDelayMs = 4000;
+    designer::TDesignerWindows found;
+    EXPECT_TRUE(Capture(slow, found).Captured);
+    EXPECT_EQ(found.TreeGrid, TFakeDesktop::Grid);
+    EXPECT_EQ(std::count(slow.trace.begin(), slow.trace.end(), "down F"), 1);
+    EXPECT_EQ(std::count(slow.trace.begin(), slow.trace.end(), "down F10"), 0);
+    const auto ctrlF = std::find(slow.trace.begin(), slow.trace.end(), "down F");
+    EXPECT_EQ(std::count(slow.trace.begin(), ctrlF, "sleep 100"), 30) << "looked for every 100 ms until it came";
+}
+
+TEST(WindowCapture, ARefusedForegroundNamesALockedDesktopApart) {
+    for (const bool locked : {false, true}) {
+        TFakeDesktop desk;
+        desk.foreground = TFakeDesktop::Other;
+        desk.refuseForeground = true;
+        desk.locked = locked;
+        designer::TDesignerWindows windows;
+        try {
+            Capture(desk, windows);
+            FAIL() << "keys were sent to another program";
+        } catch (const text::TError& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      std::string(locked ? designer::kNoInputDesktopMessage : designer::kNotInFrontMessage));
+        }
+    }
+}
+
+TEST(WindowCapture, CapturedWindowsCountOnlyWhileTheyAreStillTheDesignersOfTheCapture) {
+    TFakeDesktop desk;
+    designer::TDesignerWindows windows;
+    ASSERT_TRUE(Capture(desk, windows).Captured);
+    const std::string caption = W1251("Конфигуратор - Проба");
+    EXPECT_TRUE(designer::CapturedWindowsStillThere(desk, windows, caption));
+    EXPECT_FALSE(designer::CapturedWindowsStillThere(desk, windows, W1251("Конфигуратор - Склад")))
+        << "another caption: another Designer in the reused frame handle";
+    EXPECT_FALSE(designer::CapturedWindowsStillThere(desk, {}, "")) << "nothing captured";
+
+    const auto without = [&](const std::function<void(TFakeDesktop&)>& change) {
+        TFakeDesktop changed;
+        changed.OpenConfiguration();
+        change(changed);
+        return designer::CapturedWindowsStillThere(changed, windows, caption);
+    };
+    EXPECT_TRUE(without([](TFakeDesktop&) {}));
+    EXPECT_FALSE(without([](TFakeDesktop& d) { d.Remove(TFakeDesktop::Frame); })) << "the Designer was closed";
+    EXPECT_FALSE(without([&](TFakeDesktop& d) { d.Add(TFakeDesktop::Frame, "Notepad", caption, 0, 3); }))
+        << "a frame handle reused by another class";
+    EXPECT_FALSE(without([](TFakeDesktop& d) { d.Remove(TFakeDesktop::Configuration); }))
+        << "the configuration window was closed";
+    EXPECT_FALSE(without([](TFakeDesktop& d) {
+        d.Add(TFakeDesktop::Grid, "V8Grid", "", TFakeDesktop::Workspace, TFakeDesktop::DesignerPid);
+    })) << "a grid that is no longer below the configuration window";
+    EXPECT_FALSE(without([](TFakeDesktop& d) {
+        d.Add(TFakeDesktop::Grid, "Edit", "", TFakeDesktop::FormElement, TFakeDesktop::DesignerPid);
+    })) << "a tree handle reused by another class";
 }
 
 }  // namespace

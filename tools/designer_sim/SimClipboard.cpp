@@ -24,14 +24,14 @@ bool OpenClipboardPatiently(HWND owner) {
 
 }  // namespace
 
-void TSimulator::StartCopy() {
+void TSimulator::StartCopy(const std::u16string& path) {
     TStatsScope timed(stats_, L"copy started (and rendered, without a latency)");
     // A render still holding the clipboard open ends before the next copy.
     if (holding_) {
         KillTimer(grid_, kHoldTimer);
         FinishRender();
     }
-    pendingCopy_ = tree_.SelectedPath();
+    pendingCopy_ = path;
     copyStart_ = stats_.Now();
     Log(L"copy " + Widen(pendingCopy_));
     // A busy Designer leaves the previous contents in place until it gets to

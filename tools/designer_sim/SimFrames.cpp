@@ -60,6 +60,7 @@ bool TSimulator::CreateFrame(HINSTANCE instance, int show) {
                                  rc.right, rc.bottom, frame_, nullptr, instance, this);
     if (!workspace_) return false;
     if (options_.Decoys) CreateDecoys();
+    if (options_.HungFrame && !CreateHungFrame()) return false;
     ShowWindow(frame_, show);
     UpdateWindow(frame_);
     SetForegroundWindow(frame_);
@@ -99,6 +100,51 @@ void TSimulator::CreateDecoys() {
            WS_EX_TOPMOST | WS_EX_NOACTIVATE);
 }
 
+namespace {
+
+struct THungFrameStart {
+    HINSTANCE Instance;
+    HANDLE Created;
+    HWND Frame = nullptr;
+};
+
+// The thread of the hung frame: it creates the frame below the other
+// windows, then never takes a message again, as a program that hangs.
+DWORD WINAPI HungFrameThread(LPVOID param) {
+    auto* start = static_cast<THungFrameStart*>(param);
+    HWND frame = CreateWindowExW(0, kFrameClass, kHungFrameCaption, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 300, 620, 420,
+                                 120, nullptr, nullptr, start->Instance, nullptr);
+    // Last in the window order, so that a search for the simulator's frame
+    // by its class finds the one that answers.
+    if (frame) SetWindowPos(frame, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    start->Frame = frame;
+    SetEvent(start->Created);
+    Sleep(INFINITE);
+    return 0;
+}
+
+}  // namespace
+
+// --hung-frame: a second frame of the Designer's class, below the real one's
+// screen area, whose thread never answers a message: a busy or hung program
+// that the pointer crosses on its way to the Designer's caption. A message
+// sent to it without a time bound never returns.
+bool TSimulator::CreateHungFrame() {
+    THungFrameStart start{instance_, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    if (!start.Created) return false;
+    HANDLE thread = CreateThread(nullptr, 0, HungFrameThread, &start, 0, nullptr);
+    if (thread) {
+        WaitForSingleObject(start.Created, INFINITE);
+        CloseHandle(thread);
+    }
+    CloseHandle(start.Created);
+    if (!start.Frame) return false;
+    wchar_t line[64];
+    swprintf(line, 64, L"hung frame 0x%llX", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(start.Frame)));
+    Log(line);
+    return true;
+}
+
 // Containers lay out one real child over their whole client area; a decoy
 // container's children are all decoys, and it fills its first one.
 void TSimulator::FillWithRealChildren(HWND hwnd, int width, int height) {
@@ -116,8 +162,10 @@ LRESULT TSimulator::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (workspace_) MoveWindow(workspace_, 0, 0, LOWORD(lp), HIWORD(lp), TRUE);
         return 0;
     case WM_SETFOCUS:
-        // The Designer keeps the keyboard in its active child: the tree.
-        if (grid_) SetFocus(grid_);
+        // The Designer keeps the keyboard in its active child: the tree, or
+        // with --search-keeps-focus the search window while it is open.
+        if (options_.SearchKeepsFocus && searchEdit_) SetFocus(searchEdit_);
+        else if (grid_) SetFocus(grid_);
         return 0;
     case WM_TIMER:
         KillTimer(hwnd, wp);
@@ -149,7 +197,8 @@ LRESULT TSimulator::LocalFrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_SIZE: FillWithRealChildren(hwnd, LOWORD(lp), HIWORD(lp)); return 0;
     case WM_SETFOCUS:
-        if (hwnd == configuration_ && grid_) SetFocus(grid_);
+        if (hwnd == configuration_ && options_.SearchKeepsFocus && searchEdit_) SetFocus(searchEdit_);
+        else if (hwnd == configuration_ && grid_) SetFocus(grid_);
         if (hwnd == search_ && searchEdit_) SetFocus(searchEdit_);
         return 0;
     case WM_CLOSE:
@@ -295,6 +344,7 @@ void TSimulator::OpenSearch(const wchar_t* how) {
         searchEdit_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 10, 20,
                                       300, 24, search_, nullptr, instance_, nullptr);
     }
+    searchFound_ = tree_.SelectedPath();
     SetForegroundWindow(search_);
     SetFocus(searchEdit_);
     Log(std::wstring(L"open search ") + how);

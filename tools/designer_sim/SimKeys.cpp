@@ -147,7 +147,9 @@ bool TSimulator::MenuKey(WPARAM vk, int step) {
     if (vk == VK_RIGHT && step < 3) {
         menuStep_ = step + 1;
     } else if (vk == VK_RETURN && step == 3) {
-        if (options_.Search == TSearchMode::Never) Log(L"ignore menu search");
+        // In a user window the same keys reach a command of the database.
+        if (options_.UserMode) Log(L"user mode: menu command run");
+        else if (options_.Search == TSearchMode::Never) Log(L"ignore menu search");
         else RequestSearch(L"menu", options_.MenuDelayMs, kMenuTimer);
     } else {
         Log(L"leave menu");
@@ -192,11 +194,16 @@ void TSimulator::CtrlF10() {
     else Log(L"ignore Ctrl+F10");
 }
 
-// Ctrl+Insert copies the tree's node when the tree has the keyboard.
+// Ctrl+Insert copies the tree's node when the tree has the keyboard; with
+// --search-keeps-focus the search window copies the object it found, with
+// every format, as the Designer's lists do.
 void TSimulator::CtrlInsert() {
     HWND focus = GetFocus();
-    if (grid_ && focus == grid_) StartCopy();
-    else if (decoys_.count(focus)) Log(L"decoy " + ClassOf(focus) + L" copy");
+    if (grid_ && focus == grid_) StartCopy(tree_.SelectedPath());
+    else if (options_.SearchKeepsFocus && search_ && (focus == search_ || IsChild(search_, focus))) {
+        Log(L"search window copy");
+        StartCopy(searchFound_);
+    } else if (decoys_.count(focus)) Log(L"decoy " + ClassOf(focus) + L" copy");
     else Log(L"ignore Ctrl+Insert");
 }
 

@@ -30,6 +30,8 @@ inline constexpr wchar_t kMessagesCaption[] = L"Сообщения";
 inline constexpr wchar_t kCommandBarClass[] = L"V8CommandBar";
 inline constexpr wchar_t kTabHeaderClass[] = L"V8TabHeader";
 inline constexpr wchar_t kToolbarClass[] = L"V8Toolbar";
+// The caption of the frame that stops answering (--hung-frame).
+inline constexpr wchar_t kHungFrameCaption[] = L"Конфигуратор - не отвечает";
 
 // Timer of the grid: the end of the held-open render. (The delayed render
 // runs on a waitable timer: a window timer never fires sooner than 10 ms.)
@@ -61,6 +63,9 @@ struct TSimOptions {
     UINT CtrlFDelayMs = 0;          // from Ctrl+F to the search window
     UINT MenuDelayMs = 0;           // from the menu's Enter to the search window
     UINT HoldOpenMs = 0;            // the render keeps the clipboard open this long halfway
+    bool HungFrame = false;         // another frame of the class whose thread stops taking messages
+    bool UserMode = false;          // a 1C:Enterprise user window: no configuration window, a menu command
+    bool SearchKeepsFocus = false;  // the open search window keeps the focus and copies what it found
     bool KeyTimes = false;          // key lines carry the input's time stamp
     bool Stats = false;             // time its own handling; "stats" lines when the frame closes
 };
@@ -121,7 +126,7 @@ private:
     void StartDelay(UINT_PTR timer, const std::wstring& what, UINT delayMs);
     void OpenSearch(const wchar_t* how);
     void CloseSearch();
-    void StartCopy();
+    void StartCopy(const std::u16string& path);
     void StartRenderTimer();
     void RenderClipboard();
     void FinishRender();
@@ -129,6 +134,7 @@ private:
     HWND Window(const wchar_t* cls, const wchar_t* caption, DWORD style, HWND parent, bool decoy, int x = 0, int y = 0,
                 int w = 0, int h = 0, DWORD exStyle = 0);
     void CreateDecoys();
+    bool CreateHungFrame();
     void FillWithRealChildren(HWND hwnd, int width, int height);
     void PaintGrid(HWND hwnd);
     void InvalidateChanges(HWND grid, const TSimTree::TView& before);
@@ -150,8 +156,9 @@ private:
     int menuStep_ = 0;        // 1 after Ctrl+F10, +1 per Right; Enter at 3 runs the search command
     bool afterAltJ_ = false;  // the C that follows Alt+J belongs to it
     std::u16string pendingCopy_;
-    bool holding_ = false;  // the render holds the clipboard open (--hold-open)
-    int rendered_ = 0;      // formats put on the clipboard by the render under way
+    std::u16string searchFound_;  // the tree's selection when the search window opened
+    bool holding_ = false;        // the render holds the clipboard open (--hold-open)
+    int rendered_ = 0;            // formats put on the clipboard by the render under way
     std::set<HWND> decoys_;
     std::set<UINT_PTR> pendingTimers_;  // delayed windows not yet opened
     TSimStats stats_;

@@ -241,6 +241,63 @@ void BuildFailures(TScenarioContext& c) {
         CheckNothingWritten(c, files, before, L"a missing report");
         c.Check.Check(wizard.Visible() && IsWindowEnabled(wizard.Form()), L"the form stays usable");
     }
+    {
+        // The metadata search left open after the capture keeps the
+        // Designer's focus: Ctrl+Insert there would copy the object it found
+        // (Справочники.Номенклатура) for every object of the report.
+        TSimSession sim(c.SimExe, L"wizard_search_open", SimArgs(c, {L"--search-keeps-focus"}));
+        TWizardSession wizard(c.WizardExe);
+        if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+            return;
+        HWND configuration = wnd::Descendant(sim.Frame(), L"V8NewLocalFrameBaseWnd", std::wstring(L"Конфигурация"));
+        sim.TypePath(sim.Tree(configuration), L"Справочники.Номенклатура");
+        const size_t mark = sim.Log().Count();
+        // Unless it is still open since the capture (its Esc may reach the
+        // Designer while another window is in front).
+        if (!wnd::WaitTopLevel(L"V8NewLocalFrameBaseWnd", std::wstring(L"Поиск объектов метаданных"), sim.Pid(), 0)) {
+            wnd::MakeForeground(configuration, kTimeout);
+            keys::Chord({VK_CONTROL, 'F'});
+        }
+        c.Check.Check(wnd::WaitTopLevel(L"V8NewLocalFrameBaseWnd", std::wstring(L"Поиск объектов метаданных"),
+                                        sim.Pid(), kTimeout) != nullptr,
+                      L"the search window is open");
+        Fill(wizard, files, L"KEY", L"3000");
+        const TBuildEnd end = RunBuild(wizard, 60000);
+        ExpectBox(c, wizard, end.Box, kTitle,
+                  L"Клавиатурный фокус конфигуратора находится не в дереве конфигурации (например, оставлено открытым "
+                  L"окно поиска объектов метаданных или выбран другой список), поэтому команда копирования не "
+                  L"отправлена: скопировался бы другой объект. Пакет не записан. Щелкните мышью в дереве конфигурации "
+                  L"в окне конфигуратора и нажмите «Сформировать» еще раз.",
+                  L"the focus in the search window");
+        CheckNothingWritten(c, files, before, L"the focus in the search window");
+        std::wstring copies;
+        for (const std::wstring& line : sim.Log().From(mark))
+            if (line.rfind(L"copy ", 0) == 0 || line == L"search window copy") copies += line + L"; ";
+        c.Check.Equal(copies, L"", L"nothing was copied");
+    }
+    {
+        // The Designer restarted since the capture: the captured handles name
+        // no window now, or windows that only reuse their values.
+        TWizardSession wizard(c.WizardExe);
+        {
+            TSimSession sim(c.SimExe, L"wizard_restarted_first", SimArgs(c));
+            if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+                return;
+            sim.Close();
+        }
+        TSimSession restarted(c.SimExe, L"wizard_restarted", SimArgs(c));
+        if (!c.Check.Check(restarted.Started(), L"the Designer starts again", restarted.Error())) return;
+        Fill(wizard, files, L"KEY", L"3000");
+        ctl::PressButton(wizard.Control(wiz::MakePackage));
+        ExpectBox(c, wizard, nullptr, kTitle,
+                  L"Окно конфигуратора, захваченное мастером, закрыто или изменилось (конфигуратор перезапущен или "
+                  L"окно конфигурации закрыто). Захватите окно конфигуратора заново и повторите попытку.",
+                  L"a restarted Designer");
+        CheckNothingWritten(c, files, before, L"a restarted Designer");
+        c.Check.Check(LinesWithPrefix(restarted, L"key ").empty(), L"the restarted Designer got no key");
+        c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено", L"the status turns red");
+        c.Check.Check(!IsWindowEnabled(wizard.Control(wiz::MakePackage)), L"\"Сформировать\" is disabled");
+    }
 }
 const TScenarioEntry kBuildFailuresEntry(TArea::WizardBuild, "wizard_build_fails", BuildFailures);
 

@@ -58,11 +58,20 @@ void CaptureCases(TScenarioContext& c) {
         }
         other.Close();
     }
+    // Nor a frame of the Designer's class whose program hangs: each look at
+    // it ends within its bound, so the wait goes on and Esc still ends it.
+    TSimSession hung(c.SimExe, L"wizard_capture_hung", SimArgs(c, {L"--hung-frame", L"--caption", L"Другой"}));
+    HWND hungFrame = hung.Started() ? wnd::WaitTopLevel(L"V8TopLevelFrame", std::wstring(L"Конфигуратор - не отвечает"),
+                                                        hung.Pid(), kTimeout)
+                                    : nullptr;
+    if (c.Check.Check(hungFrame != nullptr, L"a hung frame of the Designer's class", hung.Error()))
+        c.Check.Check(!wizard.PointAndWait(wnd::CaptionPoint(hungFrame), 1500), L"a hung frame captures nothing");
     // Esc ends the wait and brings the form back as it was.
     keys::Press(VK_ESCAPE);
     c.Check.Check(wait::Until([&] { return wizard.Visible(); }, 3000), L"Esc ends the wait");
     c.Check.Equal(wizard.OuterHeight(), 60, L"still collapsed after Esc");
     c.Check.Check(!IsWindowVisible(wizard.Control(wiz::GroupPreparation)), L"panel still hidden after Esc");
+    hung.Close();
 
     const size_t mark = sim.Log().Count();
     if (!Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
@@ -124,6 +133,41 @@ void CaptureSearchWindowLate(TScenarioContext& c) {
         c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено", L"and the status red");
         const auto log = sim.Log().Lines();
         c.Check.Equal(std::count(log.begin(), log.end(), L"ignore menu search"), 5, L"five attempts by the menu");
+    }
+    {
+        // A 1C:Enterprise user window, pointed at after a Designer was
+        // captured: the same frame class, no configuration window. It gets
+        // the first keys only, and the form no longer offers the build.
+        TSimSession designer(c.SimExe, L"wizard_user_mode_designer", SimArgs(c));
+        TSimSession user(c.SimExe, L"wizard_user_mode",
+                         SimArgs(c, {L"--user-mode", L"--caption", L"1С:Предприятие - Демонстрационная база"}));
+        TWizardSession wizard(c.WizardExe);
+        if (!c.Check.Check(designer.Started(), L"the Designer starts", designer.Error()) || !StartBoth(c, user, wizard))
+            return;
+        // Below the Designer's frame, so that neither caption covers the other.
+        SetWindowPos(user.Frame(), HWND_TOP, 260, 600, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+        if (!Capture(c, designer, wizard, L"Конфигуратор - Демонстрационная конфигурация")) return;
+        wnd::MakeForeground(user.Frame(), kTimeout);
+        // Off the Designer's caption, where the last capture left the pointer.
+        const POINT userCaption = wnd::CaptionPoint(user.Frame());
+        mouse::MoveTo({userCaption.x, userCaption.y + 60});
+        const size_t mark = user.Log().Count();
+        c.Check.Check(wizard.CaptureAt(wnd::CaptionPoint(user.Frame()), 60000),
+                      L"the form comes back after the five attempts' time");
+        std::wstring keys;
+        for (const std::wstring& line : user.Log().From(mark))
+            if (line.rfind(L"key down ", 0) == 0) keys += line.substr(9) + L" ";
+        c.Check.Equal(keys, L"MENU J C ESCAPE CONTROL SHIFT C ",
+                      L"the user window gets Alt+J, C, Esc and Ctrl+Shift+C, no menu keys");
+        const auto log = user.Log().Lines();
+        c.Check.Equal(std::count(log.begin(), log.end(), L"user mode: menu command run"), 0, L"no menu command ran");
+        c.Check.Equal(wizard.Text(wiz::wnd1CStatus), L"Окно 1С не захвачено",
+                      L"the failed capture turns the status red");
+        c.Check.Equal(wizard.Describe(wizard.Control(wiz::wnd1CStatus), wiz::TextColour), RGB(255, 0, 0), L"in red");
+        c.Check.Check(!IsWindowEnabled(wizard.Control(wiz::MakePackage)), L"\"Сформировать\" is disabled");
+        if (Capture(c, designer, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
+            c.Check.Check(IsWindowEnabled(wizard.Control(wiz::MakePackage)) != FALSE,
+                          L"a capture that succeeds enables it again");
     }
 }
 const TScenarioEntry kCaptureSearchWindowLateEntry(TArea::WizardCapture, "wizard_search_late", CaptureSearchWindowLate);
