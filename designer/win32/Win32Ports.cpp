@@ -11,12 +11,24 @@
 
 namespace designer {
 
-void TWin32TreeWindow::KeyDown(std::uint8_t vk) { ::SendMessageW(tree_, WM_KEYDOWN, vk, 0); }
+bool SendWithin(HWND window, UINT message, WPARAM wp, LPARAM lp, std::uint32_t waitMs) {
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(window, message, wp, lp, SMTO_NORMAL | SMTO_ABORTIFHUNG, waitMs, &result) != 0;
+}
+
+void TWin32TreeWindow::Send(UINT message, WPARAM wp) {
+    // A message that timed out stays queued and is still handled: it is
+    // never sent again; WM_NULL after it tells when it has been.
+    AwaitAnswer([&](std::uint32_t waitMs) { return SendWithin(tree_, message, wp, 0, waitMs); },
+                [&](std::uint32_t waitMs) { return SendWithin(tree_, WM_NULL, 0, 0, waitMs); }, *clock_, Answer);
+}
+
+void TWin32TreeWindow::KeyDown(std::uint8_t vk) { Send(WM_KEYDOWN, vk); }
 
 void TWin32TreeWindow::Char(std::uint8_t code) {
     const char c = static_cast<char>(code);
     const std::u16string unit = text::Cp1251ToUtf16(std::string_view(&c, 1));
-    ::SendMessageW(tree_, WM_CHAR, static_cast<WPARAM>(unit.empty() ? 0 : unit[0]), 0);
+    Send(WM_CHAR, static_cast<WPARAM>(unit.empty() ? 0 : unit[0]));
 }
 
 void TWin32Keyboard::ActivateLayout(std::string_view klid) {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "designer/DesignerAnswer.h"
 #include "designer/DesignerPorts.h"
 #include "designer/ObjectCapture.h"
 #include "designer/WindowCapture.h"
@@ -13,18 +14,30 @@
 
 namespace designer {
 
-// The Designer's tree: synchronous SendMessage, lParam 0. Characters go as
+// SendMessageTimeoutW with SMTO_NORMAL | SMTO_ABORTIFHUNG: true when the
+// window's thread handled the message within `waitMs`.
+bool SendWithin(HWND window, UINT message, WPARAM wp, LPARAM lp, std::uint32_t waitMs);
+
+// The Designer's tree: each message handled before the next is sent, lParam
+// 0, within the bound of `Answer` (AwaitAnswer, on `clock`). Characters go as
 // WM_CHAR with their UTF-16 value (converted from Windows-1251) through
-// SendMessageW, so the Designer gets the same letter whatever the ANSI code
-// page of the machine.
+// SendMessageTimeoutW, so the Designer gets the same letter whatever the ANSI
+// code page of the machine.
 class TWin32TreeWindow : public ITreeWindow {
 public:
-    explicit TWin32TreeWindow(HWND tree) : tree_(tree) {}
+    TWin32TreeWindow(HWND tree, platform::IClock& clock) : tree_(tree), clock_(&clock) {}
     void KeyDown(std::uint8_t vk) override;
     void Char(std::uint8_t code) override;
+    // The clock the waits for an answer are measured on.
+    void SetClock(platform::IClock& clock) { clock_ = &clock; }
+
+    TAnswerPolicy Answer;
 
 private:
+    void Send(UINT message, WPARAM wp);
+
     HWND tree_;
+    platform::IClock* clock_;
 };
 
 // keybd_event input and the keyboard layout of the calling thread.
@@ -88,16 +101,21 @@ class TWin32BuildPorts {
 public:
     // `clipboardOwner`: the window that owns the clipboard once the key is put there.
     TWin32BuildPorts(TWindow tree, HWND clipboardOwner)
-        : Tree(ToHwnd(tree)), Keyboard(Keys, System, Clock, tree), Clipboard(clipboardOwner), tree_(tree) {}
+        : Tree(ToHwnd(tree), Clock), Keyboard(Keys, System, Clock, tree), Clipboard(clipboardOwner), tree_(tree) {}
     TWin32BuildPorts(const TWin32BuildPorts&) = delete;
     TWin32BuildPorts& operator=(const TWin32BuildPorts&) = delete;
 
     // Brings the configuration tree to the front: the build's first step.
     void BringTreeToFront() { System.SetForeground(tree_); }
-    // The capture's ports over these, with the caller's delay and log, and
-    // its clock when it wraps Clock.
-    TCapturePorts With(IDelayField& delay, ILogSink& log, platform::IClock* clock = nullptr) {
-        return {Tree, Keyboard, clock ? *clock : Clock, Clipboard, delay, log};
+    // The capture's ports over these, with the caller's delay and log, its
+    // clock when it wraps Clock, and how long the Designer may take to answer
+    // (its stop question is asked while the build waits for an answer).
+    TCapturePorts With(IDelayField& delay, ILogSink& log, platform::IClock* clock = nullptr,
+                       const TAnswerPolicy& answer = {}) {
+        platform::IClock& used = clock ? *clock : Clock;
+        Tree.SetClock(used);
+        Tree.Answer = answer;
+        return {Tree, Keyboard, used, Clipboard, delay, log, answer};
     }
 
     TWin32WindowSystem System;
