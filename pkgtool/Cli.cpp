@@ -7,6 +7,7 @@
 #include "Build.h"
 #include "Inspect.h"
 #include "Preview.h"
+#include "package/PackageDocument.h"
 #include "package/ReportWalk.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -46,14 +47,17 @@ int RunPreview(const TPreviewOptions& o, std::ostream& out, std::ostream& err) {
         PrintError(err, e.what());
         return kExitFailure;
     }
-    if (o.Count && preview.Completed) {
+    const bool buildable = preview.Completed && preview.Unsupported.empty();
+    if (o.Count && buildable) {
         out << preview.Objects.size() << '\n';
         return kExitOk;
     }
     if (!o.Count)
         for (const TPreviewObject& object : preview.Objects) out << PreviewLine(object);
-    if (preview.Completed) return kExitOk;
-    PrintError(err, std::string(package::kCaptureFailedMessage));
+    if (buildable) return kExitOk;
+    // Every object a build would stop at, in one run.
+    for (const std::string& name : preview.Unsupported)
+        PrintError(err, text::Format(package::kUnsupportedKindMessage, {name}));
     return kExitFailure;
 }
 
