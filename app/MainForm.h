@@ -90,6 +90,10 @@ private:
     void ChooseFile(bool save, const wchar_t* title, const wchar_t* filter, const wchar_t* defaultExt, HWND target);
     void SetStatus(const std::wstring& text, COLORREF colour);
     void SetOuterHeight(int height96);
+    // Enables or disables every field and choice button of the panel.
+    void EnableBuildFields(bool enable);
+    // Lets go of the Esc hot key of a build, before a message box.
+    void ReleaseEscapeKey();
     void AddLogLines(const std::vector<std::string>& lines1251);
     std::string Text1251(HWND control) const;
     int Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
@@ -127,6 +131,7 @@ private:
     package::TPackageDocument package_;
 
     bool building_ = false;
+    bool escapeKeyHeld_ = false;
     bool stopRequested_ = false;
     bool closeRequested_ = false;
 };

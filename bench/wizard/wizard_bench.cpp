@@ -103,9 +103,9 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
     HWND configuration = wnd::Descendant(sim.Frame(), L"V8NewLocalFrameBaseWnd", std::wstring(L"Конфигурация"));
     HWND tree = configuration ? sim.Tree(configuration) : nullptr;
     if (tree && wnd::MakeForeground(tree, 5000)) {
-        designer::TWin32TreeWindow treeWindow(tree);
         designer::TWin32Keyboard keyboard;
         designer::TWin32MessageClock clock;
+        designer::TWin32TreeWindow treeWindow(tree, clock);
         platform::TWin32Clipboard clipboard;
         TDelayText delayField(Cp1251(delay));
         TCountingLog countingLog;
