@@ -126,6 +126,10 @@ int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ost
     buildCmd->add_option("--delay", build.Delay, "milliseconds the Designer is given to fill the clipboard (at least 10)")
         ->check(CLI::Range(10, 600000))
         ->capture_default_str();
+    buildCmd->add_option("--answer-timeout", build.AnswerTimeout,
+                         "milliseconds the Designer may take over one message before the build ends")
+        ->check(CLI::Range(100, 600000))
+        ->capture_default_str();
     buildCmd->add_option("--window", build.Window, "use the Designer whose caption contains TITLE");
 
     std::vector<const char*> argv;

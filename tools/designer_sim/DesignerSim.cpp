@@ -71,7 +71,8 @@ const wchar_t kUsage[] =
     L"designer_sim [--config FILE] [--log FILE] [--caption TEXT] [--latency MS [--keep-stale]]\n"
     L"             [--drop-format NAME --drop-node PATH] [--search any|second|never]\n"
     L"             [--no-config-window | --top-level-config-window] [--decoys]\n"
-    L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS] [--key-times] [--stats]";
+    L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS] [--key-times] [--stats]\n"
+    L"             [--hang-after N] [--render-on-request]";
 
 // Returns an empty string on success, else the complaint.
 std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o) {
@@ -95,6 +96,12 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o) {
         else if (a == L"--decoys") o.Decoys = true;
         else if (a == L"--key-times") o.KeyTimes = true;
         else if (a == L"--stats") o.Stats = true;
+        else if (a == L"--render-on-request") o.RenderOnRequest = true;
+        else if (a == L"--hang-after") {
+            UINT n = 0;
+            if (!millis(n) || n == 0) return L"--hang-after needs a number of messages";
+            o.HangAfter = n;
+        }
         else if (a == L"--config-delay") {
             if (!millis(o.ConfigurationDelayMs)) return L"--config-delay needs milliseconds";
         } else if (a == L"--ctrl-f-delay") {
