@@ -46,15 +46,31 @@ TWin32MessageClock::~TWin32MessageClock() {
 
 void TWin32MessageClock::Sleep(std::uint32_t ms) {
     const std::uint64_t end = clock_.NowMs() + ms;
+    const DWORD sequence = wakeOnClipboard_ ? ::GetClipboardSequenceNumber() : 0;
     for (;;) {
         // Peeking handles every message sent from another thread; with
         // PM_NOREMOVE and the send-only filter nothing posted is taken.
         MSG msg;
         ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        // With a clipboard listener (TClipboardListener), its notice ends
+        // the sleep early: whoever sleeps here looks at the clipboard next.
+        if (wakeOnClipboard_) {
+            bool changed = false;
+            while (::PeekMessageW(&msg, nullptr, WM_CLIPBOARDUPDATE, WM_CLIPBOARDUPDATE, PM_REMOVE)) changed = true;
+            if (changed || ::GetClipboardSequenceNumber() != sequence) return;
+        }
         const std::uint64_t now = clock_.NowMs();
         if (now >= end) return;
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now),
+                                      wakeOnClipboard_ ? QS_SENDMESSAGE | QS_POSTMESSAGE : QS_SENDMESSAGE, 0);
     }
+}
+
+TClipboardListener::TClipboardListener(HWND window)
+    : window_(window && ::AddClipboardFormatListener(window) ? window : nullptr) {}
+
+TClipboardListener::~TClipboardListener() {
+    if (window_) ::RemoveClipboardFormatListener(window_);
 }
 
 std::uint64_t TWin32MessageClock::NowMs() { return clock_.NowMs(); }

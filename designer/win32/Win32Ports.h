@@ -47,12 +47,28 @@ public:
     void KeyEvent(std::uint8_t vk, bool up) override;
 };
 
+// `window` told of every change to the clipboard (AddClipboardFormatListener)
+// for the listener's lifetime: its WM_CLIPBOARDUPDATE ends a sleep of
+// TWin32MessageClock at once, so that the capture's wait for the Designer's
+// copy ends when the copy is there, not at the end of its next look's sleep.
+class TClipboardListener {
+public:
+    explicit TClipboardListener(HWND window);
+    ~TClipboardListener();
+    TClipboardListener(const TClipboardListener&) = delete;
+    TClipboardListener& operator=(const TClipboardListener&) = delete;
+
+private:
+    HWND window_;
+};
+
 // A clock whose sleeps answer the messages other programs send to this
 // thread meanwhile. A program that owns the clipboard (the wizard, after
 // putting a package key there) is sent WM_DESTROYCLIPBOARD by the next
 // program that empties it; the Designer copying an object would wait for the
 // answer for as long as a plain Sleep lasts, and the capture would fail.
-// Posted messages stay queued, so no handler of this thread runs meanwhile.
+// Posted messages stay queued, so no handler of this thread runs meanwhile;
+// once asked, a sleep ends early when the clipboard changes.
 // Its time is the performance counter's (platform::TWin32Clock), and while
 // it exists the system timer runs at 1 ms (timeBeginPeriod): otherwise a
 // wait of 1 ms, such as each look at the clipboard while the Designer
@@ -65,10 +81,15 @@ public:
     TWin32MessageClock& operator=(const TWin32MessageClock&) = delete;
     void Sleep(std::uint32_t ms) override;
     std::uint64_t NowMs() override;
+    // From now on a sleep ends early when the clipboard changes: for the
+    // build, whose sleeps all wait for a copy or a free clipboard (never for
+    // the window capture's fixed sleeps).
+    void WakeOnClipboardChange() { wakeOnClipboard_ = true; }
 
 private:
     platform::TWin32Clock clock_;
     bool fineTimer_;
+    bool wakeOnClipboard_ = false;
 };
 
 // The window system over user32 and the process token functions.
@@ -101,7 +122,13 @@ class TWin32BuildPorts {
 public:
     // `clipboardOwner`: the window that owns the clipboard once the key is put there.
     TWin32BuildPorts(TWindow tree, HWND clipboardOwner)
-        : Tree(ToHwnd(tree), Clock), Keyboard(Keys, System, Clock, tree), Clipboard(clipboardOwner), tree_(tree) {}
+        : Tree(ToHwnd(tree), Clock),
+          Keyboard(Keys, System, Clock, tree),
+          Clipboard(clipboardOwner),
+          Listener(clipboardOwner),
+          tree_(tree) {
+        Clock.WakeOnClipboardChange();
+    }
     TWin32BuildPorts(const TWin32BuildPorts&) = delete;
     TWin32BuildPorts& operator=(const TWin32BuildPorts&) = delete;
 
@@ -124,6 +151,7 @@ public:
     TWin32TreeWindow Tree;
     TForegroundKeyboard Keyboard;
     platform::TWin32Clipboard Clipboard;
+    TClipboardListener Listener;
 
 private:
     TWindow tree_;
