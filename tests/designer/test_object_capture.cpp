@@ -409,6 +409,14 @@ TEST(ObjectCapture, EveryFormatIsReadInOneOpeningOfOneCopy) {
     }
     EXPECT_EQ(partial.log.lines, std::vector<std::string>{LogLine(path, false)});
     EXPECT_FALSE(partial.clipboard.isOpen);
+
+    // A new copy by the same owner (the sequence number alone tells it).
+    fakes::TCaptureRig sameOwner;
+    sameOwner.clipboard.replaceBeforeOpen = 1;
+    sameOwner.clipboard.replacement = {{"CF_TEXT", "again"}};
+    sameOwner.clipboard.replacementOwner = platform::fakes::TFakeClipboard::kDesignerWindow;
+    EXPECT_THROW(sameOwner.capture.ExecuteCommand(kAddObject, path), text::TError);
+    EXPECT_EQ(sameOwner.package.Directories->FirstChild()->FirstChild(), nullptr) << "no item of either copy is stored";
 }
 
 TEST(ObjectCapture, OwnerThatDoesNotAnswerIsNotRespondingNotAShortDelay) {

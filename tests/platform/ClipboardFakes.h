@@ -82,7 +82,7 @@ public:
         // Another program's copy that lands just before this opening.
         if (replaceBeforeOpen == openAttempts) {
             contents_ = replacement;
-            owner_ = kOtherProgramWindow;
+            owner_ = replacementOwner;
             ++sequence_;
         }
         if (failOpens > 0) { --failOpens; return false; }
@@ -98,7 +98,7 @@ public:
         // Another program that takes the clipboard as soon as it is free.
         if (replaceAfterClose == closes) {
             contents_ = replacement;
-            owner_ = kOtherProgramWindow;
+            owner_ = replacementOwner;
             ++sequence_;
         }
     }
@@ -130,6 +130,7 @@ public:
     int replaceBeforeOpen = 0;           // >0: `replacement` lands just before that Open attempt
     int replaceAfterClose = 0;           // >0: `replacement` lands just after that Close
     TContents replacement;
+    std::uintptr_t replacementOwner = kOtherProgramWindow;
     std::vector<std::string> reads;  // format names asked for by ReadFormat
     std::vector<std::string> texts;  // texts put there by SetText
 
