@@ -180,16 +180,16 @@ int main() {
     }
 
     {
-        // A scanner that opens the old package without letting it be
-        // replaced: for 300 ms the rename waits it out; for 3 s it is the
-        // error, and the new file is still there.
+        // A scanner that opens the package just written without letting it
+        // be renamed: for 300 ms the rename waits it out; for 3 s it is the
+        // error, and both files are kept.
         const fs::path fresh = dir / L"Новый пакет.tmp", target = dir / L"Пакет.1c82pkg";
         const auto write = [](const fs::path& p, const char* text) {
             auto f = platform::TFile::Create(p);
             f.WriteAll(text, std::char_traits<char>::length(text));
         };
-        const auto hold = [&target](DWORD ms) {
-            HANDLE h = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const auto hold = [&fresh](DWORD ms) {
+            HANDLE h = CreateFileW(fresh.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
             return std::thread([h, ms] {
                 Sleep(ms);
                 CloseHandle(h);
@@ -205,7 +205,7 @@ int main() {
             replaced = false;
         }
         scanner.join();
-        Check(replaced && fs::file_size(target) == 1, "a rename waits for a program that holds the target for 300 ms");
+        Check(replaced && fs::file_size(target) == 1, "a rename waits for a program that holds the new file for 300 ms");
         write(fresh, "NEW");
         scanner = hold(3000);
         bool refused = false;
@@ -216,7 +216,7 @@ int main() {
         }
         scanner.join();
         Check(refused && fs::file_size(fresh) == 3 && fs::file_size(target) == 1,
-              "a target held for 3 s is the error, with both files kept");
+              "a new file held for 3 s is the error, with both files kept");
     }
 
     unsigned char a[16] = {}, b[16] = {};
