@@ -166,7 +166,9 @@ TControlStyle StyleOf(const TControlLayout& c) {
 }
 
 HFONT CreateFormFont(int height, int weight) {
-    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+    // The Cyrillic character set, so that the face the system substitutes
+    // renders the Russian labels also where the system locale is not Russian.
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontFace);
 }
 
@@ -267,6 +269,10 @@ void TMainForm::CreateControls() {
         KeepControl(c.Id, h);
     }
     SendMessageW(SerialKey, EM_LIMITTEXT, kSerialKeyLimit, 0);
+    // The log takes every line of a build however long: an edit control's
+    // default limit (about 30000 characters) drops the later lines silently,
+    // the failed object's line among them. 0 lifts it to the largest.
+    SendMessageW(res, EM_SETLIMITTEXT, 0, 0);
     // The status label fits its text also where the bold face is wider.
     SetStatus(kNotCapturedText, kStatusRed);
     SetTabOrder(std::move(tabs));
@@ -415,6 +421,14 @@ LRESULT TMainForm::Proc(UINT msg, WPARAM wp, LPARAM lp) {
             SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
         }
+        if (reinterpret_cast<HWND>(lp) == res) {
+            // A read-only edit asks for the static colours; the log is a memo
+            // and keeps the window colour.
+            HDC dc = reinterpret_cast<HDC>(wp);
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
         break;
     case WM_DRAWITEM: {
         auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
@@ -505,7 +519,34 @@ void TMainForm::FormCreate() { SetOuterHeight(kCollapsedHeight); }
 void TMainForm::SetOuterHeight(int height96) {
     RECT r;
     GetWindowRect(hwnd_, &r);
-    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, Scale(height96), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    int height = Scale(height96);
+    int top = r.top;
+    // The form stays within the work area of its monitor: at 150 % on a
+    // screen 768 pixels high the expanded form would reach below the taskbar.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        height = std::min<int>(height, work.bottom - work.top);
+        if (top + height > work.bottom) top = work.bottom - height;
+        top = std::max<int>(top, work.top);
+    }
+    SetWindowPos(hwnd_, nullptr, r.left, top, r.right - r.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TMainForm::EnableBuildFields(bool enable) {
+    // While a build runs the fields it read stay as they were read.
+    for (const int id : {IDC_PATHTODIFFFILE, IDC_OPENFILE, IDC_LICENSEPATH, IDC_SELECTLICENSE, IDC_PATHTOPACKAGEFILE,
+                         IDC_SELECTPACKAGEFILE, IDC_PATHTODESCRIPTION, IDC_SELECTDESCRFILE, IDC_SERIALKEY,
+                         IDC_GENERATEKEY, IDC_SL})
+        EnableWindow(GetDlgItem(GroupPreparation, id), enable ? TRUE : FALSE);
+}
+
+void TMainForm::ReleaseEscapeKey() {
+    // A hot key is the system's until it is released: a message box shown
+    // meanwhile would never see Esc.
+    if (escapeKeyHeld_) UnregisterHotKey(hwnd_, kEscapeHotKey);
+    escapeKeyHeld_ = false;
 }
 
 void TMainForm::SetStatus(const std::wstring& text, COLORREF colour) {
@@ -671,6 +712,16 @@ void TMainForm::MakePackageClick() {
         MarkNotCaptured();
         throw text::TError(std::string(designer::kDesignerWindowsChangedMessage));
     }
+
+    // The delay is read and checked once, by the rule of slExit: the build
+    // runs on that value whatever happens to the field meanwhile.
+    std::string delayText = Text1251(sl);
+    if (text::StrToInt(delayText) < kMinimumDelay) {
+        ShowBox(kDelayTooSmallMessage, L"Information", MB_ICONINFORMATION | MB_OK);
+        SetWindowTextW(sl, L"10");
+        delayText = "10";
+    }
+
     designer::TWin32BuildPorts win32(windows_.TreeGrid, hwnd_);
     win32.BringTreeToFront();
     SetWindowTextW(res, L"");
@@ -678,10 +729,12 @@ void TMainForm::MakePackageClick() {
     const std::wstring caption = WindowText(hwnd_);
     building_ = true;
     stopRequested_ = false;
-    const bool escapeKey = RegisterHotKey(hwnd_, kEscapeHotKey, 0, VK_ESCAPE) != FALSE;
-    const TOnExit endBuild([this, caption, escapeKey] {
+    escapeKeyHeld_ = RegisterHotKey(hwnd_, kEscapeHotKey, 0, VK_ESCAPE) != FALSE;
+    EnableBuildFields(false);
+    const TOnExit endBuild([this, caption] {
         building_ = false;
-        if (escapeKey) UnregisterHotKey(hwnd_, kEscapeHotKey);
+        ReleaseEscapeKey();
+        EnableBuildFields(true);
         SetWindowTextW(hwnd_, caption.c_str());
         if (closeRequested_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
     });
@@ -706,17 +759,21 @@ void TMainForm::MakePackageClick() {
         }
     });
     designer::TDisplayingClock displayingClock(win32.Clock, display);
-    TFieldDelay delay([this] { return Text1251(sl); });
+    TFieldDelay delay([delayText] { return delayText; });
     TFormMonitor monitor(display, [this] { return PumpAndCheckStop(); });
+    // While the Designer takes its time over a message, Esc and closing are
+    // still seen: the wait pumps the form's messages between two tries.
+    const designer::TAnswerPolicy answer{designer::kDesignerAnswerMs, [this] { return PumpAndCheckStop(); }};
     const designer::TBuildRequest request{
         Text1251(PathToDiffFile),
         {Text1251(LicensePath), Text1251(PathToDescription), Text1251(PathToPackageFile), Text1251(SerialKey)}};
 
     const designer::TBuildOutcome outcome =
-        designer::RunPackageBuild(package_, request, win32.With(delay, display, &displayingClock), monitor,
+        designer::RunPackageBuild(package_, request, win32.With(delay, display, &displayingClock, answer), monitor,
                                   designer::KeyToClipboard(win32.Clipboard, win32.Clock));
     display.ShowNow();
     SetForegroundWindow(hwnd_);
+    ReleaseEscapeKey();
     if (outcome == designer::TBuildOutcome::CaptureFailed)
         ShowBox(Wide(package::kCaptureFailedMessage), Wide(package::kCaptureFailedCaption).c_str(),
                 MB_ICONERROR | MB_OK);

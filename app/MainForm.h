@@ -97,6 +97,10 @@ private:
     // Ends the wait for the pointer: the timer, Esc, the form shown again.
     void EndCaptureWait();
     void SetOuterHeight(int height96);
+    // Enables or disables every field and choice button of the panel.
+    void EnableBuildFields(bool enable);
+    // Lets go of the Esc hot key of a build, before a message box.
+    void ReleaseEscapeKey();
     void AddLogLines(const std::vector<std::string>& lines1251);
     std::string Text1251(HWND control) const;
     int Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
@@ -136,6 +140,7 @@ private:
     package::TPackageDocument package_;
 
     bool building_ = false;
+    bool escapeKeyHeld_ = false;
     bool stopRequested_ = false;
     bool closeRequested_ = false;
 };

@@ -37,4 +37,19 @@ bool AddClipboardItem(platform::IClipboard& clipboard, platform::IClock& clock, 
 bool AddClipboardItems(platform::IClipboard& clipboard, platform::IClock& clock, xml::TXmlDElement* element,
                        const std::vector<std::string>& formatNames);
 
+// The item texts of one copy, read in one opening of the clipboard.
+struct TClipboardCopy {
+    std::vector<std::string> Texts;  // one per format, in order, up to the first missing
+    bool Complete = false;           // every format was there
+};
+
+// With the clipboard open: the item text of each format of `formatIds` in
+// order, stopping at the first one the clipboard lacks.
+TClipboardCopy ReadOpenClipboard(platform::IClipboard& clipboard, const std::vector<std::uint32_t>& formatIds);
+
+// Appends an Item element (FormatName, text) to `element` for each text of
+// `copy`, named by `formatNames` in the same order.
+void AppendClipboardItems(const TClipboardCopy& copy, const std::vector<std::string>& formatNames,
+                          xml::TXmlDElement* element);
+
 }  // namespace designer

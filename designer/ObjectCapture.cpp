@@ -31,12 +31,13 @@ bool TObjectCapture::ExecuteCommand(const std::string& command, const std::strin
     const std::int32_t delay = text::StrToInt(ports_.Delay.Text());
     if (command != package::kAddObjectCommand) return false;
 
-    // A path of no known kind has no section to go to: it is a failed capture,
-    // so the build stops with its message instead of packing an incomplete set.
+    // A path of no known kind has no section to go to: the package cannot
+    // carry it, which no delay changes, so the build stops with a message
+    // that names the object instead of packing an incomplete set.
     const package::TObjectKind* kind = package::FindObjectKind(path);
     if (!kind) {
         LogResult(path, false);
-        return false;
+        throw text::TError(text::Format(package::kUnsupportedKindMessage, {path}));
     }
 
     for (int i = 0; i < kTreeToTopLeftPresses; ++i) ports_.Tree.KeyDown(kVkLeft);
@@ -57,14 +58,23 @@ bool TObjectCapture::ExecuteCommand(const std::string& command, const std::strin
     // Reading before the Designer has replaced the clipboard would store the
     // previous object's data under this object's path; so a copy that has not
     // arrived within the delay is a failed capture.
-    const bool ok = WaitForCopy(sequenceBefore, formatIds, static_cast<std::uint32_t>(std::max(delay, 0))) &&
-                    AddClipboardItems(ports_.Clipboard, ports_.Clock, element, formats);
+    TClipboardCopy copy;
+    const bool arrived =
+        ReadCopy(sequenceBefore, formatIds, static_cast<std::uint32_t>(std::max(delay, 0)), path, copy);
+    if (arrived) AppendClipboardItems(copy, formats, element);
+    const bool ok = arrived && copy.Complete;
     LogResult(path, ok);
     return ok;
 }
 
-bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
-                                 std::uint32_t delayMs) {
+void TObjectCapture::AwaitClipboardOwner() {
+    platform::IClipboard& clipboard = ports_.Clipboard;
+    const TAnswerTry ask = [&clipboard](std::uint32_t waitMs) { return clipboard.OwnerAnswers(waitMs); };
+    AwaitAnswer(ask, ask, ports_.Clock, ports_.Answer);
+}
+
+bool TObjectCapture::ReadCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
+                              std::uint32_t delayMs, const std::string& path, TClipboardCopy& copy) {
     platform::IClipboard& clipboard = ports_.Clipboard;
     platform::IClock& clock = ports_.Clock;
     const auto changed = [&clipboard, sequenceBefore] { return clipboard.SequenceNumber() != sequenceBefore; };
@@ -72,12 +82,11 @@ bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector
         return std::all_of(formatIds.begin(), formatIds.end(),
                            [&clipboard](std::uint32_t id) { return clipboard.IsFormatAvailable(id); });
     };
-    // The Designer holds the clipboard open while it puts the formats there;
-    // it is done when the clipboard can be opened again.
-    const auto canOpen = [&clipboard] {
-        if (!clipboard.Open()) return false;
-        clipboard.Close();
-        return true;
+    // Reads every format in one opening: a clipboard changes only while
+    // nobody holds it open, so the texts are of one copy.
+    const auto readOpen = [&] {
+        platform::TClipboardOpen open(clipboard, clock);
+        copy = ReadOpenClipboard(clipboard, formatIds);
     };
     // Without access to the clipboard's window station the system returns
     // sequence number 0 and never changes it: then nothing tells a new copy
@@ -85,17 +94,45 @@ bool TObjectCapture::WaitForCopy(std::uint32_t sequenceBefore, const std::vector
     // clock, since a Sleep shorter than a system tick may end early).
     if (sequenceBefore == 0) {
         WaitUntil(delayMs, [] { return false; });
+        AwaitClipboardOwner();
+        readOpen();
         return true;
     }
-    if (!WaitUntil(delayMs, [&] { return changed() && complete() && canOpen(); })) {
-        // At the end of the delay a new copy that lacks a format is still
-        // read, so that the missing format is the one reported; the previous
-        // object's data are never read.
-        if (!changed()) return false;
-        // A clipboard manager reacts to every copy and may hold the clipboard
-        // right now: it gets the same patience as every other open, and only
-        // then is it "Cannot open clipboard".
-        platform::TClipboardOpen open(clipboard, clock);
+    bool replaced = false;
+    const auto tryRead = [&] {
+        const std::uint32_t sequence = clipboard.SequenceNumber();
+        if (sequence == sequenceBefore || !complete()) return false;
+        const std::uintptr_t owner = clipboard.Owner();
+        AwaitClipboardOwner();
+        // The Designer holds the clipboard open while it puts the formats
+        // there; it is done when the clipboard can be opened again.
+        if (!clipboard.Open()) return false;
+        struct TClose {
+            platform::IClipboard& Clipboard;
+            ~TClose() { Clipboard.Close(); }
+        } close{clipboard};
+        // Another program may have replaced the copy since the look above
+        // (a clipboard manager, a remote desktop): then look again.
+        if (clipboard.SequenceNumber() != sequence || clipboard.Owner() != owner) {
+            replaced = true;
+            return false;
+        }
+        copy = ReadOpenClipboard(clipboard, formatIds);
+        return true;
+    };
+    if (WaitUntil(delayMs, tryRead)) return true;
+    // At the end of the delay a new copy that lacks a format is still read,
+    // so that the missing format is the one reported; the previous object's
+    // data are never read.
+    if (!changed()) return false;
+    // A clipboard manager reacts to every copy and may hold the clipboard
+    // right now: it gets the same patience as every other open, and only
+    // then is it "Cannot open clipboard".
+    AwaitClipboardOwner();
+    readOpen();
+    if (!copy.Complete && replaced) {
+        LogResult(path, false);
+        throw text::TError(text::Format(kClipboardChangedMessage, {path}));
     }
     return true;
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "designer/ClipboardItems.h"
+#include "designer/DesignerAnswer.h"
 #include "designer/DesignerPorts.h"
 #include "package/PackageDocument.h"
 #include "package/ReportWalk.h"
@@ -29,6 +31,8 @@ struct TCapturePorts {
     // the keyboard has put the Designer in front (EnsureTreeHasFocus); on a
     // refusal Ctrl is released and nothing else is sent. None: unchecked.
     ITreeFocus* Focus = nullptr;
+    // How long the clipboard's owner may take to answer before it is read.
+    TAnswerPolicy Answer = {};
 };
 
 // How often the clipboard is looked at while the Designer fills it.
@@ -62,6 +66,14 @@ inline constexpr std::string_view kDesignerMenuOpenMessage =
 // kDesignerMenuOpenMessage when a menu or move mode remains, else
 // kTreeNotFocusedMessage.
 void EnsureTreeHasFocus(ITreeFocus& focus, platform::IClock& clock);
+// The clipboard was replaced between the look that found the object's copy
+// complete and its reading, and no whole copy could be read within the
+// delay; "%s" is the object's full name.
+inline constexpr std::string_view kClipboardChangedMessage =
+    text::Cp1251<"Буфер обмена изменился во время чтения объекта %s: его данные могли смешаться с другой копией. "
+                 "Пакет не сформирован.\r\n"
+                 "Закройте программы, которые работают с буфером обмена (менеджеры буфера обмена, "
+                 "удаленный рабочий стол), и повторите попытку">;
 
 class TObjectCapture : public package::ICapture {
 public:
@@ -72,20 +84,29 @@ public:
     // Command "AddObject": captures the object `path` names and writes its log
     // line; true when every format of the object was stored. False for any
     // other command (after activating the keyboard layout and reading the
-    // delay, nothing else happens) and for a path of no known kind. Throws
-    // "'%s' is not a valid integer value" for a bad delay text and
-    // "Cannot open clipboard".
+    // delay, nothing else happens). Throws "'%s' is not a valid integer
+    // value" for a bad delay text, "Cannot open clipboard",
+    // kDesignerNotRespondingMessage and package::TBuildStopped (AwaitAnswer),
+    // and, after the failure's log line, package::kUnsupportedKindMessage for
+    // a path of no known kind and kClipboardChangedMessage.
     bool ExecuteCommand(const std::string& command, const std::string& path) override;
 
 private:
     // Waits, for at most `delayMs`, until the clipboard has changed since
-    // `sequenceBefore`, holds every format of `formatIds` and can be opened.
+    // `sequenceBefore`, holds every format of `formatIds` and can be opened,
+    // and reads the copy in that one opening, accepted only while the
+    // clipboard's sequence number and owner are still those the look saw.
     // False when, at the end of the delay, it has not changed: there is
     // nothing of this object to read. A changed clipboard that is still held
     // then is opened with the usual retry (platform::OpenClipboard), which
-    // raises "Cannot open clipboard" when it never becomes free.
-    bool WaitForCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds,
-                     std::uint32_t delayMs);
+    // raises "Cannot open clipboard" when it never becomes free, and read as
+    // it is, so that a missing format is the one reported; if it is not whole
+    // and was replaced meanwhile, kClipboardChangedMessage (about `path`).
+    bool ReadCopy(std::uint32_t sequenceBefore, const std::vector<std::uint32_t>& formatIds, std::uint32_t delayMs,
+                  const std::string& path, TClipboardCopy& copy);
+    // Waits for the clipboard's owner to answer (AwaitAnswer on the ports'
+    // policy): an owner that renders on request is asked by the read.
+    void AwaitClipboardOwner();
     // Polls `done` every kClipboardPollMs until it holds (true) or at least
     // `delayMs` of real time have passed (false), even on a clock that moves
     // in coarse steps.

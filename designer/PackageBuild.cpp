@@ -72,7 +72,13 @@ TBuildResult CaptureReportObjects(package::TPackageDocument& document, std::stri
 TBuildOutcome RunPackageBuild(package::TPackageDocument& document, const TBuildRequest& request,
                               const TCapturePorts& ports, IBuildMonitor& monitor, const TKeyHandOver& handOver,
                               const zip::TZipWriter::TRandomSource& random) {
-    const TBuildResult captured = CaptureReportObjects(document, request.ReportPath, ports, monitor);
+    TBuildResult captured;
+    try {
+        captured = CaptureReportObjects(document, request.ReportPath, ports, monitor);
+    } catch (const package::TBuildStopped&) {
+        // Asked for while the build waited for the Designer to answer.
+        return Stop(ports.Log);
+    }
     if (captured.Stopped) return TBuildOutcome::Stopped;
     if (!captured.Walk.Completed) return TBuildOutcome::CaptureFailed;
     // A stop that came during the last object's wait is seen here, before

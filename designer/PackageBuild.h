@@ -44,7 +44,8 @@ public:
     virtual void Progress(int number, int total) = 0;
     // True stops the build. Asked before each object, once every object is
     // captured, once image.0 is written and just before the new package
-    // replaces the old one.
+    // replaces the old one; and while the build waits for the Designer to
+    // answer, when the ports' answer policy asks it (TWin32BuildPorts::With).
     virtual bool StopRequested() = 0;
 };
 

@@ -75,6 +75,13 @@ struct TObjectKind {
 // The rows of the kind table, in the order they are tested.
 std::span<const TObjectKind> ObjectKinds();
 
+// The message for an object whose kind the package cannot carry; "%s" is the
+// object's full name as the report gives it.
+inline constexpr std::string_view kUnsupportedKindMessage =
+    text::Cp1251<"Объект %s не может войти в пакет: пакет переносит только подсистемы, общие модули, "
+                 "справочники и обработки (и их части).\r\n"
+                 "Исключите этот объект из отчета о сравнении и повторите попытку">;
+
 // The row whose kind word `path` begins with (exact bytes), or null when none does.
 const TObjectKind* FindObjectKind(std::string_view path);
 

@@ -35,6 +35,7 @@ TBuildRequest CheckBuildOptions(const TBuildOptions& o) {
                            std::to_string(kMaxKeyLength));
     r.NewKey = o.NewKey;
     r.Delay = o.Delay;
+    r.AnswerTimeout = o.AnswerTimeout;
     return r;
 }
 

@@ -14,6 +14,7 @@ struct TBuildOptions {
     std::string Report, Package, License, Description, Key, Window;
     bool NewKey = false;
     int Delay = 20;
+    int AnswerTimeout = 30000;  // milliseconds the Designer may take over one message
 };
 
 // The build's inputs in the system's encoding (Windows-1251), as the
@@ -22,6 +23,7 @@ struct TBuildRequest {
     std::string Report, Package, License, Description, Key, Window;
     bool NewKey = false;
     int Delay = 20;
+    int AnswerTimeout = 30000;
 };
 
 // The options checked and converted. Throws text::TError (UTF-8 message) for

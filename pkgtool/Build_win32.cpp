@@ -147,7 +147,11 @@ int Build(const TBuildRequest& request, std::ostream& out, std::ostream& err) {
         platform::PutClipboardText(win32.Clipboard, win32.Clock, key1251);
     };
     package::TPackageDocument document;
-    switch (designer::RunPackageBuild(document, build, win32.With(delay, log), monitor, showAndCopyKey)) {
+    // Ctrl+C is seen also while the Designer takes its time over a message.
+    const designer::TAnswerPolicy answer{static_cast<std::uint32_t>(request.AnswerTimeout),
+                                         [] { return stopRequested.load(); }};
+    switch (designer::RunPackageBuild(document, build, win32.With(delay, log, nullptr, answer), monitor,
+                                      showAndCopyKey)) {
     case designer::TBuildOutcome::Written: return kExitOk;
     case designer::TBuildOutcome::Stopped: return kExitFailure;  // the log says so
     case designer::TBuildOutcome::CaptureFailed: break;

@@ -8,6 +8,7 @@
 #include "Compare.h"
 #include "Inspect.h"
 #include "Preview.h"
+#include "package/PackageDocument.h"
 #include "package/ReportWalk.h"
 #include "text/Codepage.h"
 #include "text/Error.h"
@@ -94,14 +95,17 @@ int RunPreview(const TPreviewOptions& o, std::ostream& out, std::ostream& err) {
         PrintError(err, e.what());
         return kExitFailure;
     }
-    if (o.Count && preview.Completed) {
+    const bool buildable = preview.Completed && preview.Unsupported.empty();
+    if (o.Count && buildable) {
         out << preview.Objects.size() << '\n';
         return kExitOk;
     }
     if (!o.Count)
         for (const TPreviewObject& object : preview.Objects) out << PreviewLine(object);
-    if (preview.Completed) return kExitOk;
-    PrintError(err, std::string(package::kCaptureFailedMessage));
+    if (buildable) return kExitOk;
+    // Every object a build would stop at, in one run.
+    for (const std::string& name : preview.Unsupported)
+        PrintError(err, text::Format(package::kUnsupportedKindMessage, {name}));
     return kExitFailure;
 }
 
@@ -192,6 +196,10 @@ int RunPkgtool(const std::vector<std::string>& args, std::ostream& out, std::ost
     buildCmd->add_flag("--new-key", build.NewKey, "generate a new key")->excludes(keyOpt);
     buildCmd->add_option("--delay", build.Delay, "milliseconds the Designer is given to fill the clipboard (at least 10)")
         ->check(CLI::Range(10, 600000))
+        ->capture_default_str();
+    buildCmd->add_option("--answer-timeout", build.AnswerTimeout,
+                         "milliseconds the Designer may take over one message before the build ends")
+        ->check(CLI::Range(100, 600000))
         ->capture_default_str();
     buildCmd->add_option("--window", build.Window, "use the Designer whose caption contains TITLE");
 

@@ -16,7 +16,8 @@ std::string SectionTag(const package::TObjectKind& kind) {
     return std::string(package::kSubsystemsTag);
 }
 
-// A capture that succeeds for every object of a known kind and records it.
+// A capture that succeeds for every object of a known kind and records it;
+// an object of another kind is noted, and the walk goes on past it.
 class TPreviewCapture : public package::ICapture {
 public:
     explicit TPreviewCapture(TPreview& preview) : preview_(preview) {}
@@ -30,7 +31,8 @@ public:
             object.Section = std::string(1, '-');
             object.ObjectPath = object.Section;
             preview_.Objects.push_back(std::move(object));
-            return false;
+            preview_.Unsupported.push_back(path);
+            return true;
         }
         object.Section = SectionTag(*kind);
         object.ObjectPath = package::TreePath(*kind, path);

@@ -1,7 +1,8 @@
 #pragma once
 // What a build would capture from a comparison report, without a Designer:
 // the report walk runs with a capture that takes every object of a known
-// kind and fails, as the build's capture does, on any other.
+// kind and notes every other, which would stop a build, and goes on, so that
+// one run names all of them.
 
 #include <cstddef>
 #include <filesystem>
@@ -19,8 +20,9 @@ struct TPreviewObject {
 };
 
 struct TPreview {
-    std::vector<TPreviewObject> Objects;  // in report order, the failing one last
-    bool Completed = false;               // false: the build would stop at the last object
+    std::vector<TPreviewObject> Objects;  // in report order
+    std::vector<std::string> Unsupported; // Windows-1251: the objects of a kind no package carries, in order
+    bool Completed = false;               // the report was walked to its end
 };
 
 // Walks the report at `path`, filling `preview` as it goes. Throws

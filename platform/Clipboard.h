@@ -29,6 +29,13 @@ public:
     // The identifier of a named format (RegisterClipboardFormatA): the same
     // name gives the same identifier. The predefined formats are not asked.
     virtual std::uint32_t RegisterFormat(std::string_view name) = 0;
+    // GetClipboardOwner: the window that owns the contents, 0 for none.
+    virtual std::uintptr_t Owner() = 0;
+    // SendMessageTimeoutW WM_NULL to the owner, SMTO_ABORTIFHUNG, waiting at
+    // most `waitMs`: whether it answered. True when there is no owner. An
+    // owner that renders its formats only when they are asked for must
+    // answer, or reading would wait for it for the system's 30 s.
+    virtual bool OwnerAnswers(std::uint32_t waitMs) = 0;
     // IsClipboardFormatAvailable; needs no open clipboard.
     virtual bool IsFormatAvailable(std::uint32_t id) = 0;
     // OpenClipboard, one attempt: false while another window holds it.

@@ -32,6 +32,15 @@ std::uint32_t TWin32Clipboard::RegisterFormat(std::string_view name) {
     return ::RegisterClipboardFormatA(std::string(name).c_str());
 }
 
+std::uintptr_t TWin32Clipboard::Owner() { return reinterpret_cast<std::uintptr_t>(::GetClipboardOwner()); }
+
+bool TWin32Clipboard::OwnerAnswers(std::uint32_t waitMs) {
+    HWND owner = ::GetClipboardOwner();
+    if (owner == nullptr) return true;
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, waitMs, &result) != 0;
+}
+
 bool TWin32Clipboard::IsFormatAvailable(std::uint32_t id) { return ::IsClipboardFormatAvailable(id) != FALSE; }
 
 bool TWin32Clipboard::Open() { return ::OpenClipboard(owner_) != FALSE; }
@@ -107,6 +116,13 @@ void TWin32Clipboard::SetText(const std::string& text1251) {
     PutBlock(CF_UNICODETEXT, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
     PutBlock(CF_TEXT, text1251.c_str(), text1251.size() + 1);
     PutBlock(CF_LOCALE, &russian, sizeof russian);
+    // The text is a password: the documented marks keep it out of the
+    // clipboard history and the cloud clipboard of Windows 10 and 11 (and out
+    // of clipboard monitors that honour them); it stays pasteable.
+    const DWORD no = 0;
+    PutBlock(::RegisterClipboardFormatW(L"ExcludeClipboardContentFromMonitorProcessing"), &no, sizeof no);
+    PutBlock(::RegisterClipboardFormatW(L"CanIncludeInClipboardHistory"), &no, sizeof no);
+    PutBlock(::RegisterClipboardFormatW(L"CanUploadToCloudClipboard"), &no, sizeof no);
 }
 
 }  // namespace platform

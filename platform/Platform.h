@@ -156,6 +156,11 @@ TProcessIdentity CurrentProcess();
 // does not tell (no rights to ask, an unknown start time), true.
 bool IsRunning(const TProcessIdentity& process);
 
+// How long ReplaceFile keeps trying, on Windows, while another program holds
+// one of the files (sharing, lock or access errors), and how often.
+inline constexpr std::uint32_t kReplaceRetryMs = 1000;
+inline constexpr std::uint32_t kReplaceRetryPauseMs = 50;
+
 // Renames `from` to `to`, replacing `to` atomically where the system can.
 // Throws `Cannot create file "%s". %s` naming `to`.
 void ReplaceFile(const fs::path& from, const fs::path& to);

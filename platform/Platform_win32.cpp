@@ -244,8 +244,17 @@ int detail::MakePrivateDirectory(const fs::path& path) {
 int detail::AlreadyExistsCode() { return ERROR_ALREADY_EXISTS; }
 
 void ReplaceFile(const fs::path& from, const fs::path& to) {
-    if (!::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        ThrowFileError("Cannot create file \"%s\". %s", to, ::GetLastError());
+    // An antivirus scanner or a sync client may hold either file for a
+    // moment just after it was written or while it is looked at: that is
+    // waited out for a bounded time before the error is the user's.
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        if (::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return;
+        const DWORD code = ::GetLastError();
+        const bool busy = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || code == ERROR_ACCESS_DENIED;
+        if (!busy || ::GetTickCount64() - start >= kReplaceRetryMs) ThrowFileError("Cannot create file \"%s\". %s", to, code);
+        ::Sleep(kReplaceRetryPauseMs);
+    }
 }
 
 void CurrentDosDateTime(std::uint16_t& dosDate, std::uint16_t& dosTime) {

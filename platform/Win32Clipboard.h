@@ -22,6 +22,8 @@ public:
     explicit TWin32Clipboard(HWND owner = nullptr) : owner_(owner) {}
     std::uint32_t SequenceNumber() override;
     std::uint32_t RegisterFormat(std::string_view name) override;
+    std::uintptr_t Owner() override;
+    bool OwnerAnswers(std::uint32_t waitMs) override;
     bool IsFormatAvailable(std::uint32_t id) override;
     bool Open() override;
     void Close() override;

@@ -40,6 +40,8 @@ class TNullClipboard : public platform::IClipboard {
 public:
     std::uint32_t SequenceNumber() override { return 1; }
     std::uint32_t RegisterFormat(std::string_view) override { return 1; }
+    std::uintptr_t Owner() override { return 0; }
+    bool OwnerAnswers(std::uint32_t) override { return true; }
     bool IsFormatAvailable(std::uint32_t) override { return false; }
     bool Open() override { return true; }
     void Close() override {}

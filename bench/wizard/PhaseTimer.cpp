@@ -114,6 +114,20 @@ std::uint32_t TTimedClipboard::SequenceNumber() {
     return n;
 }
 
+std::uintptr_t TTimedClipboard::Owner() {
+    const std::int64_t t0 = times_.Now();
+    const std::uintptr_t owner = inner_.Owner();
+    times_.AddStaged("GetClipboardOwner", t0, times_.Now());
+    return owner;
+}
+
+bool TTimedClipboard::OwnerAnswers(std::uint32_t waitMs) {
+    const std::int64_t t0 = times_.Now();
+    const bool answered = inner_.OwnerAnswers(waitMs);
+    times_.AddStaged("WM_NULL to the clipboard owner", t0, times_.Now());
+    return answered;
+}
+
 std::uint32_t TTimedClipboard::RegisterFormat(std::string_view name) {
     const std::int64_t t0 = times_.Now();
     const std::uint32_t id = inner_.RegisterFormat(name);

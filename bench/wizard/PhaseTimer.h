@@ -84,6 +84,8 @@ public:
     TTimedClipboard(platform::IClipboard& inner, TPhaseTimes& times) : inner_(inner), times_(times) {}
     std::uint32_t SequenceNumber() override;
     std::uint32_t RegisterFormat(std::string_view name) override;
+    std::uintptr_t Owner() override;
+    bool OwnerAnswers(std::uint32_t waitMs) override;
     bool IsFormatAvailable(std::uint32_t id) override;
     bool Open() override;
     void Close() override;

@@ -103,10 +103,15 @@ TBenchRun BenchOnce(TScenarioContext& c, const fs::path& dir, int objects, const
     HWND configuration = wnd::Descendant(sim.Frame(), L"V8NewLocalFrameBaseWnd", std::wstring(L"Конфигурация"));
     HWND tree = configuration ? sim.Tree(configuration) : nullptr;
     if (tree && wnd::MakeForeground(tree, 5000)) {
-        designer::TWin32TreeWindow treeWindow(tree);
         designer::TWin32Keyboard keyboard;
         designer::TWin32MessageClock clock;
+        designer::TWin32TreeWindow treeWindow(tree, clock);
         platform::TWin32Clipboard clipboard;
+        // As the form's build: woken by the clipboard's change.
+        HWND listenerWindow = CreateWindowExW(0, L"STATIC", L"bench", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                              GetModuleHandleW(nullptr), nullptr);
+        const designer::TClipboardListener listener(listenerWindow);
+        clock.WakeOnClipboardChange();
         TDelayText delayField(Cp1251(delay));
         TCountingLog countingLog;
         TCountingTree countingTree(treeWindow);

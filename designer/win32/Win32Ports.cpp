@@ -11,12 +11,24 @@
 
 namespace designer {
 
-void TWin32TreeWindow::KeyDown(std::uint8_t vk) { ::SendMessageW(tree_, WM_KEYDOWN, vk, 0); }
+bool SendWithin(HWND window, UINT message, WPARAM wp, LPARAM lp, std::uint32_t waitMs) {
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(window, message, wp, lp, SMTO_NORMAL | SMTO_ABORTIFHUNG, waitMs, &result) != 0;
+}
+
+void TWin32TreeWindow::Send(UINT message, WPARAM wp) {
+    // A message that timed out stays queued and is still handled: it is
+    // never sent again; WM_NULL after it tells when it has been.
+    AwaitAnswer([&](std::uint32_t waitMs) { return SendWithin(tree_, message, wp, 0, waitMs); },
+                [&](std::uint32_t waitMs) { return SendWithin(tree_, WM_NULL, 0, 0, waitMs); }, *clock_, Answer);
+}
+
+void TWin32TreeWindow::KeyDown(std::uint8_t vk) { Send(WM_KEYDOWN, vk); }
 
 void TWin32TreeWindow::Char(std::uint8_t code) {
     const char c = static_cast<char>(code);
     const std::u16string unit = text::Cp1251ToUtf16(std::string_view(&c, 1));
-    ::SendMessageW(tree_, WM_CHAR, static_cast<WPARAM>(unit.empty() ? 0 : unit[0]), 0);
+    Send(WM_CHAR, static_cast<WPARAM>(unit.empty() ? 0 : unit[0]));
 }
 
 void TWin32Keyboard::ActivateLayout(std::string_view klid) {
@@ -34,15 +46,31 @@ TWin32MessageClock::~TWin32MessageClock() {
 
 void TWin32MessageClock::Sleep(std::uint32_t ms) {
     const std::uint64_t end = clock_.NowMs() + ms;
+    const DWORD sequence = wakeOnClipboard_ ? ::GetClipboardSequenceNumber() : 0;
     for (;;) {
         // Peeking handles every message sent from another thread; with
         // PM_NOREMOVE and the send-only filter nothing posted is taken.
         MSG msg;
         ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        // With a clipboard listener (TClipboardListener), its notice ends
+        // the sleep early: whoever sleeps here looks at the clipboard next.
+        if (wakeOnClipboard_) {
+            bool changed = false;
+            while (::PeekMessageW(&msg, nullptr, WM_CLIPBOARDUPDATE, WM_CLIPBOARDUPDATE, PM_REMOVE)) changed = true;
+            if (changed || ::GetClipboardSequenceNumber() != sequence) return;
+        }
         const std::uint64_t now = clock_.NowMs();
         if (now >= end) return;
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now),
+                                      wakeOnClipboard_ ? QS_SENDMESSAGE | QS_POSTMESSAGE : QS_SENDMESSAGE, 0);
     }
+}
+
+TClipboardListener::TClipboardListener(HWND window)
+    : window_(window && ::AddClipboardFormatListener(window) ? window : nullptr) {}
+
+TClipboardListener::~TClipboardListener() {
+    if (window_) ::RemoveClipboardFormatListener(window_);
 }
 
 std::uint64_t TWin32MessageClock::NowMs() { return clock_.NowMs(); }

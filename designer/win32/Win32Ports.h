@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "designer/DesignerAnswer.h"
 #include "designer/DesignerPorts.h"
 #include "designer/ObjectCapture.h"
 #include "designer/WindowCapture.h"
@@ -13,18 +14,30 @@
 
 namespace designer {
 
-// The Designer's tree: synchronous SendMessage, lParam 0. Characters go as
+// SendMessageTimeoutW with SMTO_NORMAL | SMTO_ABORTIFHUNG: true when the
+// window's thread handled the message within `waitMs`.
+bool SendWithin(HWND window, UINT message, WPARAM wp, LPARAM lp, std::uint32_t waitMs);
+
+// The Designer's tree: each message handled before the next is sent, lParam
+// 0, within the bound of `Answer` (AwaitAnswer, on `clock`). Characters go as
 // WM_CHAR with their UTF-16 value (converted from Windows-1251) through
-// SendMessageW, so the Designer gets the same letter whatever the ANSI code
-// page of the machine.
+// SendMessageTimeoutW, so the Designer gets the same letter whatever the ANSI
+// code page of the machine.
 class TWin32TreeWindow : public ITreeWindow {
 public:
-    explicit TWin32TreeWindow(HWND tree) : tree_(tree) {}
+    TWin32TreeWindow(HWND tree, platform::IClock& clock) : tree_(tree), clock_(&clock) {}
     void KeyDown(std::uint8_t vk) override;
     void Char(std::uint8_t code) override;
+    // The clock the waits for an answer are measured on.
+    void SetClock(platform::IClock& clock) { clock_ = &clock; }
+
+    TAnswerPolicy Answer;
 
 private:
+    void Send(UINT message, WPARAM wp);
+
     HWND tree_;
+    platform::IClock* clock_;
 };
 
 // keybd_event input and the keyboard layout of the calling thread.
@@ -34,12 +47,28 @@ public:
     void KeyEvent(std::uint8_t vk, bool up) override;
 };
 
+// `window` told of every change to the clipboard (AddClipboardFormatListener)
+// for the listener's lifetime: its WM_CLIPBOARDUPDATE ends a sleep of
+// TWin32MessageClock at once, so that the capture's wait for the Designer's
+// copy ends when the copy is there, not at the end of its next look's sleep.
+class TClipboardListener {
+public:
+    explicit TClipboardListener(HWND window);
+    ~TClipboardListener();
+    TClipboardListener(const TClipboardListener&) = delete;
+    TClipboardListener& operator=(const TClipboardListener&) = delete;
+
+private:
+    HWND window_;
+};
+
 // A clock whose sleeps answer the messages other programs send to this
 // thread meanwhile. A program that owns the clipboard (the wizard, after
 // putting a package key there) is sent WM_DESTROYCLIPBOARD by the next
 // program that empties it; the Designer copying an object would wait for the
 // answer for as long as a plain Sleep lasts, and the capture would fail.
-// Posted messages stay queued, so no handler of this thread runs meanwhile.
+// Posted messages stay queued, so no handler of this thread runs meanwhile;
+// once asked, a sleep ends early when the clipboard changes.
 // Its time is the performance counter's (platform::TWin32Clock), and while
 // it exists the system timer runs at 1 ms (timeBeginPeriod): otherwise a
 // wait of 1 ms, such as each look at the clipboard while the Designer
@@ -52,10 +81,15 @@ public:
     TWin32MessageClock& operator=(const TWin32MessageClock&) = delete;
     void Sleep(std::uint32_t ms) override;
     std::uint64_t NowMs() override;
+    // From now on a sleep ends early when the clipboard changes: for the
+    // build, whose sleeps all wait for a copy or a free clipboard (never for
+    // the window capture's fixed sleeps).
+    void WakeOnClipboardChange() { wakeOnClipboard_ = true; }
 
 private:
     platform::TWin32Clock clock_;
     bool fineTimer_;
+    bool wakeOnClipboard_ = false;
 };
 
 // The window system over user32 and the process token functions.
@@ -103,17 +137,28 @@ class TWin32BuildPorts {
 public:
     // `clipboardOwner`: the window that owns the clipboard once the key is put there.
     TWin32BuildPorts(TWindow tree, HWND clipboardOwner)
-        : Tree(ToHwnd(tree)), Keyboard(Keys, System, Clock, tree), Clipboard(clipboardOwner), Focus(tree),
-          tree_(tree) {}
+        : Tree(ToHwnd(tree), Clock),
+          Keyboard(Keys, System, Clock, tree),
+          Clipboard(clipboardOwner),
+          Listener(clipboardOwner),
+          Focus(tree),
+          tree_(tree) {
+        Clock.WakeOnClipboardChange();
+    }
     TWin32BuildPorts(const TWin32BuildPorts&) = delete;
     TWin32BuildPorts& operator=(const TWin32BuildPorts&) = delete;
 
     // Brings the configuration tree to the front: the build's first step.
     void BringTreeToFront() { System.SetForeground(tree_); }
-    // The capture's ports over these, with the caller's delay and log, and
-    // its clock when it wraps Clock.
-    TCapturePorts With(IDelayField& delay, ILogSink& log, platform::IClock* clock = nullptr) {
-        return {Tree, Keyboard, clock ? *clock : Clock, Clipboard, delay, log, &Focus};
+    // The capture's ports over these, with the caller's delay and log, its
+    // clock when it wraps Clock, and how long the Designer may take to answer
+    // (its stop question is asked while the build waits for an answer).
+    TCapturePorts With(IDelayField& delay, ILogSink& log, platform::IClock* clock = nullptr,
+                       const TAnswerPolicy& answer = {}) {
+        platform::IClock& used = clock ? *clock : Clock;
+        Tree.SetClock(used);
+        Tree.Answer = answer;
+        return {Tree, Keyboard, used, Clipboard, delay, log, &Focus, answer};
     }
 
     TWin32WindowSystem System;
@@ -122,6 +167,7 @@ public:
     TWin32TreeWindow Tree;
     TForegroundKeyboard Keyboard;
     platform::TWin32Clipboard Clipboard;
+    TClipboardListener Listener;
     TWin32TreeFocus Focus;
 
 private:

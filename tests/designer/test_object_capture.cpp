@@ -143,7 +143,16 @@ TEST(ObjectCapture, PathOfNoKnownKindFailsWithoutTouchingTheTreeOrTheDocument) {
     fakes::TCaptureRig rig;
     const std::string before = rig.package.Document->GetXml();
     const std::string path = Bytes("Документ.Заказ"_cp1251);
-    EXPECT_FALSE(rig.capture.ExecuteCommand(kAddObject, path));
+    // The message names the object and what a package carries; no delay is blamed.
+    try {
+        rig.capture.ExecuteCommand(kAddObject, path);
+        ADD_FAILURE() << "an object of a kind the package cannot carry must raise an error";
+    } catch (const text::TError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Объект Документ.Заказ не может войти в пакет: пакет переносит только подсистемы, общие модули, "
+                  "справочники и обработки (и их части).\r\n"
+                  "Исключите этот объект из отчета о сравнении и повторите попытку"_cp1251);
+    }
     EXPECT_EQ(rig.designer.events, (std::vector<TEvent>{{TEvent::Layout, 0}}));
     EXPECT_EQ(rig.package.Document->GetXml(), before);
     EXPECT_EQ(rig.log.lines, std::vector<std::string>{LogLine(path, false)});
@@ -332,4 +341,110 @@ TEST(CaptureReportObjects, WorkedExampleBuildsTheWholeDocument) {
     EXPECT_EQ(rig.package.Document->GetXml(), expected);
     ASSERT_EQ(rig.log.lines.size(), 4u);
     EXPECT_EQ(rig.log.lines[2], text::Utf8ToCp1251("Захват объекта для добавления (ОбщийМодуль.Сервис) - УСПЕХ"));
+}
+
+namespace {
+
+// The data of each Item of `object`, in order.
+std::vector<std::string> ItemTexts(const xml::TXmlDNode* object) {
+    std::vector<std::string> texts;
+    for (const xml::TXmlDNode* item = object->FirstChild(); item; item = item->NextSibling())
+        texts.push_back(item->GetText());
+    return texts;
+}
+
+// Another program's copy of the same formats, each "other|<format>".
+fakes::TContents OtherCopy() {
+    fakes::TContents contents;
+    for (const char* f : {"CF_TEXT", "CF_UNICODETEXT", "1C:MD8 Data", "1C:MD8 External Data", "1C:MD8 Info",
+                          "1C:V8MngCmdObjectsDataFormat"})
+        contents[f] = std::string("other|") + f;
+    return contents;
+}
+
+}  // namespace
+
+TEST(ObjectCapture, EveryFormatIsReadInOneOpeningOfOneCopy) {
+    const std::string path = Bytes("Справочник.Склады"_cp1251);
+    const std::string tree = Bytes("Справочники.Склады"_cp1251);
+    const std::vector<std::string> designerCopy = {
+        "CF_TEXT|" + tree, "CF_UNICODETEXT|" + tree, "1C:MD8 Data|" + tree, "1C:MD8 External Data|" + tree,
+        "1C:MD8 Info|" + tree, "1C:V8MngCmdObjectsDataFormat|" + tree};
+    const std::vector<std::string> otherCopy = {"other|CF_TEXT", "other|CF_UNICODETEXT", "other|1C:MD8 Data",
+                                                "other|1C:MD8 External Data", "other|1C:MD8 Info",
+                                                "other|1C:V8MngCmdObjectsDataFormat"};
+
+    // A program that takes the clipboard as soon as the capture lets go of it
+    // once: with an opening per format, the later formats were its copy.
+    fakes::TCaptureRig rig;
+    rig.clipboard.replaceAfterClose = 1;
+    rig.clipboard.replacement = OtherCopy();
+    ASSERT_TRUE(rig.capture.ExecuteCommand(kAddObject, path));
+    EXPECT_EQ(ItemTexts(rig.package.Directories->FirstChild()), designerCopy);
+    EXPECT_EQ(rig.clipboard.openAttempts, 1);
+    EXPECT_EQ(rig.clipboard.ownerQuestions, 1) << "the owner is asked once, before the read";
+
+    // A copy replaced between the look that found it whole and the opening:
+    // the new one is looked at again and read whole, never a mix of both.
+    fakes::TCaptureRig replaced;
+    replaced.clipboard.replaceBeforeOpen = 1;
+    replaced.clipboard.replacement = OtherCopy();
+    ASSERT_TRUE(replaced.capture.ExecuteCommand(kAddObject, path));
+    EXPECT_EQ(ItemTexts(replaced.package.Directories->FirstChild()), otherCopy);
+    EXPECT_EQ(replaced.clipboard.openAttempts, 2);
+
+    // Replaced by a copy that is never whole: the delay ends with a message
+    // that says the clipboard changed, not that the delay was short.
+    fakes::TCaptureRig partial;
+    partial.clipboard.replaceBeforeOpen = 1;
+    partial.clipboard.replacement = {{"CF_TEXT", "other"}};
+    try {
+        partial.capture.ExecuteCommand(kAddObject, path);
+        ADD_FAILURE() << "a clipboard replaced while it was read must raise an error";
+    } catch (const text::TError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Буфер обмена изменился во время чтения объекта Справочник.Склады: его данные могли смешаться "
+                  "с другой копией. Пакет не сформирован.\r\nЗакройте программы, которые работают с буфером "
+                  "обмена (менеджеры буфера обмена, удаленный рабочий стол), и повторите попытку"_cp1251);
+    }
+    EXPECT_EQ(partial.log.lines, std::vector<std::string>{LogLine(path, false)});
+    EXPECT_FALSE(partial.clipboard.isOpen);
+
+    // A new copy by the same owner (the sequence number alone tells it).
+    fakes::TCaptureRig sameOwner;
+    sameOwner.clipboard.replaceBeforeOpen = 1;
+    sameOwner.clipboard.replacement = {{"CF_TEXT", "again"}};
+    sameOwner.clipboard.replacementOwner = platform::fakes::TFakeClipboard::kDesignerWindow;
+    EXPECT_THROW(sameOwner.capture.ExecuteCommand(kAddObject, path), text::TError);
+    EXPECT_EQ(sameOwner.package.Directories->FirstChild()->FirstChild(), nullptr) << "no item of either copy is stored";
+}
+
+TEST(ObjectCapture, OwnerThatDoesNotAnswerIsNotRespondingNotAShortDelay) {
+    const std::string path = Bytes("Подсистема.Склад"_cp1251);
+    // Slow but alive: silent for 2 s of a 3 s bound, then the copy is read.
+    fakes::TCaptureRig slow;
+    slow.clipboard.ownerSilentUntil = slow.clock.now + 2000;
+    designer::TCapturePorts ports{slow.designer, slow.designer, slow.clock, slow.clipboard, slow.delay, slow.log,
+                                  nullptr, {3000, {}}};
+    designer::TObjectCapture slowCapture(slow.package, ports);
+    EXPECT_TRUE(slowCapture.ExecuteCommand(kAddObject, path));
+    EXPECT_GE(slow.clock.now, slow.clipboard.ownerSilentUntil);
+
+    // Silent beyond the bound: the Designer does not respond; nothing is read.
+    fakes::TCaptureRig hung;
+    hung.clipboard.ownerSilentUntil = hung.clock.now + 60000;
+    const std::uint64_t start = hung.clock.now;
+    designer::TCapturePorts hungPorts{hung.designer, hung.designer, hung.clock, hung.clipboard, hung.delay, hung.log,
+                                      nullptr, {3000, {}}};
+    designer::TObjectCapture hungCapture(hung.package, hungPorts);
+    try {
+        hungCapture.ExecuteCommand(kAddObject, path);
+        ADD_FAILURE() << "an owner that never answers must raise an error";
+    } catch (const text::TError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Конфигуратор не отвечает. Пакет не сформирован, прежний файл пакета не изменен.\r\n"
+                  "Дождитесь, когда Конфигуратор освободится, и повторите попытку"_cp1251);
+    }
+    EXPECT_TRUE(hung.clipboard.reads.empty());
+    EXPECT_LE(hung.clock.now - start, 3000u + 20 + 400) << "the bound, the delay and one more wait at most";
 }

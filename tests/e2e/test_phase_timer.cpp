@@ -50,6 +50,8 @@ public:
     explicit TStepClipboard(TFakeTime& t) : t_(t) {}
     std::uint32_t SequenceNumber() override { return Step(1), 7; }
     std::uint32_t RegisterFormat(std::string_view) override { return Step(1), 0xC001; }
+    std::uintptr_t Owner() override { return Step(1), 0x10; }
+    bool OwnerAnswers(std::uint32_t) override { return Step(1), true; }
     bool IsFormatAvailable(std::uint32_t) override { return Step(1), true; }
     bool Open() override { return Step(1), true; }
     void Close() override { Step(1); }

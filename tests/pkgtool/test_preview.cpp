@@ -59,12 +59,18 @@ TEST_F(PreviewTest, PrintsWhatABuildWouldCapture) {
 }
 
 TEST_F(PreviewTest, StopsWhereABuildWouldStop) {
-    // An object of a kind with no section: the build's capture fails there
-    // and nothing after it is tried.
-    TRun r = RunTool({"preview", WriteReport(Report("\t\t  <--Документ.Заказ\r\n\t\t  <--Подсистема.После\r\n"))});
+    // Objects of kinds with no section: a build would stop at the first; one
+    // run lists them all, each with the message that names it, and exits 1.
+    TRun r = RunTool({"preview", WriteReport(Report("\t\t  <--Документ.Заказ\r\n\t\t  <--Подсистема.После\r\n"
+                                                    "\t\t  <--Отчет.Остатки\r\n"))});
     EXPECT_EQ(r.Status, 1);
-    EXPECT_EQ(r.Out, kCapturedLines + "Документ.Заказ\t-\t-\t0\n");
-    EXPECT_EQ(r.Err, kCaptureFailed);
+    EXPECT_EQ(r.Out, kCapturedLines + "Документ.Заказ\t-\t-\t0\n"
+                                      "Подсистема.После\tSubsystems\tОбщие.Подсистемы.После\t5\n"
+                                      "Отчет.Остатки\t-\t-\t0\n");
+    const std::string tail = " не может войти в пакет: пакет переносит только подсистемы, общие модули, справочники "
+                             "и обработки (и их части).\nИсключите этот объект из отчета о сравнении и повторите "
+                             "попытку\n";
+    EXPECT_EQ(r.Err, "Объект Документ.Заказ" + tail + "Объект Отчет.Остатки" + tail);
 
     r = RunTool({"preview", "--count", WriteReport(Report("\t\t  <--Документ.Заказ\r\n"))});
     EXPECT_EQ(r.Status, 1);

@@ -40,14 +40,19 @@ public:
     explicit TFakeClipboard(TFakeClock& clock) : clock_(clock) {}
 
     // Another program's copy, at once.
-    void Put(TContents contents) { PutAt(clock_.now, std::move(contents), clock_.now); }
+    void Put(TContents contents) { PutAt(clock_.now, std::move(contents), clock_.now, kOtherProgramWindow); }
     // A copy whose data appear at `atMs`; its writer keeps the clipboard open
-    // until `heldUntilMs`. Several calls queue several changes (a writer that
-    // puts its formats there one at a time), applied in order.
-    void PutAt(std::uint64_t atMs, TContents contents, std::uint64_t heldUntilMs) {
-        pending_.push_back(TPending{atMs, std::move(contents), heldUntilMs});
+    // until `heldUntilMs` and owns it from then on. Several calls queue
+    // several changes (a writer that puts its formats there one at a time),
+    // applied in order.
+    void PutAt(std::uint64_t atMs, TContents contents, std::uint64_t heldUntilMs,
+               std::uintptr_t ownerWindow = kDesignerWindow) {
+        pending_.push_back(TPending{atMs, std::move(contents), heldUntilMs, ownerWindow});
         Update();
     }
+
+    static constexpr std::uintptr_t kDesignerWindow = 0x1C;
+    static constexpr std::uintptr_t kOtherProgramWindow = 0x2B;
 
     std::uint32_t SequenceNumber() override {
         Update();
@@ -57,6 +62,16 @@ public:
         auto [it, added] = registered_.emplace(std::string(name), 0xC000 + static_cast<std::uint32_t>(registered_.size()));
         return it->second;
     }
+    std::uintptr_t Owner() override {
+        Update();
+        return owner_;
+    }
+    bool OwnerAnswers(std::uint32_t waitMs) override {
+        ++ownerQuestions;
+        if (owner_ == 0 || clock_.now >= ownerSilentUntil) return true;
+        clock_.now += waitMs;  // the whole wait passes without an answer
+        return false;
+    }
     bool IsFormatAvailable(std::uint32_t id) override {
         Update();
         return contents_.count(NameOf(id)) != 0;
@@ -64,6 +79,12 @@ public:
     bool Open() override {
         Update();
         ++openAttempts;
+        // Another program's copy that lands just before this opening.
+        if (replaceBeforeOpen == openAttempts) {
+            contents_ = replacement;
+            owner_ = replacementOwner;
+            ++sequence_;
+        }
         if (failOpens > 0) { --failOpens; return false; }
         if (clock_.now < heldUntil_) return false;
         EXPECT_FALSE(isOpen) << "the clipboard was opened twice";
@@ -73,6 +94,13 @@ public:
     void Close() override {
         EXPECT_TRUE(isOpen) << "the clipboard was closed without being open";
         isOpen = false;
+        ++closes;
+        // Another program that takes the clipboard as soon as it is free.
+        if (replaceAfterClose == closes) {
+            contents_ = replacement;
+            owner_ = replacementOwner;
+            ++sequence_;
+        }
     }
     void SetText(const std::string& text1251) override {
         EXPECT_TRUE(isOpen) << "the clipboard was written without being open";
@@ -95,7 +123,14 @@ public:
     bool untracked = false;          // the system gives sequence number 0 (no access to it)
     int failOpens = 0;               // the next this many Open calls fail
     int openAttempts = 0;
+    int closes = 0;
     bool isOpen = false;
+    int ownerQuestions = 0;              // OwnerAnswers calls
+    std::uint64_t ownerSilentUntil = 0;  // the owner answers nothing before this time
+    int replaceBeforeOpen = 0;           // >0: `replacement` lands just before that Open attempt
+    int replaceAfterClose = 0;           // >0: `replacement` lands just after that Close
+    TContents replacement;
+    std::uintptr_t replacementOwner = kOtherProgramWindow;
     std::vector<std::string> reads;  // format names asked for by ReadFormat
     std::vector<std::string> texts;  // texts put there by SetText
 
@@ -104,12 +139,14 @@ private:
         std::uint64_t atMs;
         TContents contents;
         std::uint64_t heldUntilMs;
+        std::uintptr_t owner;
     };
 
     void Update() {
         while (!pending_.empty() && clock_.now >= pending_.front().atMs) {
             contents_ = std::move(pending_.front().contents);
             heldUntil_ = pending_.front().heldUntilMs;
+            owner_ = pending_.front().owner;
             pending_.pop_front();
             ++sequence_;
         }
@@ -127,6 +164,7 @@ private:
     TContents contents_;
     std::deque<TPending> pending_;
     std::uint64_t heldUntil_ = 0;
+    std::uintptr_t owner_ = kOtherProgramWindow;
     std::uint32_t sequence_ = 100;
     std::map<std::string, std::uint32_t> registered_;
 };

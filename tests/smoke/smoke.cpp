@@ -3,12 +3,15 @@
 // the ZIP writer and its Deflate threads. Prints one line per
 // check and "N passed, N failed"; the exit code is the number of failures.
 #include <windows.h>
+// winbase.h maps ReplaceFile to ReplaceFileW under UNICODE.
+#undef ReplaceFile
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "platform/Platform.h"
 #include "text/Codepage.h"
@@ -174,6 +177,46 @@ int main() {
         Check(platform::IsRunning(self), "this process is running");
         Check(!platform::IsRunning({self.Id, self.StartTime + 1}), "its id with another start time is gone");
         Check(!platform::IsRunning({0xFFFFFFF0u, 1}), "an id that no process has is gone");
+    }
+
+    {
+        // A scanner that opens the package just written without letting it
+        // be renamed: for 300 ms the rename waits it out; for 3 s it is the
+        // error, and both files are kept.
+        const fs::path fresh = dir / L"Новый пакет.tmp", target = dir / L"Пакет.1c82pkg";
+        const auto write = [](const fs::path& p, const char* text) {
+            auto f = platform::TFile::Create(p);
+            f.WriteAll(text, std::char_traits<char>::length(text));
+        };
+        const auto hold = [&fresh](DWORD ms) {
+            HANDLE h = CreateFileW(fresh.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            return std::thread([h, ms] {
+                Sleep(ms);
+                CloseHandle(h);
+            });
+        };
+        write(fresh, "N");
+        write(target, "OLD");
+        std::thread scanner = hold(300);
+        bool replaced = true;
+        try {
+            platform::ReplaceFile(fresh, target);
+        } catch (const text::TError&) {
+            replaced = false;
+        }
+        scanner.join();
+        Check(replaced && fs::file_size(target) == 1, "a rename waits for a program that holds the new file for 300 ms");
+        write(fresh, "NEW");
+        scanner = hold(3000);
+        bool refused = false;
+        try {
+            platform::ReplaceFile(fresh, target);
+        } catch (const text::TError&) {
+            refused = true;
+        }
+        scanner.join();
+        Check(refused && fs::file_size(fresh) == 3 && fs::file_size(target) == 1,
+              "a new file held for 3 s is the error, with both files kept");
     }
 
     unsigned char a[16] = {}, b[16] = {};

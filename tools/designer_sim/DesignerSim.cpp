@@ -72,7 +72,7 @@ const wchar_t kUsage[] =
     L"             [--drop-format NAME --drop-node PATH] [--search any|second|never]\n"
     L"             [--no-config-window | --top-level-config-window] [--decoys]\n"
     L"             [--config-delay MS] [--ctrl-f-delay MS] [--menu-delay MS] [--hold-open MS] [--key-times] [--stats]\n"
-    L"             [--hung-frame] [--user-mode] [--search-keeps-focus]";
+    L"             [--hung-frame] [--user-mode] [--search-keeps-focus] [--hang-after N] [--render-on-request]";
 
 // Returns an empty string on success, else the complaint.
 std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o) {
@@ -101,6 +101,12 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TSimOptions& o) {
             o.UserMode = true;
             o.ConfigurationWindow = false;
         } else if (a == L"--search-keeps-focus") o.SearchKeepsFocus = true;
+        else if (a == L"--render-on-request") o.RenderOnRequest = true;
+        else if (a == L"--hang-after") {
+            UINT n = 0;
+            if (!millis(n) || n == 0) return L"--hang-after needs a number of messages";
+            o.HangAfter = n;
+        }
         else if (a == L"--config-delay") {
             if (!millis(o.ConfigurationDelayMs)) return L"--config-delay needs milliseconds";
         } else if (a == L"--ctrl-f-delay") {

@@ -1,6 +1,7 @@
 // The copy of the tree's node: the clipboard emptied at the keystroke, the
 // formats rendered at once or after --latency, held open halfway with
-// --hold-open, one format dropped for one node with --drop-format.
+// --hold-open, one format dropped for one node with --drop-format, each
+// rendered only when a reader asks for it with --render-on-request.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -72,12 +73,42 @@ void TSimulator::RenderClipboard() {
     FinishRender();
 }
 
+namespace {
+
+UINT FormatId(const std::string& name) {
+    const std::wstring wname(name.begin(), name.end());
+    return name == "CF_TEXT"          ? CF_TEXT
+           : name == "CF_UNICODETEXT" ? CF_UNICODETEXT
+                                      : RegisterClipboardFormatW(wname.c_str());
+}
+
+}  // namespace
+
+// WM_RENDERFORMAT: the reader has the clipboard open and waits for the data.
+void TSimulator::RenderRequested(UINT id) {
+    for (const std::string& name : SimCopiedFormats(text::Utf16ToCp1251(pendingCopy_))) {
+        if (FormatId(name) != id) continue;
+        const std::string bytes = SimPayload(text::Utf16ToCp1251(pendingCopy_), name);
+        HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+        if (!mem) return;
+        memcpy(GlobalLock(mem), bytes.data(), bytes.size());
+        GlobalUnlock(mem);
+        if (!SetClipboardData(id, mem)) GlobalFree(mem);
+        Log(L"render on request " + std::wstring(name.begin(), name.end()));
+        return;
+    }
+}
+
 void TSimulator::PutFormat(const std::string& name) {
     std::wstring wname(name.begin(), name.end());
     if (wname == options_.DropFormat && Narrow16(options_.DropNode) == pendingCopy_) return;
-    UINT id = name == "CF_TEXT"          ? CF_TEXT
-              : name == "CF_UNICODETEXT" ? CF_UNICODETEXT
-                                         : RegisterClipboardFormatW(wname.c_str());
+    UINT id = FormatId(name);
+    if (options_.RenderOnRequest) {
+        // Announced only: the data come with WM_RENDERFORMAT.
+        SetClipboardData(id, nullptr);
+        ++rendered_;
+        return;
+    }
     std::string bytes = SimPayload(text::Utf16ToCp1251(pendingCopy_), name);
     HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
     if (!mem) return;

@@ -9,8 +9,25 @@
 
 #include "Simulator.h"
 
+// --hang-after: the tree's thread stops answering at the message after the
+// given number, as a Designer does that loads a huge node, waits for a
+// repository lock or has deadlocked. WM_NULL counts: a client that asks
+// whether the Designer answers is answered by the same thread.
+void TSimulator::HangIfDue(UINT msg) {
+    if (options_.HangAfter == 0 || (msg != WM_KEYDOWN && msg != WM_CHAR && msg != WM_NULL)) return;
+    if (++treeMessages_ != options_.HangAfter + 1) return;
+    Log(L"hang");
+    Sleep(kHangMs);
+}
+
 LRESULT TSimulator::GridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    HangIfDue(msg);
     switch (msg) {
+    case WM_RENDERFORMAT:
+        RenderRequested(static_cast<UINT>(wp));
+        return 0;
+    case WM_RENDERALLFORMATS:
+        return 0;  // the copy goes with the simulator
     case WM_KEYDOWN: {
         TStatsScope timed(stats_, L"tree WM_KEYDOWN sent");
         const TSimTree::TView before = tree_.View();

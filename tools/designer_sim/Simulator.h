@@ -68,7 +68,13 @@ struct TSimOptions {
     bool SearchKeepsFocus = false;  // the open search window keeps the focus and copies what it found
     bool KeyTimes = false;          // key lines carry the input's time stamp
     bool Stats = false;             // time its own handling; "stats" lines when the frame closes
+    UINT HangAfter = 0;             // >0: the tree stops answering after this many messages sent to it
+    bool RenderOnRequest = false;   // the copy announces its formats and renders each when it is asked for
 };
+
+// How long the tree stops answering with --hang-after: longer than any test
+// waits for it.
+inline constexpr DWORD kHangMs = 120000;
 
 // Modifier sets of the chords, as bits.
 enum : int { kCtrl = 1, kShift = 2, kAlt = 4 };
@@ -131,6 +137,8 @@ private:
     void RenderClipboard();
     void FinishRender();
     void PutFormat(const std::string& name);
+    void RenderRequested(UINT id);
+    void HangIfDue(UINT msg);
     HWND Window(const wchar_t* cls, const wchar_t* caption, DWORD style, HWND parent, bool decoy, int x = 0, int y = 0,
                 int w = 0, int h = 0, DWORD exStyle = 0);
     void CreateDecoys();
@@ -166,4 +174,5 @@ private:
     // The delayed render's timer (a synchronisation timer: a wait resets it).
     HANDLE renderTimer_ = CreateWaitableTimerW(nullptr, FALSE, nullptr);
     bool renderPending_ = false;
+    UINT treeMessages_ = 0;  // messages sent to the tree, for --hang-after
 };

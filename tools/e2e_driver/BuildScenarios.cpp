@@ -136,9 +136,9 @@ struct TBuild {
 // with the capture over the real Win32 seams.
 TBuild CaptureReport(HWND tree, const fs::path& report, const std::string& delay) {
     TBuild build;
-    designer::TWin32TreeWindow treeWindow(tree);
     designer::TWin32Keyboard keyboard;
     platform::TWin32Clock clock;
+    designer::TWin32TreeWindow treeWindow(tree, clock);
     platform::TWin32Clipboard clipboard;
     TDelayText delayField(delay);
     designer::TCapturePorts ports{treeWindow, keyboard, clock, clipboard, delayField, build.Log};

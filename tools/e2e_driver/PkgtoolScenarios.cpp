@@ -1,6 +1,8 @@
 // pkgtool build against the simulator: the wizard's build from the command
-// line, its output line by line, its package verified against the report, a missing Designer, a dropped format, an
-// interrupt, and a clipboard another program holds when the key would go there.
+// line, its output line by line, its package verified against the report, a
+// missing Designer, a dropped format, an interrupt, a Designer that stops
+// answering (its tree, or its clipboard rendered on request), and a clipboard
+// another program holds when the key would go there.
 #include <windows.h>
 
 #include <algorithm>
@@ -192,6 +194,85 @@ bool Interrupted(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& ke
     return true;
 }
 
+// The Designer's message of a build it does not answer, as the console shows it.
+const std::wstring kNotResponding = L"Конфигуратор не отвечает. Пакет не сформирован, прежний файл пакета не изменен.\n"
+                                    L"Дождитесь, когда Конфигуратор освободится, и повторите попытку";
+
+std::int64_t MsSince(ULONGLONG start) { return static_cast<std::int64_t>(GetTickCount64() - start); }
+
+// A Designer whose tree stops answering: the build ends after the answer
+// bound with its message; Ctrl+C ends it at once; a copy rendered on
+// request is read, and its owner that stops answering is not blamed on the
+// delay. False when a simulator did not start.
+bool DesignerStopsAnswering(TScenarioContext& c, const TToolBuild& t, const TBuildFiles& keptFiles) {
+    std::vector<std::wstring> args = ToolBuildArgs(t.Files, keptFiles.Package, L"KEY", L"3000");
+    args.insert(args.end(), {L"--answer-timeout", L"1500"});
+    {
+        // Eleven keys bring the tree to the top; it hangs at the first letter.
+        TSimSession sim(c.SimExe, L"pkgtool_hang", SimArgs(c, {L"--hang-after", L"11"}));
+        if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return false;
+        const ULONGLONG start = GetTickCount64();
+        const TToolRun run = RunTool(c, t.Out, args);
+        c.Check.Check(run.Code == std::optional<DWORD>(1), L"a tree that stops answering: exit 1",
+                      run.Code ? std::to_wstring(*run.Code) : L"no exit");
+        c.Check.Check(MsSince(start) < 20000, L"the build ends after the bound, not after the hang",
+                      std::to_wstring(MsSince(start)) + L" ms");
+        c.Check.Check(run.Err == Utf8Lines(text::ToUtf8(kNotResponding)), L"stderr says the Designer does not respond");
+        c.Check.Equal(static_cast<long long>(run.Out.size()), 1, L"no object line: only the capture line");
+        CheckNothingWritten(c, keptFiles, t.Before, L"a tree that stops answering");
+    }
+    {
+        TSimSession sim(c.SimExe, L"pkgtool_hang_stop", SimArgs(c, {L"--hang-after", L"11"}));
+        if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return false;
+        ULONGLONG interrupted = 0, exited = 0;
+        const TToolRun run = RunTool(c, t.Out, ToolBuildArgs(t.Files, keptFiles.Package, L"KEY", L"3000"),
+                                     [&](proc::TProcess& tool, const fs::path&) {
+                                         sim.Log().WaitForPrefix(L"hang", 0, 30000);
+                                         Sleep(500);  // the build is waiting for the answer
+                                         interrupted = GetTickCount64();
+                                         tool.Interrupt();
+                                         tool.WaitExit(10000);
+                                         exited = GetTickCount64();
+                                     });
+        const std::int64_t stopMs = static_cast<std::int64_t>(exited - interrupted);
+        c.Check.Check(interrupted != 0 && stopMs < 2000, L"Ctrl+C while the tree is hung: out within 2 s",
+                      std::to_wstring(stopMs) + L" ms");
+        c.Check.Check(run.Code == std::optional<DWORD>(1), L"a stopped build exits 1");
+        c.Check.Check(!run.Out.empty() && run.Out.back() == L"Формирование пакета остановлено пользователем",
+                      L"the output ends with the stop", run.Out.empty() ? L"" : run.Out.back());
+        CheckNothingWritten(c, keptFiles, t.Before, L"Ctrl+C while the tree is hung");
+    }
+    {
+        // Rendered on request: read as any copy.
+        TSimSession sim(c.SimExe, L"pkgtool_on_request", SimArgs(c, {L"--render-on-request"}));
+        if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return false;
+        const fs::path package = t.Out / L"Пакет по запросу.1c82pkg";
+        const TToolRun run = RunTool(c, t.Out, ToolBuildArgs(t.Files, package, L"KEY", L"3000"));
+        c.Check.Check(run.Code == std::optional<DWORD>(0), L"a copy rendered on request is built",
+                      run.Code ? std::to_wstring(*run.Code) : L"no exit");
+        c.Check.Check(!sim.Log().WaitForPrefix(L"render on request 1C:MD8 Info", 0, 1000).empty(),
+                      L"the formats were rendered when asked for");
+    }
+    {
+        // The first object's tree messages (11 to the top, 18 for
+        // Справочники.Склады) are answered; the next message the Designer
+        // gets is the question whether its clipboard's owner answers.
+        TSimSession sim(c.SimExe, L"pkgtool_on_request_hang",
+                        SimArgs(c, {L"--render-on-request", L"--hang-after", L"29"}));
+        if (!c.Check.Check(sim.Started(), L"the simulator starts", sim.Error())) return false;
+        const ULONGLONG start = GetTickCount64();
+        const TToolRun run = RunTool(c, t.Out, args);
+        c.Check.Check(run.Code == std::optional<DWORD>(1), L"an owner that stops answering: exit 1");
+        c.Check.Check(MsSince(start) < 20000, L"the owner's silence ends the build after the bound",
+                      std::to_wstring(MsSince(start)) + L" ms");
+        c.Check.Check(run.Err == Utf8Lines(text::ToUtf8(kNotResponding)),
+                      L"an owner that stops answering is reported as not responding, not as a short delay");
+        c.Check.Check(sim.Log().WaitForPrefix(L"render on request", 0, 0).empty(), L"nothing was asked of it");
+        CheckNothingWritten(c, keptFiles, t.Before, L"an owner that stops answering");
+    }
+    return true;
+}
+
 // Another program holds the clipboard when the key would go there:
 // the package is in place and its key printed, then exit 1. A large
 // agreement keeps the package write long enough for this program to
@@ -237,7 +318,8 @@ void PkgtoolBuild(TScenarioContext& c) {
     const fs::path kept = out / L"Прежний пакет.1c82pkg";
     file::Write(kept, "an earlier package");
     const TBuildFiles keptFiles{files.Report, files.Agreement, files.Description, kept};
-    if (!DroppedFormat(c, t, keptFiles) || !Interrupted(c, t, keptFiles)) return;
+    if (!DroppedFormat(c, t, keptFiles) || !Interrupted(c, t, keptFiles) || !DesignerStopsAnswering(c, t, keptFiles))
+        return;
     ClipboardHeld(c, t);
 }
 const TScenarioEntry kPkgtoolBuildEntry(TArea::Pkgtool, "pkgtool_build", PkgtoolBuild);

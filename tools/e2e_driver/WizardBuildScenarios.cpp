@@ -118,6 +118,12 @@ void BuildThroughTheForm(TScenarioContext& c) {
     for (const TExpectedObject& o : kBuildObjects) expectedLog.push_back(LogLine(o.Path, true));
     c.Check.Check(wizard.LogLines() == expectedLog, L"one success line per object, in report order");
     c.Check.Equal(ClipboardText(), key, L"the key is on the clipboard");
+    // Marked by the documented formats that keep it out of the clipboard
+    // history and the cloud clipboard.
+    for (const wchar_t* mark :
+         {L"ExcludeClipboardContentFromMonitorProcessing", L"CanIncludeInClipboardHistory", L"CanUploadToCloudClipboard"})
+        c.Check.Check(clip::Read(RegisterClipboardFormatW(mark)).value_or("") == std::string(4, '\0'),
+                      std::wstring(L"the key carries ") + mark + L" = 0");
     c.Check.Check(file::Read(files.Package).value_or("") != "an earlier package",
                   L"the package replaced the earlier file");
     c.Check.Check(Leftovers(out) == before, L"no temporary file is left");
@@ -139,6 +145,41 @@ void BuildThroughTheForm(TScenarioContext& c) {
     c.Check.Check(emptyKey && reinterpret_cast<const wchar_t*>(emptyKey->data())[0] == 0,
                   L"the empty key is on the clipboard");
     fs::rename(files.Package, out / L"Пакет без ключа.1c82pkg", ec);
+    wizard.Close(20000);
+    sim.Close();
+
+    // A long build: every one of 600 lines stays in the log, the last
+    // object's included (an edit control's default limit held about 400).
+    const int many = 600;
+    std::string tree = "Конфигурация\n  Общие\n    Подсистемы\n    Общие модули\n  Справочники\n";
+    std::string report = Cp1251(L"Отчет о сравнении\r\n\tКонфигурация\r\n");
+    std::vector<std::wstring> manyLines;
+    for (int i = 1; i <= many; ++i) {
+        const std::wstring name = L"Справочник" + std::to_wstring(1000 + i);
+        tree += "    " + text::ToUtf8(name) + "\n";
+        report += Cp1251(L"\t\t  <--Справочник." + name + L"\r\n");
+        manyLines.push_back(LogLine(L"Справочник." + name, true));
+    }
+    tree += "  Обработки\n";
+    file::Write(out / L"tree600.txt", tree);
+    TBuildFiles long600 = files;
+    long600.Report = out / L"Отчет600.txt";
+    long600.Package = out / L"Пакет600.1c82pkg";
+    file::Write(long600.Report, report);
+    TSimSession longSim(c.SimExe, L"wizard_build_600", SimArgs(c, {L"--config", (out / L"tree600.txt").wstring()}));
+    TWizardSession longWizard(c.WizardExe);
+    if (!StartBoth(c, longSim, longWizard) ||
+        !Capture(c, longSim, longWizard, L"Конфигуратор - Демонстрационная конфигурация"))
+        return;
+    Fill(longWizard, long600, L"KEY", L"3000");
+    const TBuildEnd longEnd = RunBuild(longWizard, 300000);
+    c.Check.Check(longEnd.Ended && !longEnd.Box, L"600 objects are built",
+                  longEnd.Box ? msgbox::Text(longEnd.Box) : L"");
+    if (longEnd.Box) msgbox::PressOk(longEnd.Box);
+    const std::vector<std::wstring> longLog = longWizard.LogLines();
+    c.Check.Equal(static_cast<long long>(longLog.size()), many, L"the log holds all 600 lines");
+    c.Check.Check(longLog == manyLines, L"every line in order, the last one included",
+                  longLog.empty() ? L"" : longLog.back());
 }
 const TScenarioEntry kBuildThroughTheFormEntry(TArea::WizardBuild, "wizard_build", BuildThroughTheForm);
 
@@ -222,7 +263,7 @@ void BuildFailures(TScenarioContext& c) {
         Fill(wizard, files, L"KEY", L"10");
         const TBuildEnd end = RunBuild(wizard, 60000);
         const auto log = wizard.LogLines();
-        ExpectBox(c, wizard, end.Box, L"Error", kCaptureFailed, L"a slow Designer");
+        ExpectBox(c, wizard, end.Box, L"Error", kCaptureFailed, L"a slow Designer", true);
         c.Check.Check(log == std::vector<std::wstring>{LogLine(L"Справочник.Склады", false)},
                       L"one failure line for the first object, shown with the box");
         CheckNothingWritten(c, files, before, L"a slow Designer");
@@ -312,10 +353,21 @@ void BuildStopped(TScenarioContext& c) {
         if (!StartBoth(c, sim, wizard) || !Capture(c, sim, wizard, L"Конфигуратор - Демонстрационная конфигурация"))
             return;
         Fill(wizard, files, L"KEY", L"3000");
+        // While the build runs, no field and no choice button takes input.
+        const wiz::TControlId fields[] = {wiz::PathToDiffFile, wiz::OpenFile, wiz::SerialKey, wiz::GenerateKey, wiz::sl};
+        const auto enabledCount = [&] {
+            int n = 0;
+            for (const wiz::TControlId id : fields) n += IsWindowEnabled(wizard.Control(id)) ? 1 : 0;
+            return n;
+        };
+        int enabledDuring = -1;
         const TBuildEnd end = RunBuild(wizard, 60000, [&] {
             wait::Until([&] { return wnd::Text(wizard.Form()).find(L"(2 из 5)") != std::wstring::npos; }, 20000, 5);
+            enabledDuring = enabledCount();
             keys::Press(VK_ESCAPE);
         });
+        c.Check.Equal(enabledDuring, 0, L"the fields and their buttons are disabled while the build runs");
+        c.Check.Equal(enabledCount(), 5, L"and enabled again when it has ended");
         c.Check.Check(end.Ended && !end.Box, L"Esc ends the build without a box");
         const auto log = wizard.LogLines();
         c.Check.Check(log.size() >= 2 && log.size() < 6 && log.back() == stopped, L"the log says the build was stopped",

@@ -93,11 +93,17 @@ std::wstring ClipboardText() {
 }
 
 void ExpectBox(TScenarioContext& c, TWizardSession& wizard, HWND box, const std::wstring& caption,
-               const std::wstring& text, const std::wstring& what) {
+               const std::wstring& text, const std::wstring& what, bool escape) {
     if (!box) box = msgbox::WaitFor(wizard.Pid(), kTimeout);
     if (!c.Check.Check(box != nullptr, what + L": a box is shown")) return;
     c.Check.Equal(wnd::Text(box), caption, what + L": box caption");
     c.Check.Equal(msgbox::Text(box), text, what + L": box text");
+    if (escape) {
+        wnd::MakeForeground(box, kTimeout);
+        keys::Press(VK_ESCAPE);
+        c.Check.Check(wait::Until([&] { return msgbox::Find(wizard.Pid()).empty(); }, 5000),
+                      what + L": Esc closes the box");
+    }
     msgbox::PressOk(box);
     wait::Until([&] { return msgbox::Find(wizard.Pid()).empty(); }, kTimeout);
 }

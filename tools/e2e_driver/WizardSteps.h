@@ -64,6 +64,7 @@ TBuildEnd RunBuild(TWizardSession& wizard, DWORD timeoutMs, const std::function<
 std::wstring ClipboardText();
 
 // Waits for the wizard's message box (unless `box` is already one), checks
-// its caption and text, and closes it with OK.
+// its caption and text, and closes it with OK (`escape`: with the Esc key,
+// checking that the key closes it).
 void ExpectBox(TScenarioContext& c, TWizardSession& wizard, HWND box, const std::wstring& caption,
-               const std::wstring& text, const std::wstring& what);
+               const std::wstring& text, const std::wstring& what, bool escape = false);
