@@ -19,6 +19,10 @@ cd "$(dirname "$0")/.."
 root="$(pwd)"
 
 scripts/release.sh || exit 1
+# The test tools of both build trees: release.sh builds only what the zips
+# hold, and a fresh clone has no simulator or driver of either architecture.
+cmake --build --preset windows --target designer_sim e2e_driver || exit 1
+cmake --build --preset windows32 || exit 1
 
 work="$root/build/release_test"
 rm -rf "$work"
