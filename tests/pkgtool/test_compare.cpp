@@ -172,6 +172,35 @@ TEST_F(CompareTest, VerifyListsEveryDifferenceThenTheVerdict) {
     EXPECT_EQ(j["matches"], false);
 }
 
+// Objects that come in the report's order are matched as they arrive; from
+// the first that does not, the rest of the section is compared by key. The
+// second Б pairs with the second Б although the first matched on the way.
+TEST_F(CompareTest, VerifyComparesByKeyFromTheFirstObjectOutOfStep) {
+    const fs::path report = Report({"Справочник.А", "Справочник.Б", "Справочник.В", "Справочник.Г", "Справочник.Б",
+                                    "Справочник.Д", "Подсистема.Склад", "ОбщийМодуль.Сервис", "ОбщийМодуль.Печать"});
+    const fs::path package = Package("p",
+                                     Document({
+                                         {"CommonModules", "Общие.Общие модули.Сервис", Six(), {}},
+                                         {"Directories", "Справочники.А", Six(), {}},
+                                         {"Directories", "Справочники.Б", Six(), {}},
+                                         {"Directories", "Справочники.Г", Six(), {}},
+                                         {"Directories", "Справочники.Б", Six(), {}},
+                                         {"Directories", "Справочники.Д", kFive, {}},
+                                         {"Directories", "Справочники.В", Six(), {}},
+                                         {"Directories", "Справочники.Е", Six(), {}},
+                                         {"Subsystems", "Общие.Подсистемы.Склад", kFive, {}},
+                                     }),
+                                     "A", "D");
+    const TRun r = RunTool({"verify", "--report", report.string(), package.string()});
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_EQ(r.Out,
+              "missing\tCommonModules\tОбщие.Общие модули.Печать\n"
+              "out of order\tDirectories\tСправочники.В\n"
+              "missing format\tDirectories\tСправочники.Д\t1C:V8MngCmdObjectsDataFormat\n"
+              "unexpected\tDirectories\tСправочники.Е\n"
+              "report: 9 objects, package: 9 objects; the package does not match the report: 4 differences\n");
+}
+
 TEST_F(CompareTest, DiffNamesWhatChangedPerSection) {
     const fs::path before = Package("old",
                                     Document({
