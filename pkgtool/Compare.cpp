@@ -302,8 +302,6 @@ public:
         a.Seq = next_[a.Section]++;
         for (const TFormatData& f : o.Formats) a.Formats.push_back({IndexOf(kFormatNames, f.Name), f.Size, f.Hash});
         ++Objects;
-        // The sections come in document order: those before this one are complete.
-        while (current_ < a.Section) FinishSection(current_++);
         if (!sorted_[a.Section]) {
             TRecordReader& report = *report_[a.Section];
             if (report.More()) {
@@ -318,7 +316,7 @@ public:
     }
     void End(const TPackageContents&) override {
         OpenReport();
-        while (current_ < kSectionCount) FinishSection(current_++);
+        for (std::size_t s = 0; s < kSectionCount; ++s) FinishSection(s);
         expected_.Seal();
         actual_.Seal();
     }
@@ -334,7 +332,8 @@ private:
         for (std::size_t s = 0; s < kSectionCount; ++s)
             report_.push_back(std::make_unique<TRecordReader>(TExpectingCapture::StreamPath(dir_, s)));
     }
-    // What the report captures of `section` beyond the package's objects.
+    // What the report captures of `section` beyond the package's objects,
+    // taken once the whole package is read (they are sorted anyway).
     void FinishSection(std::size_t section) {
         TRecordReader& report = *report_[section];
         while (report.More()) {
@@ -356,7 +355,6 @@ private:
     std::vector<std::unique_ptr<TRecordReader>> report_;  // per section, from the walk
     std::uint64_t next_[kSectionCount] = {};
     bool sorted_[kSectionCount] = {};  // the section's objects go to the sorted records
-    std::size_t current_ = 0;          // the package's section being read
 };
 
 // The package places (Seq) of the objects of one section that stand out of

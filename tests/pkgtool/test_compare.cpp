@@ -199,6 +199,21 @@ TEST_F(CompareTest, VerifyComparesByKeyFromTheFirstObjectOutOfStep) {
               "missing format\tDirectories\tСправочники.Д\t1C:V8MngCmdObjectsDataFormat\n"
               "unexpected\tDirectories\tСправочники.Е\n"
               "report: 9 objects, package: 9 objects; the package does not match the report: 4 differences\n");
+
+    // Out of step at the first object, and Г falls in its report place again
+    // by chance: it still counts among those out of order, since А Б В Д is
+    // the longest run that keeps the report's order.
+    std::vector<std::string> names, paths = {"Е", "Ж", "З", "Г", "А", "Б", "В", "Д"};
+    for (const char* name : {"А", "Б", "В", "Г", "Д", "Е", "Ж", "З"}) names.push_back(std::string("ОбщийМодуль.") + name);
+    std::vector<TObject> modules;
+    for (const std::string& path : paths) modules.push_back({"CommonModules", "Общие.Общие модули." + path, Six(), {}});
+    const TRun m = RunTool({"verify", "--report", Report(names).string(), Package("m", Document(modules), "A", "D").string()});
+    EXPECT_EQ(m.Out,
+              "out of order\tCommonModules\tОбщие.Общие модули.Г\n"
+              "out of order\tCommonModules\tОбщие.Общие модули.Е\n"
+              "out of order\tCommonModules\tОбщие.Общие модули.Ж\n"
+              "out of order\tCommonModules\tОбщие.Общие модули.З\n"
+              "report: 8 objects, package: 8 objects; the package does not match the report: 4 differences\n");
 }
 
 TEST_F(CompareTest, DiffNamesWhatChangedPerSection) {
