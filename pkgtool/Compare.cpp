@@ -202,12 +202,18 @@ const TEntryInfo* FindEntry(const std::vector<TEntryInfo>& entries, std::string_
 // ---- verify ----
 
 // The report walk's capture: every object of a known kind is taken as the
-// build would store it (section, tree path, format list). An object of a
-// kind with no section is a difference by itself; the walk goes on past it
-// as past a captured one, so that everything after it is compared too.
+// build would store it (section, tree path, format list), in report order,
+// into a file per section. An object of a kind with no section is a
+// difference by itself; the walk goes on past it as past a captured one, so
+// that everything after it is compared too.
 class TExpectingCapture final : public package::ICapture {
 public:
-    explicit TExpectingCapture(TObjectRecords& records) : records_(records) {}
+    explicit TExpectingCapture(const fs::path& dir) {
+        for (std::size_t s = 0; s < kSectionCount; ++s) files_.emplace_back(StreamPath(dir, s));
+    }
+    static fs::path StreamPath(const fs::path& dir, std::size_t section) {
+        return dir / ("report-in-order-" + std::to_string(section));
+    }
 
     bool ExecuteCommand(const std::string&, const std::string& path) override {
         const package::TObjectKind* kind = package::FindObjectKind(path);
@@ -221,17 +227,134 @@ public:
         r.Seq = next_[r.Section]++;
         for (const std::string& format : package::ObjectFormats(*kind, path))
             r.Formats.push_back({IndexOf(kFormatNames, format), 0, 0});
-        records_.Add(std::move(r));
+        files_[r.Section].Add(r);
         ++Objects;
         return true;
+    }
+    void Close() {
+        for (TRecordWriter& f : files_) f.Close();
     }
 
     std::vector<std::string> NotCarried;  // full names as the report gives them, in report order
     std::uint64_t Objects = 0;
 
 private:
-    TObjectRecords& records_;
+    std::vector<TRecordWriter> files_;
     std::uint64_t next_[kSectionCount] = {};
+};
+
+// The report walked on a thread of its own while the package is read: the
+// walk needs nothing of the package, and reading a package keeps its
+// calling thread mostly waiting on the document's reader, so the walk takes
+// next to no time of its own.
+class TReportWalkThread {
+public:
+    TReportWalkThread(package::TReportReader& reader, TExpectingCapture& capture)
+        : thread_([this, &reader, &capture] {
+              try {
+                  package::WalkReport(reader, capture);
+                  capture.Close();
+              } catch (...) {
+                  fault_ = std::current_exception();
+              }
+          }) {}
+    ~TReportWalkThread() {
+        if (thread_.joinable()) thread_.join();
+    }
+    TReportWalkThread(const TReportWalkThread&) = delete;
+    TReportWalkThread& operator=(const TReportWalkThread&) = delete;
+
+    // Waits for the walk to end; throws what it threw.
+    void Await() {
+        if (thread_.joinable()) thread_.join();
+        if (fault_) std::rethrow_exception(fault_);
+    }
+
+private:
+    std::exception_ptr fault_;
+    std::thread thread_;  // last, so that it starts once fault_ is there
+};
+
+// Takes the package's objects for verify. While a section's objects come in
+// the report's order with the report's format lists, as a build writes
+// them, each is checked against the report's next capture of that section
+// as it arrives and nothing is kept or sorted. From the first one that does
+// not match (or the first left over on either side), the rest of that
+// section on both sides goes to sorted records, compared by key after the
+// read as any order needs. What matched before stays out of them: it is the
+// first occurrences of its paths on both sides and in order, so it changes
+// neither how the rest pairs up nor which of the rest stand out of order.
+class TMatchingSink final : public IInspectionSink {
+public:
+    TMatchingSink(const fs::path& dir, TReportWalkThread& walk, TObjectRecords& expected, TObjectRecords& actual)
+        : dir_(dir), walk_(walk), expected_(expected), actual_(actual) {}
+    void Entries(const std::vector<TEntryInfo>& entries, bool) override { Package = entries; }
+    void ImageEntries(const std::vector<TEntryInfo>&) override {}
+    // The formats as they stand, so that a missing or extra one is a
+    // difference here rather than a document off the layout.
+    TPackageXmlReader::TOptions DocumentOptions() const override { return {false, true}; }
+    void Xml(const char*, std::size_t) override {}
+    void Object(const std::string& section, const TPackageObject& o) override {
+        OpenReport();
+        TObjectRecord a;
+        a.Section = IndexOf(kSectionTags, section);
+        a.Path = o.ObjectPath;
+        a.Seq = next_[a.Section]++;
+        for (const TFormatData& f : o.Formats) a.Formats.push_back({IndexOf(kFormatNames, f.Name), f.Size, f.Hash});
+        ++Objects;
+        if (!sorted_[a.Section]) {
+            TRecordReader& report = *report_[a.Section];
+            if (report.More()) {
+                TObjectRecord e;
+                e.Read(report);
+                if (SameCapture(e, a)) return;
+                expected_.Add(std::move(e));
+            }
+            sorted_[a.Section] = true;
+        }
+        actual_.Add(std::move(a));
+    }
+    void End(const TPackageContents&) override {
+        OpenReport();
+        for (std::size_t s = 0; s < kSectionCount; ++s) FinishSection(s);
+        expected_.Seal();
+        actual_.Seal();
+    }
+
+    std::vector<TEntryInfo> Package;
+    std::uint64_t Objects = 0;
+
+private:
+    // The report's files, once its walk has written them.
+    void OpenReport() {
+        if (!report_.empty()) return;
+        walk_.Await();
+        for (std::size_t s = 0; s < kSectionCount; ++s)
+            report_.push_back(std::make_unique<TRecordReader>(TExpectingCapture::StreamPath(dir_, s)));
+    }
+    // What the report captures of `section` beyond the package's objects,
+    // taken once the whole package is read (they are sorted anyway).
+    void FinishSection(std::size_t section) {
+        TRecordReader& report = *report_[section];
+        while (report.More()) {
+            TObjectRecord e;
+            e.Read(report);
+            expected_.Add(std::move(e));
+        }
+    }
+    // The capture as the package holds it: the same tree path and the same formats in the same order.
+    static bool SameCapture(const TObjectRecord& e, const TObjectRecord& a) {
+        return e.Path == a.Path && std::equal(e.Formats.begin(), e.Formats.end(), a.Formats.begin(), a.Formats.end(),
+                                              [](const TFormatRecord& x, const TFormatRecord& y) { return x.Format == y.Format; });
+    }
+
+    const fs::path dir_;
+    TReportWalkThread& walk_;
+    TObjectRecords& expected_;
+    TObjectRecords& actual_;
+    std::vector<std::unique_ptr<TRecordReader>> report_;  // per section, from the walk
+    std::uint64_t next_[kSectionCount] = {};
+    bool sorted_[kSectionCount] = {};  // the section's objects go to the sorted records
 };
 
 // The package places (Seq) of the objects of one section that stand out of
@@ -289,16 +412,20 @@ void CompareFormats(const TObjectRecord& expected, const TObjectRecord& actual, 
 
 bool VerifyPackage(const fs::path& report, const fs::path& packagePath, std::string_view key1251, IVerifySink& sink) {
     TRunDirectory runs;
-    TObjectRecords expected(runs.Path(), "report"), actual(runs.Path(), "package");
-    TExpectingCapture capture(expected);
+    // Opened here, so that a report that is not there fails before the package is read.
     package::TReportReader reader = package::TReportReader::Open(report);
-    package::WalkReport(reader, capture);
-    expected.Seal();
-
-    // The formats as they stand, so that a missing or extra one is a
-    // difference here rather than a document off the layout.
-    TRecordingSink recording(actual, {false, true});
-    InspectPackage(packagePath, key1251, recording);
+    TExpectingCapture capture(runs.Path());
+    TObjectRecords expected(runs.Path(), "report"), actual(runs.Path(), "package");
+    TReportWalkThread walk(reader, capture);
+    TMatchingSink recording(runs.Path(), walk, expected, actual);
+    try {
+        InspectPackage(packagePath, key1251, recording);
+    } catch (...) {
+        // A report that cannot be walked is named first, as when it was walked first.
+        walk.Await();
+        throw;
+    }
+    walk.Await();
 
     std::uint64_t differences = 0;
     for (const std::string& name : capture.NotCarried) {
@@ -341,7 +468,7 @@ bool VerifyPackage(const fs::path& report, const fs::path& packagePath, std::str
     for (std::string_view name : {package::package_names::Agreement, package::package_names::Description})
         if (!FindEntry(recording.Package, name))
             sink.Warning("the package holds no " + text::Cp1251ToUtf8(name));
-    sink.End(capture.Objects + capture.NotCarried.size(), actual.Count(), differences);
+    sink.End(capture.Objects + capture.NotCarried.size(), recording.Objects, differences);
     return differences == 0;
 }
 

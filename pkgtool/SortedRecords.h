@@ -83,6 +83,32 @@ inline void PutString(std::string& out, const std::string& s) {
     out += s;
 }
 
+// Records written to a file in the order they come, to be read back in that
+// order with a TRecordReader: a stream that needs no sorting.
+class TRecordWriter {
+public:
+    explicit TRecordWriter(const std::filesystem::path& path) : file_(platform::TFile::Create(path)) {}
+
+    template <class T>
+    void Add(const T& record) {
+        record.Write(buffer_);
+        if (buffer_.size() >= kFlushSize) Flush();
+    }
+    void Close() {
+        Flush();
+        file_.Close();
+    }
+
+private:
+    static constexpr std::size_t kFlushSize = 256 * 1024;
+    void Flush() {
+        file_.WriteAll(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+    platform::TFile file_;
+    std::string buffer_;
+};
+
 template <class T, class TLess>
 class TSortedRecords {
 public:

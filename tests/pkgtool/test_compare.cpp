@@ -172,6 +172,50 @@ TEST_F(CompareTest, VerifyListsEveryDifferenceThenTheVerdict) {
     EXPECT_EQ(j["matches"], false);
 }
 
+// Objects that come in the report's order are matched as they arrive; from
+// the first that does not, the rest of the section is compared by key. The
+// second Б pairs with the second Б although the first matched on the way.
+TEST_F(CompareTest, VerifyComparesByKeyFromTheFirstObjectOutOfStep) {
+    const fs::path report = Report({"Справочник.А", "Справочник.Б", "Справочник.В", "Справочник.Г", "Справочник.Б",
+                                    "Справочник.Д", "Подсистема.Склад", "ОбщийМодуль.Сервис", "ОбщийМодуль.Печать"});
+    const fs::path package = Package("p",
+                                     Document({
+                                         {"CommonModules", "Общие.Общие модули.Сервис", Six(), {}},
+                                         {"Directories", "Справочники.А", Six(), {}},
+                                         {"Directories", "Справочники.Б", Six(), {}},
+                                         {"Directories", "Справочники.Г", Six(), {}},
+                                         {"Directories", "Справочники.Б", Six(), {}},
+                                         {"Directories", "Справочники.Д", kFive, {}},
+                                         {"Directories", "Справочники.В", Six(), {}},
+                                         {"Directories", "Справочники.Е", Six(), {}},
+                                         {"Subsystems", "Общие.Подсистемы.Склад", kFive, {}},
+                                     }),
+                                     "A", "D");
+    const TRun r = RunTool({"verify", "--report", report.string(), package.string()});
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_EQ(r.Out,
+              "missing\tCommonModules\tОбщие.Общие модули.Печать\n"
+              "out of order\tDirectories\tСправочники.В\n"
+              "missing format\tDirectories\tСправочники.Д\t1C:V8MngCmdObjectsDataFormat\n"
+              "unexpected\tDirectories\tСправочники.Е\n"
+              "report: 9 objects, package: 9 objects; the package does not match the report: 4 differences\n");
+
+    // Out of step at the first object, and Г falls in its report place again
+    // by chance: it still counts among those out of order, since А Б В Д is
+    // the longest run that keeps the report's order.
+    std::vector<std::string> names, paths = {"Е", "Ж", "З", "Г", "А", "Б", "В", "Д"};
+    for (const char* name : {"А", "Б", "В", "Г", "Д", "Е", "Ж", "З"}) names.push_back(std::string("ОбщийМодуль.") + name);
+    std::vector<TObject> modules;
+    for (const std::string& path : paths) modules.push_back({"CommonModules", "Общие.Общие модули." + path, Six(), {}});
+    const TRun m = RunTool({"verify", "--report", Report(names).string(), Package("m", Document(modules), "A", "D").string()});
+    EXPECT_EQ(m.Out,
+              "out of order\tCommonModules\tОбщие.Общие модули.Г\n"
+              "out of order\tCommonModules\tОбщие.Общие модули.Е\n"
+              "out of order\tCommonModules\tОбщие.Общие модули.Ж\n"
+              "out of order\tCommonModules\tОбщие.Общие модули.З\n"
+              "report: 8 objects, package: 8 objects; the package does not match the report: 4 differences\n");
+}
+
 TEST_F(CompareTest, DiffNamesWhatChangedPerSection) {
     const fs::path before = Package("old",
                                     Document({
