@@ -48,23 +48,6 @@ std::uint8_t SectionIndex(const package::TObjectKind& kind) {
     return 3;
 }
 
-// A private directory under the temporary directory for the sorted runs,
-// removed with the object.
-class TRunDirectory {
-public:
-    TRunDirectory() : path_(platform::CreateUniqueDirectory(platform::TempDirectory(), "pkgtool-")) {}
-    ~TRunDirectory() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TRunDirectory(const TRunDirectory&) = delete;
-    TRunDirectory& operator=(const TRunDirectory&) = delete;
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 struct TFormatRecord {
     std::uint8_t Format = 0;  // index in kFormatNames
     std::uint64_t Size = 0;
@@ -411,7 +394,7 @@ void CompareFormats(const TObjectRecord& expected, const TObjectRecord& actual, 
 }  // namespace
 
 bool VerifyPackage(const fs::path& report, const fs::path& packagePath, std::string_view key1251, IVerifySink& sink) {
-    TRunDirectory runs;
+    TScratchDirectory runs;
     // Opened here, so that a report that is not there fails before the package is read.
     package::TReportReader reader = package::TReportReader::Open(report);
     TExpectingCapture capture(runs.Path());
@@ -497,7 +480,7 @@ TTextChange CompareText(const TEntryInfo* before, const TEntryInfo* after) {
 
 bool DiffPackages(const fs::path& oldPath, std::string_view oldKey1251, const fs::path& newPath,
                   std::string_view newKey1251, IDiffSink& sink) {
-    TRunDirectory runs;
+    TScratchDirectory runs;
     TObjectRecords before(runs.Path(), "old"), after(runs.Path(), "new");
     const TPackageXmlReader::TOptions hashing{true, false};
     TRecordingSink oldSink(before, hashing), newSink(after, hashing);

@@ -21,25 +21,19 @@
 #include "zip/ZipReader.h"
 
 namespace pkgtool {
+
+TScratchDirectory::TScratchDirectory()
+    : path_(platform::CreateUniqueDirectory(platform::TempDirectory(), "pkgtool-")) {}
+
+TScratchDirectory::~TScratchDirectory() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
 namespace {
 
 namespace fs = std::filesystem;
 
-// A private directory under the temporary directory, removed with the object.
-class TScratchDirectory {
-public:
-    TScratchDirectory() : path_(platform::CreateUniqueDirectory(platform::TempDirectory(), "pkgtool-")) {}
-    ~TScratchDirectory() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TScratchDirectory(const TScratchDirectory&) = delete;
-    TScratchDirectory& operator=(const TScratchDirectory&) = delete;
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 std::string MethodName(std::uint16_t method) {
     if (method == 0) return "stored";

@@ -21,6 +21,20 @@
 
 namespace pkgtool {
 
+// A private directory under the temporary directory, removed with the object:
+// where inspect spools and verify and diff sort their records.
+class TScratchDirectory {
+public:
+    TScratchDirectory();
+    ~TScratchDirectory();
+    TScratchDirectory(const TScratchDirectory&) = delete;
+    TScratchDirectory& operator=(const TScratchDirectory&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 // One entry of an archive as its headers describe it.
 struct TEntryInfo {
     std::string Name;    // UTF-8
